@@ -1,0 +1,130 @@
+// The data server's view of one subscription: reads a table file and yields,
+// one at a time, what the server delivers for it. Both the data server
+// embedded in the stand-in library and the network emulator `zuqds` serve
+// tables through this class, so the two behave alike.
+//
+// Table file: CSV (comma-separated, optional double quotes, "" inside quotes,
+// quoted fields may hold commas, CR and LF; records end with LF or CR LF;
+// bytes verbatim). The first record names the columns. Columns whose names
+// begin with "@" steer the server and are never delivered ("@rowid", "@op",
+// "@text", "@ms", "@code").
+//
+// The details, as this engine serves them:
+// - Every record after the first is a line of the table. "@op" says what it
+//   does: empty or "add" AddRow, "update" UpdateRow, "delete" DeleteRow,
+//   "clear" Clear, "error" Error (text "@text"), "sync" Synchronized (each
+//   such line gives one; the lines after it are live rows), "stall" End at
+//   once, "pause" Pause (number "@ms", 0 to kMaxPauseMs), "ds_down" DsDown,
+//   "ds_up" DsUp, "net_lost" NetLost and "net_ok" NetOk (text "@text"),
+//   "code" Code (number "@code", any signed 32-bit value). The words are
+//   matched exactly (lower case); a scripted "error" does not end the stream.
+// - rowId: "@rowid" in decimal (optional '-', signed 32-bit). Without the
+//   column, or where its value is empty, the row's position among the row
+//   lines (add, update, delete) of the file: 1, 2, 3, ... Every row line
+//   counts, whether the key range delivers it or not, so a row has one id in
+//   every subscription.
+// - Key range: with `from` and `to` both empty every row line is delivered;
+//   otherwise those whose `keyColumn` value v has from <= v <= to, compared
+//   byte by byte as unsigned bytes. A missing key column (or one named
+//   "@...") reads as empty. Other lines are never filtered.
+// - Values: one per requested column (the `columns` text split on ',', no
+//   trimming; an empty text requests none), taken from the file column of
+//   that name (the first, if the header repeats it). A name the file lacks,
+//   or one beginning with "@", is delivered empty. Row values come with
+//   AddRow, UpdateRow and DeleteRow; other events carry none.
+// - An empty line is a record with one empty field, so it is a line of a
+//   one-column table and a malformed record otherwise. A LF at the end of the
+//   file ends the last record and starts none. A 0-byte or header-only file
+//   gives Synchronized, then End. A byte order mark is data like any other.
+// - A malformed file gives one Error "<table>.csv:<line>: <fault>" (line
+//   1-based, where the faulty record or quoted field begins, or where a NUL
+//   byte stands), then End, and never a Synchronized it had not given yet.
+//   Lines before the fault have been delivered already.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace dataserver {
+
+// Bounds of one stream's memory; a file beyond them is malformed.
+inline constexpr size_t kReadBufferBytes = 64 * 1024;  // one read from the file
+inline constexpr size_t kMaxFieldBytes = 1024 * 1024;  // one field, quotes removed
+inline constexpr size_t kMaxRecordBytes = 4 * 1024 * 1024;  // the fields of one record
+inline constexpr size_t kMaxColumns = 1024;  // fields of a record; also requested columns
+inline constexpr int32_t kMaxPauseMs = 60 * 60 * 1000;
+
+enum class EventKind {
+  AddRow,
+  UpdateRow,
+  DeleteRow,
+  Clear,
+  Error,         // text: the description
+  Synchronized,  // the table has been delivered in full; later rows are live
+  Pause,         // number: milliseconds to wait before the next event
+  DsDown,
+  DsUp,
+  NetLost,  // text
+  NetOk,    // text
+  Code,     // number: the raw notification code, delivered with no record
+  End,      // nothing more will come for this subscription
+};
+
+struct TableEvent {
+  EventKind kind = EventKind::End;
+  int32_t rowId = 0;
+  std::vector<std::string> values;  // row kinds: one per requested column, in request order
+  std::string text;
+  int32_t number = 0;
+};
+
+// What a subscription asks for.
+struct Subscription {
+  std::string table;      // file `table`.csv in the data folder
+  std::string columns;    // comma-separated requested column names
+  std::string keyColumn;  // column compared with the key range
+  std::string from;       // both empty: every row; else from <= value <= to, bytewise
+  std::string to;
+};
+
+// One stream is used by one thread at a time; separate streams share nothing.
+class TableStream {
+ public:
+  TableStream();
+  ~TableStream();
+  TableStream(const TableStream&) = delete;
+  TableStream& operator=(const TableStream&) = delete;
+
+  // Opens the table file for `sub` in folder `dataDir` (<dataDir>/<table>.csv)
+  // and reads its header. False with a finished message in *err when:
+  // - the table is unknown: no such file, or a name that is empty or holds
+  //   '/', '\\', ".." or NUL ("unknown table 'Trade'");
+  // - the file cannot be opened or read ("cannot read <path>: <OS error>");
+  // - more than kMaxColumns columns are requested.
+  // A malformed header is no failure here: the first next() reports it.
+  // Opening again starts over with the new subscription.
+  bool open(const std::string& dataDir, const Subscription& sub, std::string* err);
+
+  // The number of requested columns (0 before a successful open()).
+  int columnCount() const;
+
+  // The next event. Reads the file incrementally (never whole). After the
+  // last line a Synchronized follows unless one came earlier; then End. A
+  // "stall" line yields End at once; a malformed file yields one Error naming
+  // the file, the line and the fault, then End. End repeats once reached, and
+  // is all a stream that is not open yields.
+  TableEvent next();
+
+  // The same, written into *out, whose vector and strings keep their
+  // capacity from one call to the next: the way to serve large tables.
+  void next(TableEvent* out);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace dataserver

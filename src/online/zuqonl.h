@@ -1,0 +1,150 @@
+/*
+ * zuqonl.h - the online-access library's C interface.
+ *
+ * Conventions:
+ * - Every operation has C linkage and is exported from the library (ZUQONL_API).
+ * - Texts are NUL-terminated 8-bit strings in the system's code page.
+ * - The callback registered with zuqonlRegisterCallback is called on the
+ *   library's own notification thread, one notification at a time, from
+ *   zuqonlOpen until zuqonlClose returns; never after that.
+ * - The record passed with a notification, and every text it points to, is
+ *   owned by the library and valid only during that callback call. A program
+ *   copies out what it keeps.
+ * - For codes 15 to 19 the record pointer carries nothing (it may be null).
+ * - zuqonlPrintf may be called from any thread; one call writes its text as
+ *   one piece, never interleaved with another call's text.
+ */
+#ifndef ZUQ_ONLINE_ZUQONL_H
+#define ZUQ_ONLINE_ZUQONL_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(ZUQONL_BUILDING)
+#define ZUQONL_API __declspec(dllexport)
+#else
+#define ZUQONL_API __declspec(dllimport)
+#endif
+#define ZUQONL_PRINTF_LIKE
+#else
+#define ZUQONL_API __attribute__((visibility("default")))
+#define ZUQONL_PRINTF_LIKE __attribute__((format(printf, 1, 2)))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A calendar date and time: eight 16-bit fields in this order. Day of week
+ * counts from Sunday = 0. */
+typedef struct DateTimeValue {
+  uint16_t year;
+  uint16_t month;
+  uint16_t dayOfWeek;
+  uint16_t day;
+  uint16_t hour;
+  uint16_t minute;
+  uint16_t second;
+  uint16_t milliseconds;
+} DateTimeValue;
+
+/* Notification codes passed to the callback. 18 and 19 have no name and no
+ * record. */
+enum NotificationCode {
+  ZUQONL_NET_INTEGRITY_OK = 14,   /* TextNotice */
+  ZUQONL_NET_INTEGRITY_LOST = 15, /* no record */
+  ZUQONL_DS_CONNECTED = 16,       /* no record */
+  ZUQONL_DS_DISCONNECTED = 17,    /* no record */
+  ZUQONL_ERROR = 20,              /* ErrorNotice */
+  ZUQONL_CLEAR = 21,              /* ConnNotice */
+  ZUQONL_FORMAT = 22,             /* FormatNotice */
+  ZUQONL_ADD_ROW = 23,            /* RowNotice */
+  ZUQONL_UPDATE_ROW = 24,         /* RowNotice */
+  ZUQONL_DELETE_ROW = 25,         /* RowNotice */
+  ZUQONL_SYNCHRONIZED = 26,       /* ConnNotice */
+  ZUQONL_CONNECTED = 27,          /* ConnNotice */
+  ZUQONL_DISCONNECTED = 28        /* ConnNotice */
+};
+
+/* The most values one row record carries. */
+#define ZUQONL_ROW_VALUES 28
+
+typedef struct TextNotice {
+  const char* text;
+} TextNotice;
+
+typedef struct ConnNotice {
+  int32_t conn;
+} ConnNotice;
+
+typedef struct ErrorNotice {
+  int32_t conn;
+  const char* text;
+} ErrorNotice;
+
+typedef struct FormatNotice {
+  int32_t conn;
+  int32_t columnsCount;
+  const char* columnsFormat;
+} FormatNotice;
+
+/* values[i] is the value of column i of the column list given to
+ * zuqonlOpenConnection. Entries past the list's length are null. */
+typedef struct RowNotice {
+  int32_t conn;
+  int32_t rowID;
+  const char* values[ZUQONL_ROW_VALUES];
+} RowNotice;
+
+/* code: a NotificationCode (or any other integer, which a program ignores);
+ * data: the code's record, owned by the library, valid during the call. */
+typedef void (*ZuqonlCallback)(int32_t code, void* data);
+
+/* Names the INI file whose section "zuqonl" holds the library's settings. */
+ZUQONL_API int zuqonlSetIniPath(const char* iniPath);
+/* Identification texts; the library keeps no use for them. */
+ZUQONL_API int zuqonlIdentify(const char* user, const char* password, const char* application);
+/* The one callback that receives every notification. Set it before zuqonlOpen. */
+ZUQONL_API int zuqonlRegisterCallback(ZuqonlCallback callback);
+/* Starts the notification thread, which connects to the data server. */
+ZUQONL_API int zuqonlOpen(void);
+/* Subscribes to a table: the listed columns (comma-separated) of the rows
+ * whose keyColumn value v satisfies from <= v <= to (bytewise); both empty
+ * means every row. Returns a positive connection handle, 0 on failure. */
+ZUQONL_API int zuqonlOpenConnection(int32_t kind, const char* table, const char* columns,
+                                    const char* keyColumn, const char* from, const char* to,
+                                    int32_t flags);
+/* Ends a subscription: no further notification for that connection. */
+ZUQONL_API int zuqonlCloseConnection(int32_t conn);
+/* Stops the library and joins its thread: no callback after it returns. */
+ZUQONL_API int zuqonlClose(void);
+/* Writes one formatted text to the log (standard output, and the log file
+ * when one is set). */
+ZUQONL_API int zuqonlPrintf(const char* format, ...) ZUQONL_PRINTF_LIKE;
+/* Reads "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS" or "YYYY-MM-DDTHH:MM:SS", the time
+ * optionally followed by ".mmm", into *value (all eight fields). Returns 1 on
+ * success; any other text, or a date or time that does not exist, leaves
+ * *value untouched and returns 0. */
+ZUQONL_API int zuqonlStringToDateTime(const char* text, DateTimeValue* value);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#ifdef __cplusplus
+#include <cstddef>
+static_assert(sizeof(DateTimeValue) == 16, "eight 16-bit fields");
+/* The records' layout on the library's 32-bit platform; wider pointers keep
+ * the field order and take the platform's alignment. */
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(offsetof(ErrorNotice, text) == 4);
+static_assert(offsetof(FormatNotice, columnsCount) == 4);
+static_assert(offsetof(FormatNotice, columnsFormat) == 8);
+static_assert(offsetof(RowNotice, rowID) == 4);
+static_assert(offsetof(RowNotice, values) == 8);
+static_assert(offsetof(RowNotice, values[27]) == 116);
+static_assert(sizeof(RowNotice) == 120);
+#endif
+#endif
+
+#endif /* ZUQ_ONLINE_ZUQONL_H */
