@@ -51,8 +51,8 @@
 namespace dataserver {
 
 // Bounds of one stream's memory; a file beyond them is malformed.
-inline constexpr size_t kReadBufferBytes = 64 * 1024;  // one read from the file
-inline constexpr size_t kMaxFieldBytes = 1024 * 1024;  // one field, quotes removed
+inline constexpr size_t kReadBufferBytes = 64 * 1024;       // one read from the file
+inline constexpr size_t kMaxFieldBytes = 1024 * 1024;       // one field, quotes removed
 inline constexpr size_t kMaxRecordBytes = 4 * 1024 * 1024;  // the fields of one record
 inline constexpr size_t kMaxColumns = 1024;  // fields of a record; also requested columns
 inline constexpr int32_t kMaxPauseMs = 60 * 60 * 1000;

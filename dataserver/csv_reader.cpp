@@ -1,0 +1,188 @@
+#include "dataserver/csv_reader.h"
+
+#include <cerrno>
+#include <system_error>
+#include <utility>
+
+namespace dataserver {
+
+namespace {
+
+// A field string whose capacity grew above this is dropped rather than
+// reused, so one huge field does not pin its memory for the rest of the file.
+constexpr size_t kReusedFieldCapacity = 4096;
+
+// Bytes that end a run of data in an unquoted field.
+constexpr bool isPlainStop(char c) { return c == ',' || c == '\n' || c == '\r' || c == '\0'; }
+
+}  // namespace
+
+std::string errnoText(int errnum) { return std::generic_category().message(errnum); }
+
+CsvReader::CsvReader(std::FILE* file, std::string name, const CsvLimits& limits)
+    : file_(file),
+      name_(std::move(name)),
+      limits_(limits),
+      buffer_(new char[limits.bufferBytes > 0 ? limits.bufferBytes : 1]) {
+  if (limits_.bufferBytes == 0) limits_.bufferBytes = 1;
+}
+
+bool CsvReader::read(bool* haveRecord, std::string* err) {
+  *haveRecord = false;
+  if (fault_.empty() && !more() && readErrno_ != 0) fault(line_, "");
+  if (!fault_.empty()) {
+    *err = fault_;
+    return false;
+  }
+  if (pos_ == end_) return true;  // end of file
+  recordLine_ = line_;
+  recordBytes_ = 0;
+  fieldCount_ = 0;
+  FieldEnd end = FieldEnd::Comma;
+  while (end == FieldEnd::Comma) {
+    std::string* field = startField();
+    bool ok = field != nullptr &&
+              ((more() && *pos_ == '"') ? readQuoted(field, &end) : readPlain(field, &end));
+    if (!ok) {
+      *err = fault_;
+      return false;
+    }
+  }
+  // A read error looks like the end of the file to the field readers.
+  if (readErrno_ != 0) {
+    fault(line_, "");
+    *err = fault_;
+    return false;
+  }
+  *haveRecord = true;
+  return true;
+}
+
+// Makes at least one byte available at pos_; false at the end of the file or
+// on a read error (then readErrno_ is set).
+bool CsvReader::more() {
+  if (pos_ < end_) return true;
+  if (atEof_ || readErrno_ != 0) return false;
+  errno = 0;
+  size_t n = std::fread(buffer_.get(), 1, limits_.bufferBytes, file_);
+  if (n == 0) {
+    if (std::ferror(file_)) {
+      readErrno_ = errno != 0 ? errno : EIO;
+    } else {
+      atEof_ = true;
+    }
+    return false;
+  }
+  pos_ = buffer_.get();
+  end_ = pos_ + n;
+  return true;
+}
+
+std::string* CsvReader::startField() {
+  if (fieldCount_ == limits_.maxFields) {
+    fault(recordLine_, "record has more than " + std::to_string(limits_.maxFields) + " fields");
+    return nullptr;
+  }
+  if (fieldCount_ == fields_.size()) {
+    fields_.emplace_back();
+  } else if (fields_[fieldCount_].capacity() > kReusedFieldCapacity) {
+    std::string().swap(fields_[fieldCount_]);
+  } else {
+    fields_[fieldCount_].clear();
+  }
+  return &fields_[fieldCount_++];
+}
+
+bool CsvReader::readPlain(std::string* field, FieldEnd* end) {
+  for (;;) {
+    if (!more()) {
+      *end = FieldEnd::File;
+      return true;
+    }
+    const char* stop = pos_;
+    while (stop < end_ && !isPlainStop(*stop)) ++stop;
+    if (!append(field, pos_, static_cast<size_t>(stop - pos_))) return false;
+    pos_ = stop;
+    if (stop == end_) continue;
+    char c = *pos_++;
+    if (c == ',') {
+      *end = FieldEnd::Comma;
+      return true;
+    }
+    if (c == '\n' || (c == '\r' && more() && *pos_ == '\n')) {
+      if (c == '\r') ++pos_;
+      ++line_;
+      *end = FieldEnd::Record;
+      return true;
+    }
+    if (c == '\0') return fault(line_, "NUL byte");
+    if (!append(field, "\r", 1)) return false;  // a CR on its own is data
+  }
+}
+
+// Called with pos_ on the opening quote.
+bool CsvReader::readQuoted(std::string* field, FieldEnd* end) {
+  const int64_t openLine = line_;
+  ++pos_;
+  for (;;) {
+    if (!more()) return fault(openLine, "unterminated quoted field");
+    const char* stop = pos_;
+    for (; stop < end_ && *stop != '"' && *stop != '\0'; ++stop) {
+      if (*stop == '\n') ++line_;
+    }
+    if (!append(field, pos_, static_cast<size_t>(stop - pos_))) return false;
+    pos_ = stop;
+    if (stop == end_) continue;
+    if (*pos_ == '\0') return fault(line_, "NUL byte");
+    ++pos_;
+    if (more() && *pos_ == '"') {
+      ++pos_;
+      if (!append(field, "\"", 1)) return false;
+      continue;
+    }
+    return afterClosingQuote(end);
+  }
+}
+
+bool CsvReader::afterClosingQuote(FieldEnd* end) {
+  if (!more()) {
+    *end = FieldEnd::File;
+    return true;
+  }
+  char c = *pos_++;
+  if (c == ',') {
+    *end = FieldEnd::Comma;
+    return true;
+  }
+  if (c == '\n' || (c == '\r' && more() && *pos_ == '\n')) {
+    if (c == '\r') ++pos_;
+    ++line_;
+    *end = FieldEnd::Record;
+    return true;
+  }
+  return fault(line_, "text after a closing quote");
+}
+
+bool CsvReader::append(std::string* field, const char* data, size_t size) {
+  if (size > limits_.maxFieldBytes - field->size()) {
+    return fault(recordLine_,
+                 "field longer than " + std::to_string(limits_.maxFieldBytes) + " bytes");
+  }
+  recordBytes_ += size;
+  if (recordBytes_ > limits_.maxRecordBytes) {
+    return fault(recordLine_,
+                 "record longer than " + std::to_string(limits_.maxRecordBytes) + " bytes");
+  }
+  field->append(data, size);
+  return true;
+}
+
+// Records the reader's one fault. A pending read error takes precedence, since
+// whatever the parser concluded was based on a truncated view of the file.
+bool CsvReader::fault(int64_t line, const std::string& what) {
+  std::string text = readErrno_ != 0 ? "read failed: " + errnoText(readErrno_) : what;
+  fault_ = name_ + ":" + std::to_string(line) + ": " + text;
+  return false;
+}
+
+}  // namespace dataserver

@@ -1,0 +1,98 @@
+// A streaming reader of CSV records (comma-separated values with optional
+// double quotes), the layer under TableStream. It reads its file through a
+// fixed-size buffer, so a table of any length is served in bounded memory.
+//
+// Grammar, byte for byte:
+// - Records end with LF or CR LF. A CR not followed by LF is a data byte, and
+//   so is a CR just before the end of the file.
+// - A field that begins with '"' is quoted: it runs to the next lone '"', may
+//   hold commas, CR and LF, and "" stands for one '"'. After the closing quote
+//   only a comma, LF, CR LF or the end of the file may follow.
+// - In an unquoted field every byte but comma, CR LF and LF is data,
+//   including '"'.
+// - An empty line is a record with one empty field. A file that ends with a
+//   record terminator has no empty record after it; a 0-byte file has none.
+// - Nothing is trimmed or converted.
+//
+// Faults (the reader stays failed after one): a NUL byte, an unterminated
+// quoted field, text after a closing quote, more than `maxFields` fields, a
+// field above `maxFieldBytes` or a record above `maxRecordBytes` (counting
+// the field bytes after quote removal), and read errors. Each fault is one
+// finished message "<name>:<line>: <what>".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace dataserver {
+
+// Every member must be set; TableStream takes them from its published limits.
+struct CsvLimits {
+  size_t bufferBytes;  // size of one read from the file (0 is taken as 1)
+  size_t maxFieldBytes;
+  size_t maxRecordBytes;
+  size_t maxFields;
+};
+
+// Not thread-safe: one reader is used by one thread at a time.
+class CsvReader {
+ public:
+  // Reads from `file`, which the caller owns and must keep open while this
+  // reader is in use; reading starts at the file's current position.
+  // `name` names the file in fault messages.
+  CsvReader(std::FILE* file, std::string name, const CsvLimits& limits);
+  CsvReader(const CsvReader&) = delete;
+  CsvReader& operator=(const CsvReader&) = delete;
+
+  // Reads the next record into fields(). True with *haveRecord set when a
+  // record was read, true with *haveRecord false at the end of the file. False
+  // with a finished message in *err on a fault; every later call fails again
+  // with the same message.
+  bool read(bool* haveRecord, std::string* err);
+
+  // The fields of the record read last; valid until the next read().
+  std::span<const std::string> fields() const { return {fields_.data(), fieldCount_}; }
+
+  // The 1-based physical line on which the record read last begins.
+  int64_t recordLine() const { return recordLine_; }
+
+  // The OS error number of a failed read, 0 if none; lets the owner tell an
+  // unreadable file from a malformed one.
+  int readErrno() const { return readErrno_; }
+
+ private:
+  enum class FieldEnd { Comma, Record, File };
+
+  bool more();
+  std::string* startField();
+  bool readPlain(std::string* field, FieldEnd* end);
+  bool readQuoted(std::string* field, FieldEnd* end);
+  bool afterClosingQuote(FieldEnd* end);
+  bool append(std::string* field, const char* data, size_t size);
+  bool fault(int64_t line, const std::string& what);
+
+  std::FILE* file_;
+  std::string name_;
+  CsvLimits limits_;
+  std::unique_ptr<char[]> buffer_;
+  const char* pos_ = nullptr;
+  const char* end_ = nullptr;
+  bool atEof_ = false;
+  int readErrno_ = 0;
+  int64_t line_ = 1;  // physical line of the byte at pos_
+  int64_t recordLine_ = 0;
+  size_t recordBytes_ = 0;
+  std::vector<std::string> fields_;  // kept across records to reuse capacity
+  size_t fieldCount_ = 0;
+  std::string fault_;  // non-empty once failed
+};
+
+// The text of an OS error number, e.g. "No such file or directory".
+std::string errnoText(int errnum);
+
+}  // namespace dataserver

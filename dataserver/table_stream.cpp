@@ -1,0 +1,319 @@
+#include "dataserver/table_stream.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <string_view>
+#include <unordered_map>
+
+#include "dataserver/csv_reader.h"
+
+namespace dataserver {
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// What a control line carries besides its kind.
+enum class Payload { None, Text, Ms, Code };
+
+struct ControlOp {
+  std::string_view name;
+  EventKind kind;
+  Payload payload;
+};
+
+constexpr ControlOp kControlOps[] = {
+    {"clear", EventKind::Clear, Payload::None},       {"error", EventKind::Error, Payload::Text},
+    {"sync", EventKind::Synchronized, Payload::None}, {"pause", EventKind::Pause, Payload::Ms},
+    {"ds_down", EventKind::DsDown, Payload::None},    {"ds_up", EventKind::DsUp, Payload::None},
+    {"net_lost", EventKind::NetLost, Payload::Text},  {"net_ok", EventKind::NetOk, Payload::Text},
+    {"code", EventKind::Code, Payload::Code},
+};
+
+// File text quoted in a message: bounded, and free of control bytes that
+// would garble a log line.
+std::string printable(std::string_view text) {
+  constexpr size_t kShown = 64;
+  std::string out;
+  for (size_t i = 0; i < text.size() && i < kShown; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    out += (c < 0x20 || c == 0x7f) ? '?' : text[i];
+  }
+  if (text.size() > kShown) out += "...";
+  return out;
+}
+
+bool parseInt32(std::string_view text, int32_t* value) {
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, *value);
+  return !text.empty() && ec == std::errc() && ptr == end;
+}
+
+// A name that would reach outside the data folder, or no name at all.
+bool isTableNameValid(const std::string& table) {
+  return !table.empty() && table.find_first_of(std::string_view("/\\\0", 3)) == std::string::npos &&
+         table.find("..") == std::string::npos;
+}
+
+std::vector<std::string> splitColumns(const std::string& columns) {
+  std::vector<std::string> names;
+  if (columns.empty()) return names;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = columns.find(',', start);
+    names.push_back(columns.substr(start, comma - start));
+    if (comma == std::string::npos) return names;
+    start = comma + 1;
+  }
+}
+
+void setControl(TableEvent* out, EventKind kind) {
+  out->kind = kind;
+  out->rowId = 0;
+  out->values.clear();
+  out->text.clear();
+  out->number = 0;
+}
+
+}  // namespace
+
+struct TableStream::Impl {
+  enum class State { Closed, Lines, Finished };
+
+  bool openFile(const std::string& path, const std::string& table, std::string* err);
+  bool readHeader(const std::string& path, std::string* err);
+  void mapColumns(const Subscription& sub, const std::vector<std::string>& requested);
+  bool line(TableEvent* out);
+  bool rowLine(EventKind kind, TableEvent* out);
+  bool controlLine(std::string_view op, TableEvent* out);
+  bool fail(TableEvent* out, const std::string& message);
+  bool failLine(TableEvent* out, const std::string& what);
+  std::string_view field(int column) const {
+    return column < 0 ? std::string_view() : std::string_view(reader->fields()[column]);
+  }
+
+  State state = State::Closed;
+  std::string fileName;  // "<table>.csv": how messages name the file
+  std::unique_ptr<std::FILE, FileCloser> file;
+  std::unique_ptr<CsvReader> reader;
+  std::string headerFault;  // a malformed header, reported by the first next()
+  size_t headerFields = 0;
+  std::vector<int> requestedColumns;  // file column per requested column, -1: none
+  int rowIdColumn = -1;
+  int opColumn = -1;
+  int textColumn = -1;
+  int msColumn = -1;
+  int codeColumn = -1;
+  int keyColumn = -1;
+  bool ranged = false;
+  std::string from;
+  std::string to;
+  int64_t rowLines = 0;  // row lines read so far, filtered or not
+  bool synchronized = false;
+};
+
+TableStream::TableStream() : impl_(std::make_unique<Impl>()) {}
+TableStream::~TableStream() = default;
+
+bool TableStream::open(const std::string& dataDir, const Subscription& sub, std::string* err) {
+  impl_ = std::make_unique<Impl>();
+  Impl& s = *impl_;
+  if (!isTableNameValid(sub.table)) {
+    *err = "unknown table '" + printable(sub.table) + "'";
+    return false;
+  }
+  std::vector<std::string> requested = splitColumns(sub.columns);
+  if (requested.size() > kMaxColumns) {
+    *err = "table '" + printable(sub.table) + "': more than " + std::to_string(kMaxColumns) +
+           " columns requested";
+    return false;
+  }
+  s.fileName = sub.table + ".csv";
+  std::string path = dataDir.empty() ? s.fileName : dataDir + "/" + s.fileName;
+  if (!s.openFile(path, sub.table, err)) return false;
+  if (!s.readHeader(path, err)) {
+    impl_ = std::make_unique<Impl>();
+    return false;
+  }
+  s.mapColumns(sub, requested);
+  s.state = Impl::State::Lines;
+  return true;
+}
+
+bool TableStream::Impl::openFile(const std::string& path, const std::string& table,
+                                 std::string* err) {
+  errno = 0;
+  file.reset(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    int error = errno;
+    if (error == ENOENT) {
+      *err = "unknown table '" + printable(table) + "'";
+    } else {
+      *err = "cannot read " + path + ": " + errnoText(error);
+    }
+    return false;
+  }
+  // The reader's buffer is the only one: stdio's would copy every byte twice.
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  reader = std::make_unique<CsvReader>(
+      file.get(), fileName,
+      CsvLimits{kReadBufferBytes, kMaxFieldBytes, kMaxRecordBytes, kMaxColumns});
+  return true;
+}
+
+// Reads the first record. A directory, for one, opens but fails its first
+// read, and is reported here as unreadable rather than later as malformed.
+bool TableStream::Impl::readHeader(const std::string& path, std::string* err) {
+  bool haveHeader = false;
+  std::string fault;
+  if (!reader->read(&haveHeader, &fault)) {
+    if (reader->readErrno() != 0) {
+      *err = "cannot read " + path + ": " + errnoText(reader->readErrno());
+      return false;
+    }
+    headerFault = fault;
+  }
+  return true;
+}
+
+void TableStream::Impl::mapColumns(const Subscription& sub,
+                                   const std::vector<std::string>& requested) {
+  std::unordered_map<std::string_view, int> dataColumns;
+  const std::pair<std::string_view, int*> controls[] = {
+      {"@rowid", &rowIdColumn}, {"@op", &opColumn},     {"@text", &textColumn},
+      {"@ms", &msColumn},       {"@code", &codeColumn},
+  };
+  auto header = headerFault.empty() ? reader->fields() : std::span<const std::string>();
+  headerFields = header.size();
+  for (size_t i = 0; i < header.size(); ++i) {
+    const std::string& name = header[i];
+    if (!name.starts_with('@')) {
+      dataColumns.emplace(name, static_cast<int>(i));  // the first of a name wins
+      continue;
+    }
+    for (const auto& [controlName, column] : controls) {
+      if (name == controlName && *column < 0) *column = static_cast<int>(i);
+    }
+  }
+  auto columnOf = [&](const std::string& name) {
+    auto it = name.starts_with('@') ? dataColumns.end() : dataColumns.find(name);
+    return it == dataColumns.end() ? -1 : it->second;
+  };
+  for (const std::string& name : requested) requestedColumns.push_back(columnOf(name));
+  keyColumn = columnOf(sub.keyColumn);
+  ranged = !sub.from.empty() || !sub.to.empty();
+  from = sub.from;
+  to = sub.to;
+}
+
+int TableStream::columnCount() const { return static_cast<int>(impl_->requestedColumns.size()); }
+
+TableEvent TableStream::next() {
+  TableEvent event;
+  next(&event);
+  return event;
+}
+
+void TableStream::next(TableEvent* out) {
+  Impl& s = *impl_;
+  if (s.state == Impl::State::Lines && !s.headerFault.empty()) {
+    s.fail(out, s.headerFault);
+    return;
+  }
+  while (s.state == Impl::State::Lines) {
+    bool haveRecord = false;
+    std::string fault;
+    if (!s.reader->read(&haveRecord, &fault)) {
+      s.fail(out, fault);
+      return;
+    }
+    if (!haveRecord) {
+      s.state = Impl::State::Finished;
+      if (s.synchronized) break;
+      s.synchronized = true;
+      setControl(out, EventKind::Synchronized);
+      return;
+    }
+    if (s.line(out)) return;
+  }
+  setControl(out, EventKind::End);
+}
+
+// Handles the record just read; true when it put an event into *out.
+bool TableStream::Impl::line(TableEvent* out) {
+  size_t fields = reader->fields().size();
+  if (fields != headerFields) {
+    return failLine(out, "record has " + std::to_string(fields) +
+                             (fields == 1 ? " field" : " fields") + ", header has " +
+                             std::to_string(headerFields));
+  }
+  std::string_view op = field(opColumn);
+  if (op.empty() || op == "add") return rowLine(EventKind::AddRow, out);
+  if (op == "update") return rowLine(EventKind::UpdateRow, out);
+  if (op == "delete") return rowLine(EventKind::DeleteRow, out);
+  return controlLine(op, out);
+}
+
+bool TableStream::Impl::rowLine(EventKind kind, TableEvent* out) {
+  ++rowLines;
+  int32_t rowId = static_cast<int32_t>(rowLines);
+  std::string_view rowIdText = field(rowIdColumn);
+  if (!rowIdText.empty() && !parseInt32(rowIdText, &rowId)) {
+    return failLine(out, "bad @rowid '" + printable(rowIdText) + "'");
+  }
+  if (ranged) {
+    // string_view compares as unsigned bytes, which is the order keys have.
+    std::string_view key = field(keyColumn);
+    if (key < from || key > to) return false;
+  }
+  out->kind = kind;
+  out->rowId = rowId;
+  out->text.clear();
+  out->number = 0;
+  out->values.resize(requestedColumns.size());
+  for (size_t i = 0; i < requestedColumns.size(); ++i) {
+    std::string_view value = field(requestedColumns[i]);
+    out->values[i].assign(value.data(), value.size());
+  }
+  return true;
+}
+
+bool TableStream::Impl::controlLine(std::string_view op, TableEvent* out) {
+  for (const ControlOp& control : kControlOps) {
+    if (op != control.name) continue;
+    setControl(out, control.kind);
+    if (control.payload == Payload::Text) out->text = field(textColumn);
+    if (control.payload == Payload::Ms && (!parseInt32(field(msColumn), &out->number) ||
+                                           out->number < 0 || out->number > kMaxPauseMs)) {
+      return failLine(out, "bad @ms '" + printable(field(msColumn)) + "' (0 to " +
+                               std::to_string(kMaxPauseMs) + ")");
+    }
+    if (control.payload == Payload::Code && !parseInt32(field(codeColumn), &out->number)) {
+      return failLine(out, "bad @code '" + printable(field(codeColumn)) + "'");
+    }
+    if (control.kind == EventKind::Synchronized) synchronized = true;
+    return true;
+  }
+  if (op == "stall") {
+    state = State::Finished;
+    return false;
+  }
+  return failLine(out, "unknown @op '" + printable(op) + "'");
+}
+
+// Ends the stream with the Error `message`; true, as *out holds an event.
+bool TableStream::Impl::fail(TableEvent* out, const std::string& message) {
+  setControl(out, EventKind::Error);
+  out->text = message;
+  state = State::Finished;
+  return true;
+}
+
+bool TableStream::Impl::failLine(TableEvent* out, const std::string& what) {
+  return fail(out, fileName + ":" + std::to_string(reader->recordLine()) + ": " + what);
+}
+
+}  // namespace dataserver

@@ -1,0 +1,279 @@
+#include "dataserver/table_stream.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace dataserver {
+namespace {
+
+using namespace std::string_literals;
+using Events = std::vector<std::string>;
+
+// One event as a short line, e.g. "add 3 x|y", "error t.csv:2: ...", "sync".
+std::string describe(const TableEvent& event) {
+  static const char* const kNames[] = {"add",    "update", "delete",  "clear", "error",
+                                       "sync",   "pause",  "ds_down", "ds_up", "net_lost",
+                                       "net_ok", "code",   "end"};
+  std::string out = kNames[static_cast<int>(event.kind)];
+  switch (event.kind) {
+    case EventKind::AddRow:
+    case EventKind::UpdateRow:
+    case EventKind::DeleteRow:
+      out += " " + std::to_string(event.rowId) + " ";
+      for (size_t i = 0; i < event.values.size(); ++i) out += (i > 0 ? "|" : "") + event.values[i];
+      return out;
+    case EventKind::Error:
+    case EventKind::NetLost:
+    case EventKind::NetOk:
+      return out + " " + event.text;
+    case EventKind::Pause:
+    case EventKind::Code:
+      return out + " " + std::to_string(event.number);
+    default:
+      return out;
+  }
+}
+
+class TableStreamTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "table_stream_test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  void write(const std::string& table, const std::string& bytes) {
+    std::ofstream(dir_ + "/" + table + ".csv", std::ios::binary) << bytes;
+  }
+
+  // Every event up to and including the first End, and one more to show that
+  // End repeats.
+  Events events(const Subscription& sub) {
+    TableStream stream;
+    std::string err;
+    if (!stream.open(dir_, sub, &err)) return {"open failed: " + err};
+    Events out;
+    TableEvent event;
+    while (out.size() < 1000) {
+      stream.next(&event);
+      out.push_back(describe(event));
+      if (event.kind == EventKind::End) break;
+    }
+    out.push_back(describe(stream.next()));
+    return out;
+  }
+  Events events(const std::string& columns, const std::string& from = "",
+                const std::string& to = "", const std::string& key = "k") {
+    return events(Subscription{"t", columns, key, from, to});
+  }
+
+  std::string dir_;
+};
+
+TEST_F(TableStreamTest, RowsInRequestedOrder) {
+  write("t", "k,@op,a,b,@text,c\r\nk1,,a1,b1,x,c1\n\"k,2\",add,\"a\n2\",\"b\"\"2\",x,c2\r\n");
+  EXPECT_EQ(events("c,a,missing,@text,,c"),
+            (Events{"add 1 c1|a1||||c1", "add 2 c2|a\n2||||c2", "sync", "end", "end"}));
+  EXPECT_EQ(events(""), (Events{"add 1 ", "add 2 ", "sync", "end", "end"}));
+}
+
+TEST_F(TableStreamTest, RowIds) {
+  write("t", "@rowid,@op,v\n,,a\n7,update,b\n-2147483648,delete,c\n,clear,\n,,d\n2147483647,,e\n");
+  EXPECT_EQ(events("v"), (Events{"add 1 a", "update 7 b", "delete -2147483648 c", "clear",
+                                 "add 4 d", "add 2147483647 e", "sync", "end", "end"}));
+  write("t", "v\nx\ny\n");
+  EXPECT_EQ(events("v"), (Events{"add 1 x", "add 2 y", "sync", "end", "end"}));
+}
+
+TEST_F(TableStreamTest, EveryControlLine) {
+  write("t",
+        "@op,@text,@ms,@code,v\n"
+        "clear,,,,\n"
+        "error,bad thing,,,\n"
+        "pause,,0,,\n"
+        "pause,,3600000,,\n"
+        "ds_down,,,,\n"
+        "ds_up,,,,\n"
+        "net_lost,link gone,,,\n"
+        "net_ok,,,,\n"
+        "code,,,-17,\n"
+        "code,,,31,\n"
+        "sync,,,,\n"
+        "add,,,,live\n"
+        "sync,,,,\n");
+  EXPECT_EQ(events("v"), (Events{"clear", "error bad thing", "pause 0", "pause 3600000", "ds_down",
+                                 "ds_up", "net_lost link gone", "net_ok ", "code -17", "code 31",
+                                 "sync", "add 1 live", "sync", "end", "end"}));
+}
+
+TEST_F(TableStreamTest, StallEndsWithoutSynchronized) {
+  write("t", "@op,v\n,a\nstall,\n,b\n");
+  EXPECT_EQ(events("v"), (Events{"add 1 a", "end", "end"}));
+  write("t", "@op,v\n,a\nsync,\n,b\nstall,\n,c\n");
+  EXPECT_EQ(events("v"), (Events{"add 1 a", "sync", "add 2 b", "end", "end"}));
+}
+
+TEST_F(TableStreamTest, KeyRangeIsInclusiveAndBytewise) {
+  write("t",
+        "@op,k,v\n,a,1\n,b,2\n,ba,3\nsync,,\n,c,4\nupdate,b,5\ndelete,z,6\n,\xc3\xa9,7\n,B,8\n");
+  EXPECT_EQ(events("v", "b", "c"),
+            (Events{"add 2 2", "add 3 3", "sync", "add 4 4", "update 5 5", "end", "end"}));
+  EXPECT_EQ(events("v", "b", "b"), (Events{"add 2 2", "sync", "update 5 5", "end", "end"}));
+  EXPECT_EQ(events("v", "z", "\xff"), (Events{"sync", "delete 6 6", "add 7 7", "end", "end"}));
+  EXPECT_EQ(events("v", "c", "b"), (Events{"sync", "end", "end"}));
+  // A missing key column reads as empty, which only a range from "" takes.
+  EXPECT_EQ(events("v", "", "a", "nokey"),
+            (Events{"add 1 1", "add 2 2", "add 3 3", "sync", "add 4 4", "update 5 5", "delete 6 6",
+                    "add 7 7", "add 8 8", "end", "end"}));
+  EXPECT_EQ(events("v", "a", "z", "nokey"), (Events{"sync", "end", "end"}));
+  EXPECT_EQ(events("v", "a", "z", "@op"), (Events{"sync", "end", "end"}));
+}
+
+TEST_F(TableStreamTest, EmptyAndShortFiles) {
+  write("t", "");
+  EXPECT_EQ(events("a,b"), (Events{"sync", "end", "end"}));
+  write("t", "a,b\r\n");
+  EXPECT_EQ(events("a,b"), (Events{"sync", "end", "end"}));
+  write("t", "a\nx\n\ny\n");
+  EXPECT_EQ(events("a"), (Events{"add 1 x", "add 2 ", "add 3 y", "sync", "end", "end"}));
+  write("t", "a,b\nx,y\n\n");
+  EXPECT_EQ(events("a"),
+            (Events{"add 1 x", "error t.csv:3: record has 1 field, header has 2", "end", "end"}));
+}
+
+TEST_F(TableStreamTest, MalformedFiles) {
+  struct Case {
+    std::string bytes;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"@rowid,v\n1,a\n2,b,c\n", "t.csv:3: record has 3 fields, header has 2"},
+      {"@rowid,v\n1,a\n2,\"b\n\nc\n", "t.csv:3: unterminated quoted field"},
+      {"@rowid,v\n1,a\n2,\"b\"c\n", "t.csv:3: text after a closing quote"},
+      {"@rowid,v\n1,a\n2,b\0\n"s, "t.csv:3: NUL byte"},
+      {"@rowid,v\n1,a\nx1,b\n", "t.csv:3: bad @rowid 'x1'"},
+      {"@rowid,v\n1,a\n2147483648,b\n", "t.csv:3: bad @rowid '2147483648'"},
+      {"@rowid,v\n1,a\n+2,b\n", "t.csv:3: bad @rowid '+2'"},
+      {"@rowid,v\n1,a\n 2,b\n", "t.csv:3: bad @rowid ' 2'"},
+      {"@op,@ms,v\n,,a\npause,-1,\n", "t.csv:3: bad @ms '-1' (0 to 3600000)"},
+      {"@op,@ms,v\n,,a\npause,3600001,\n", "t.csv:3: bad @ms '3600001' (0 to 3600000)"},
+      {"@op,v\n,a\npause,\n", "t.csv:3: bad @ms '' (0 to 3600000)"},
+      {"@op,@code,v\n,,a\ncode,0x10,\n", "t.csv:3: bad @code '0x10'"},
+      {"@op,v\n,a\nAdd,\n", "t.csv:3: unknown @op 'Add'"},
+      {"@op,v\n,a\n\"bad\nop\",\n", "t.csv:3: unknown @op 'bad?op'"},
+  };
+  for (const Case& c : cases) {
+    write("t", c.bytes);
+    EXPECT_EQ(events("v"), (Events{"add 1 a", "error " + c.error, "end", "end"})) << c.bytes;
+  }
+}
+
+TEST_F(TableStreamTest, MalformedHeaderGivesNothingButTheError) {
+  write("t", "a,\"b\n");
+  EXPECT_EQ(events("a"), (Events{"error t.csv:1: unterminated quoted field", "end", "end"}));
+  std::string wide;
+  for (size_t i = 0; i <= kMaxColumns; ++i) wide += "c" + std::to_string(i) + ",";
+  write("t", wide + "\n");
+  EXPECT_EQ(events("a"), (Events{"error t.csv:1: record has more than 1024 fields", "end", "end"}));
+}
+
+TEST_F(TableStreamTest, FaultIsCheckedOnFilteredRows) {
+  write("t", "@rowid,k,v\n1,a,x\nbad,z,y\n");
+  EXPECT_EQ(events("v", "a", "a"),
+            (Events{"add 1 x", "error t.csv:3: bad @rowid 'bad'", "end", "end"}));
+}
+
+TEST_F(TableStreamTest, LimitsOfFieldsAndRecords) {
+  const std::string big(kMaxFieldBytes, 'x');
+  write("t", "v\n" + big + "\n" + big + "y\n");
+  Events got = events("v");
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[0], "add 1 " + big);
+  EXPECT_EQ(got[1], "error t.csv:3: field longer than 1048576 bytes");
+  write("t", "a,b,c,d,e\n" + big + "," + big + "," + big + "," + big + ",z\n");
+  EXPECT_EQ(events("e"), (Events{"error t.csv:2: record longer than 4194304 bytes", "end", "end"}));
+}
+
+TEST_F(TableStreamTest, OpenFailures) {
+  std::string err;
+  TableStream stream;
+  EXPECT_FALSE(stream.open(dir_, Subscription{"Trade", "a", "", "", ""}, &err));
+  EXPECT_EQ(err, "unknown table 'Trade'");
+  write("t", "a\n1\n");
+  for (const std::string& table :
+       std::vector<std::string>{"", "../t", "x/t", "x\\t", "..", "t\0"s, "a..b"}) {
+    EXPECT_FALSE(stream.open(dir_, Subscription{table, "a", "", "", ""}, &err)) << table;
+    EXPECT_EQ(err, "unknown table '" + (table == "t\0"s ? "t?"s : table) + "'");
+  }
+  std::filesystem::create_directory(dir_ + "/folder.csv");
+  EXPECT_FALSE(stream.open(dir_, Subscription{"folder", "a", "", "", ""}, &err));
+  EXPECT_EQ(err.rfind("cannot read " + dir_ + "/folder.csv: ", 0), 0u) << err;
+  std::string columns(kMaxColumns, ',');
+  EXPECT_FALSE(stream.open(dir_, Subscription{"t", columns, "", "", ""}, &err));
+  EXPECT_EQ(err, "table 't': more than 1024 columns requested");
+  // A failed open leaves a stream that yields End only.
+  EXPECT_EQ(stream.columnCount(), 0);
+  EXPECT_EQ(stream.next().kind, EventKind::End);
+  columns.pop_back();
+  EXPECT_TRUE(stream.open(dir_, Subscription{"t", columns, "", "", ""}, &err));
+  EXPECT_EQ(stream.columnCount(), 1024);
+}
+
+TEST_F(TableStreamTest, UnopenedStreamEnds) {
+  TableStream stream;
+  EXPECT_EQ(stream.columnCount(), 0);
+  EXPECT_EQ(stream.next().kind, EventKind::End);
+}
+
+// Many reads of the file's buffer, and one event object reused throughout.
+TEST_F(TableStreamTest, LongTableWithReusedEvent) {
+  std::string bytes = "@op,@code,id,name\n";
+  constexpr int kRows = 20000;
+  for (int i = 1; i <= kRows; ++i) {
+    bytes += ",," + std::to_string(i) + ",\"name " + std::to_string(i) + "\"\n";
+    if (i % 5000 == 0) bytes += "code,33,,\n";
+  }
+  write("t", bytes);
+  TableStream stream;
+  std::string err;
+  ASSERT_TRUE(stream.open(dir_, Subscription{"t", "name,id", "", "", ""}, &err)) << err;
+  TableEvent event;
+  int rows = 0;
+  int codes = 0;
+  for (stream.next(&event); event.kind != EventKind::Synchronized; stream.next(&event)) {
+    if (event.kind == EventKind::Code) {
+      ++codes;
+      EXPECT_TRUE(event.values.empty());
+      continue;
+    }
+    ASSERT_EQ(event.kind, EventKind::AddRow);
+    ++rows;
+    ASSERT_EQ(event.rowId, rows);
+    ASSERT_EQ(event.values,
+              (std::vector<std::string>{"name " + std::to_string(rows), std::to_string(rows)}));
+  }
+  EXPECT_EQ(rows, kRows);
+  EXPECT_EQ(codes, 4);
+  stream.next(&event);
+  EXPECT_EQ(event.kind, EventKind::End);
+}
+
+TEST_F(TableStreamTest, ReopenStartsOver) {
+  write("t", "v\na\nb\n");
+  TableStream stream;
+  std::string err;
+  ASSERT_TRUE(stream.open(dir_, Subscription{"t", "v", "", "", ""}, &err));
+  EXPECT_EQ(describe(stream.next()), "add 1 a");
+  ASSERT_TRUE(stream.open(dir_, Subscription{"t", "v,v", "", "", ""}, &err));
+  EXPECT_EQ(describe(stream.next()), "add 1 a|a");
+}
+
+}  // namespace
+}  // namespace dataserver

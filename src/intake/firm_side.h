@@ -1,0 +1,15 @@
+// The configured firm's part in a trade.
+#pragma once
+
+#include <string_view>
+
+#include "intake/trade_record.h"
+
+enum class FirmSide { None = 0, Initiator = 1, Confirmer = 2, Both = 3 };
+
+// Whether a side name is the configured firm code: same length, same bytes,
+// case-sensitive, no trimming. Nothing matches an empty firm code.
+bool firmMatches(std::string_view name);
+
+// None when no firm code is configured or the firm is on neither side.
+FirmSide firmSide(const TradeRecord& record);

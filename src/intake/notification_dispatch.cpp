@@ -1,0 +1,80 @@
+#include "intake/notification_dispatch.h"
+
+#include "intake/trade_intake.h"
+#include "online/zuqonl.h"
+#include "run/run_settings.h"
+
+namespace {
+
+// A record the library left out reads as zero integers and empty texts.
+template <typename Notice>
+const Notice& noticeOf(void* data) {
+  static const Notice kEmpty{};
+  return data ? *static_cast<const Notice*>(data) : kEmpty;
+}
+
+const char* textOf(const char* text) { return text ? text : ""; }
+
+int32_t connOf(void* data) { return noticeOf<ConnNotice>(data).conn; }
+int32_t rowConnOf(void* data) { return noticeOf<RowNotice>(data).conn; }
+int32_t rowIdOf(void* data) { return noticeOf<RowNotice>(data).rowID; }
+
+}  // namespace
+
+void onlineCallback(int32_t code, void* data) {
+  if (static_cast<uint32_t>(code) - 14u > 14u) return;
+  switch (code) {
+    case ZUQONL_NET_INTEGRITY_OK:
+      zuqonlPrintf("[ZUQTradeReport] NetIntegrityOk: %s\n",
+                   textOf(noticeOf<TextNotice>(data).text));
+      break;
+    case ZUQONL_NET_INTEGRITY_LOST:
+      zuqonlPrintf("[ZUQTradeReport] NetIntegrityLost\n");
+      break;
+    case ZUQONL_DS_CONNECTED:
+      zuqonlPrintf("[ZUQTradeReport] DS Connected\n");
+      signalReady(ReadyReason::DataServer);
+      break;
+    case ZUQONL_DS_DISCONNECTED:
+      zuqonlPrintf("[ZUQTradeReport] DS Disconnected\n");
+      break;
+    case ZUQONL_ERROR: {
+      const ErrorNotice& error = noticeOf<ErrorNotice>(data);
+      zuqonlPrintf("[ZUQTradeReport] Error conn=%d: %s\n", error.conn, textOf(error.text));
+      break;
+    }
+    case ZUQONL_CLEAR:
+      zuqonlPrintf("[ZUQTradeReport] Clear conn=%d\n", connOf(data));
+      break;
+    case ZUQONL_FORMAT: {
+      const FormatNotice& format = noticeOf<FormatNotice>(data);
+      zuqonlPrintf("[ZUQTradeReport] Format conn=%d: columnsCount=%d columnsFormat='%s'\n",
+                   format.conn, format.columnsCount, textOf(format.columnsFormat));
+      break;
+    }
+    case ZUQONL_ADD_ROW:
+      zuqonlPrintf("[ZUQTradeReport] AddRow conn=%d, rowID=%d\n", rowConnOf(data), rowIdOf(data));
+      if (data) addTradeRow(*static_cast<const RowNotice*>(data));
+      break;
+    case ZUQONL_UPDATE_ROW:
+      zuqonlPrintf("[ZUQTradeReport] UpdateRow conn=%d, rowID=%d\n", rowConnOf(data),
+                   rowIdOf(data));
+      break;
+    case ZUQONL_DELETE_ROW:
+      zuqonlPrintf("[ZUQTradeReport] DeleteRow conn=%d, rowID=%d\n", rowConnOf(data),
+                   rowIdOf(data));
+      break;
+    case ZUQONL_SYNCHRONIZED:
+      zuqonlPrintf("[ZUQTradeReport] Sychronized conn=%d\n", connOf(data));
+      signalReady(ReadyReason::Synchronized);
+      break;
+    case ZUQONL_CONNECTED:
+      zuqonlPrintf("[ZUQTradeReport] Connected conn=%d\n", connOf(data));
+      break;
+    case ZUQONL_DISCONNECTED:
+      zuqonlPrintf("[ZUQTradeReport] Disconnected conn=%d\n", connOf(data));
+      break;
+    default:  // 18 and 19: no name, nothing to do
+      break;
+  }
+}

@@ -1,0 +1,151 @@
+#include "intake/trade_intake.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "intake/trade_store.h"
+#include "run/run_settings.h"
+
+namespace {
+
+TEST(DecimalValueTest, SignsBlanksDigitsAndWrapping) {
+  EXPECT_EQ(decimalValue("42"), 42u);
+  EXPECT_EQ(decimalValue(" \t42abc"), 42u);
+  EXPECT_EQ(decimalValue("+7"), 7u);
+  EXPECT_EQ(decimalValue("-1"), 4294967295u);
+  EXPECT_EQ(decimalValue("4294967295"), 4294967295u);
+  EXPECT_EQ(decimalValue("4294967296"), 0u);
+  EXPECT_EQ(decimalValue("4294967297"), 1u);
+  EXPECT_EQ(decimalValue("-4294967297"), 4294967295u);
+  EXPECT_EQ(decimalValue("abc"), 0u);
+  EXPECT_EQ(decimalValue(""), 0u);
+  EXPECT_EQ(decimalValue("- 5"), 0u);
+  EXPECT_EQ(decimalValue(nullptr), 0u);
+}
+
+// Builds AddRow records from a few named values; the rest stay null, which
+// the intake reads as empty texts.
+class IntakeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::lock_guard lock(tradeStoreMutex);
+    tradeStore.clear();
+    runSettings = RunSettings{};
+  }
+  void TearDown() override { SetUp(); }
+
+  void add(int32_t rowID, const char* rev, const char* init, const char* conf,
+           const char* status = "2", const char* typeExt = "") {
+    RowNotice row{};
+    row.conn = 1;
+    row.rowID = rowID;
+    row.values[0] = rev;
+    row.values[1] = init;
+    row.values[5] = conf;
+    row.values[10] = status;
+    row.values[24] = typeExt;
+    addTradeRow(row);
+  }
+
+  std::vector<std::pair<uint32_t, int32_t>> stored() {
+    std::lock_guard lock(tradeStoreMutex);
+    std::vector<std::pair<uint32_t, int32_t>> keys;
+    for (const auto& [key, record] : tradeStore) keys.emplace_back(key, record.rowID);
+    return keys;
+  }
+};
+
+using Stored = std::vector<std::pair<uint32_t, int32_t>>;
+
+TEST_F(IntakeTest, FirmFilterIsExact) {
+  runSettings.firmCode = "FIRM1";
+  add(1, "1", "firm1", "FIRM2");
+  add(2, "2", "FIRM10", "X");
+  add(3, "3", "FIRM1 ", "X");
+  add(4, "4", "X", "FIRM1");
+  add(5, "5", "FIRM1", "FIRM1");
+  add(6, "6", "FIRM1", "Y");
+  EXPECT_EQ(stored(), (Stored{{4, 4}, {5, 5}, {6, 6}}));
+}
+
+TEST_F(IntakeTest, EmptyFirmKeepsEveryRow) {
+  add(1, "1", "A", "B");
+  add(2, "2", "", "");
+  EXPECT_EQ(stored().size(), 2u);
+}
+
+TEST_F(IntakeTest, StatusFiltersForRepoAndOtherTrades) {
+  runSettings.tradeStatus = 2;
+  runSettings.repoTradeStatus = 3;
+  add(1, "1", "A", "B", "2", "");
+  add(2, "2", "A", "B", "3", "");
+  add(3, "3", "A", "B", "3", "R");
+  add(4, "4", "A", "B", "2", "RX");
+  add(5, "5", "A", "B", "2", "r");
+  add(6, "6", "A", "B", "3", "X");
+  add(7, "7", "A", "B", "", "");
+  EXPECT_EQ(stored(), (Stored{{1, 1}, {3, 3}, {5, 5}}));
+}
+
+TEST_F(IntakeTest, ZeroStatusKeepsEveryStatus) {
+  runSettings.repoTradeStatus = 3;
+  add(1, "1", "A", "B", "9", "");
+  add(2, "2", "A", "B", "", "");
+  add(3, "3", "A", "B", "9", "R");
+  EXPECT_EQ(stored(), (Stored{{1, 1}, {2, 2}}));
+}
+
+TEST_F(IntakeTest, FirstRowPerKeyWinsAndDroppedRowsHoldNoKey) {
+  runSettings.firmCode = "F";
+  add(1, "10", "X", "Y");  // dropped: does not hold key 10
+  add(2, "10", "F", "Y");
+  add(3, "10", "F", "Z");  // duplicate: dropped
+  add(4, "-1", "F", "Y");
+  add(5, "abc", "F", "Y");
+  add(6, " 42abc", "F", "Y");
+  EXPECT_EQ(stored(), (Stored{{0, 5}, {10, 2}, {42, 6}, {4294967295u, 4}}));
+}
+
+TEST_F(IntakeTest, NullValuesReadAsEmptyTexts) {
+  RowNotice row{};
+  row.rowID = 9;
+  addTradeRow(row);
+  std::lock_guard lock(tradeStoreMutex);
+  ASSERT_EQ(tradeStore.size(), 1u);
+  const TradeRecord& record = tradeStore.at(0);
+  EXPECT_EQ(record.rowID, 9);
+  EXPECT_TRUE(record.init_name.empty());
+  EXPECT_EQ(record.trade_moment.year, 0);
+}
+
+TEST_F(IntakeTest, DecodesEveryColumnInListOrder) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < kTradeColumnCount; ++i) texts.push_back("v" + std::to_string(i));
+  texts[0] = "5";
+  texts[10] = "21";
+  texts[14] = "2003-12-15 10:30:15";
+  texts[15] = "2003-12-16T11:00:00.250";
+  texts[20] = "2003-12-17";
+  RowNotice row{};
+  row.rowID = 77;
+  for (int i = 0; i < kTradeColumnCount; ++i) row.values[i] = texts[i].c_str();
+  addTradeRow(row);
+  std::lock_guard lock(tradeStoreMutex);
+  const TradeRecord& r = tradeStore.at(5);
+  const std::string fields[] = {r.init_name,   r.init_action, r.init_pair, r.init_memo, r.conf_name,
+                                r.conf_action, r.conf_pair,   r.conf_memo, r.issue_name};
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(fields[i], "v" + std::to_string(i + 1));
+  EXPECT_EQ(r.status, 21);
+  EXPECT_EQ(r.price + r.qty + r.volume, "v11v12v13");
+  EXPECT_EQ(r.price_currency + r.price_rate + r.payment_currency + r.payment_rate, "v16v17v18v19");
+  EXPECT_EQ(r.clear + r.dcc + r.type + r.type_ext + r.trade_ref + r.repo_action + r.repurchase,
+            "v21v22v23v24v25v26v27");
+  EXPECT_EQ(r.trade_moment.hour, 10);
+  EXPECT_EQ(r.trade_moment.dayOfWeek, 1);
+  EXPECT_EQ(r.affirm_moment.milliseconds, 250);
+  EXPECT_EQ(r.delivery_date.day, 17);
+}
+
+}  // namespace

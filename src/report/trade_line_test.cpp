@@ -1,0 +1,142 @@
+#include "report/trade_line.h"
+
+#include <gtest/gtest.h>
+
+#include "intake/firm_side.h"
+#include "run/run_settings.h"
+
+namespace {
+
+// The trade used throughout: F1 initiated it, F2 confirmed it.
+TradeRecord sampleTrade() {
+  TradeRecord r;
+  r.issue_name = "XYZ1";
+  r.init_name = "F1";
+  r.init_action = "B";
+  r.init_pair = "C001";
+  r.init_memo = "hello";
+  r.conf_name = "F2";
+  r.conf_action = "S";
+  r.conf_pair = "C777";
+  r.conf_memo = "bye";
+  r.status = 2;
+  r.price = "101.5";
+  r.qty = "10";
+  r.volume = "1015";
+  r.price_currency = "PPP";
+  r.payment_currency = "XXX";
+  r.delivery_date = DateTimeValue{2003, 12, 3, 17, 0, 0, 0, 0};
+  r.rowID = 42;
+  r.trade_moment = DateTimeValue{2003, 12, 1, 15, 10, 30, 15, 0};
+  r.dcc = "D1";
+  r.clear = "CL";
+  r.type = "T";
+  r.type_ext = "R1";
+  r.trade_ref = "77";
+  r.repo_action = "1";
+  r.repurchase = "1";
+  return r;
+}
+
+class TradeLineTest : public ::testing::Test {
+ protected:
+  void TearDown() override { runSettings.firmCode.clear(); }
+
+  std::string line(const TradeRecord& record, const std::string& firm,
+                   std::string_view delimiter = ";", int32_t dateFormat = 0) {
+    runSettings.firmCode = firm;
+    ReportFile file;  // no stream: the text stays in `pending`
+    writeTradeLine(file, record, delimiter, dateFormat);
+    return file.pending;
+  }
+};
+
+TEST_F(TradeLineTest, FirmAsInitiatorConfirmerOrNone) {
+  EXPECT_EQ(line(sampleTrade(), "F1"),
+            "XYZ1;BT;COM;C001;F2;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;D1;R1;77;"
+            "BS;1;hello\r\n");
+  EXPECT_EQ(line(sampleTrade(), "F2"),
+            "XYZ1;ST;COM;C777;F1;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;D1;R1;77;"
+            "LS;1;bye\r\n");
+  EXPECT_EQ(line(sampleTrade(), ""),
+            "XYZ1;BT;COM;C001-C777;F1-F2;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;"
+            "D1;R1;77;LS;1;\r\n");
+}
+
+TEST_F(TradeLineTest, FirmOnBothSidesJoinsTextsAndKeepsInitiatorMemo) {
+  TradeRecord r = sampleTrade();
+  r.conf_name = "F1";
+  r.init_pair.clear();
+  r.conf_pair.clear();
+  EXPECT_EQ(line(r, "F1"),
+            "XYZ1;BT;COM;-;F1-F1;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;D1;R1;77;"
+            "LS;1;hello\r\n");
+}
+
+TEST_F(TradeLineTest, FirmMatchingIsExactAndCaseSensitive) {
+  runSettings.firmCode = "F1";
+  EXPECT_TRUE(firmMatches("F1"));
+  EXPECT_FALSE(firmMatches("f1"));
+  EXPECT_FALSE(firmMatches("F1 "));
+  EXPECT_FALSE(firmMatches("F10"));
+  EXPECT_FALSE(firmMatches(""));
+  runSettings.firmCode.clear();
+  EXPECT_FALSE(firmMatches(""));
+  EXPECT_EQ(firmSide(sampleTrade()), FirmSide::None);
+}
+
+TEST_F(TradeLineTest, StatusMnemonics) {
+  const std::pair<int32_t, const char*> known[] = {
+      {1, "NEW"},  {2, "COM"},  {3, "VXI"},  {4, "VXC"},  {5, "CXL"},  {11, "DEL"},
+      {12, "ONE"}, {14, "NEI"}, {18, "COB"}, {19, "BAC"}, {21, "BAA"}, {22, "BAX"},
+      {23, "BAY"}, {24, "NEO"}, {25, "EOM"}, {26, "EOA"}};
+  for (const auto& [status, mnemonic] : known) EXPECT_STREQ(statusMnemonic(status), mnemonic);
+  for (int32_t status : {0, -1, 6, 13, 27, 1000}) EXPECT_STREQ(statusMnemonic(status), "???");
+}
+
+TEST_F(TradeLineTest, RepoActionCodesBySide) {
+  TradeRecord r = sampleTrade();
+  const char* const rows[][3] = {{"1", "BS", "LS"}, {"2", "LS", "BS"}, {"3", "RS", "AS"},
+                                 {"5", "BM", "LM"}, {"6", "LM", "BM"}, {"7", "RM", "AM"},
+                                 {"4", "??", "??"}, {"8", "??", "??"}, {"A", "??", "??"},
+                                 {"", "??", "??"},  {"12", "BS", "LS"}};
+  for (const auto& row : rows) {
+    r.repo_action = row[0];
+    runSettings.firmCode = "F1";
+    EXPECT_EQ(repoActCode(r), row[1]) << row[0];
+    runSettings.firmCode = "F2";
+    EXPECT_EQ(repoActCode(r), row[2]) << row[0];
+  }
+  runSettings.firmCode = "F1";
+  for (const char* typeExt : {"r1", "", "X", "1R"}) {
+    r.type_ext = typeExt;
+    r.repo_action = "1";
+    EXPECT_EQ(repoActCode(r), "") << typeExt;
+  }
+}
+
+TEST_F(TradeLineTest, DatesTransAndWidths) {
+  TradeRecord r;
+  EXPECT_EQ(line(r, ""), ";;???;-;-;;;;;00000000;000000000;00000000;00:00:00;;;;;;\r\n");
+  EXPECT_EQ(line(r, "", ";", 2),
+            ";;???;-;-;;;;;00/00/0000;000000000;00/00/0000;00:00:00;;;;;;\r\n");
+  r.rowID = 1234567890;
+  r.trade_moment = DateTimeValue{12345, 7, 0, 4, 9, 5, 0, 999};
+  EXPECT_EQ(line(r, ""), ";;???;-;-;;;;;00000000;1234567890;123450704;09:05:00;;;;;;\r\n");
+  r.rowID = -42;
+  EXPECT_NE(line(r, "").find(";-00000042;"), std::string::npos);
+}
+
+TEST_F(TradeLineTest, DelimitersAndLineFeedsInTexts) {
+  TradeRecord r = sampleTrade();
+  r.init_memo = "two\nlines";
+  r.price = "1\n2";
+  const std::string text = line(r, "F1", " | ");
+  EXPECT_EQ(text,
+            "XYZ1 | BT | COM | C001 | F2 | 1\r\n2 | 10 | 1015 | XXX | 20031217 | 000000042 | "
+            "20031215 | 10:30:15 | D1 | R1 | 77 | BS | 1 | two\r\nlines\r\n");
+  EXPECT_EQ(line(sampleTrade(), "F2", ""),
+            "XYZ1STCOMC777F1101.5101015XXX200312170000000422003121510:30:15D1R177LS1bye\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,36 @@
+// ZUQTradeReport: writes one firm's trades of one issue as a delimited report.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/profile.h"
+#include "run/run_driver.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: ZUQTradeReport [INI-FILE]\n"
+    "\n"
+    "Connects to the data server named in the INI file, collects the trades of\n"
+    "one issue from table \"Trade\", and writes the configured firm's trades as a\n"
+    "delimited report. Settings come from section \"options\" of INI-FILE\n"
+    "(default: %s).\n"
+    "\n"
+    "Exit status: 0 report complete; 1 data server not reached; 2 table not\n"
+    "synchronized; 3 report file not opened or not written whole.\n"
+    "\n"
+    "  -h, --help     show this text and exit\n"
+    "      --version  show the version and exit\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+    std::printf(kUsage, platform::kDefaultIniPath);
+    return 0;
+  }
+  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("ZUQTradeReport v1.0\n");
+    return 0;
+  }
+  return runTradeReport(argc > 1 ? argv[1] : platform::kDefaultIniPath);
+}

@@ -1,0 +1,205 @@
+#include "e2e_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+Sandbox::Sandbox() {
+  std::string pattern = (fs::temp_directory_path() / "zuq-e2e-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  dir_ = pattern;
+}
+
+Sandbox::~Sandbox() {
+  std::error_code ignored;
+  fs::remove_all(dir_, ignored);
+}
+
+void Sandbox::write(const std::string& name, const std::string& content) const {
+  fs::create_directories(fs::path(path(name)).parent_path());
+  std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::string Sandbox::read(const std::string& name) const {
+  std::ifstream in(path(name), std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Sandbox::exists(const std::string& name) const { return fs::exists(path(name)); }
+
+std::vector<std::string> RunResult::lines() const {
+  std::vector<std::string> result;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+bool RunResult::hasLine(const std::string& line) const {
+  for (const std::string& each : lines()) {
+    if (each == line) return true;
+  }
+  return false;
+}
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& workDir, int limitSeconds) {
+  const std::string logPath = workDir + "/.run-output";
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int out = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || chdir(workDir.c_str()) != 0) _exit(127);
+    dup2(out, 1);
+    dup2(out, 2);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  RunResult result;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      status = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (status != -1 && WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  std::ifstream in(logPath, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  result.log = text.str();
+  fs::remove(logPath);
+  return result;
+}
+
+RunResult runReport(const Sandbox& box, const std::string& ini, int limitSeconds) {
+  std::vector<std::string> args;
+  if (!ini.empty()) args.push_back(ini);
+  return runProgram(ZUQ_PROGRAM_PATH, args, box.dir(), limitSeconds);
+}
+
+std::vector<std::string> tradeColumns() {
+  return {"@rowid",        "@op",
+          "@text",         "@ms",
+          "@code",         "rev",
+          "init_name",     "init_action",
+          "init_pair",     "init_memo",
+          "conf_name",     "conf_action",
+          "conf_pair",     "conf_memo",
+          "issue_name",    "status",
+          "price",         "qty",
+          "volume",        "trade_moment",
+          "affirm_moment", "price_currency",
+          "price_rate",    "payment_currency",
+          "payment_rate",  "delivery_date",
+          "clear",         "dcc",
+          "type",          "type_ext",
+          "trade_ref",     "repo_action",
+          "repurchase"};
+}
+
+TableRow trade(const TableRow& fields) {
+  TableRow row = {{"rev", "1"},
+                  {"init_name", "F1"},
+                  {"init_action", "B"},
+                  {"init_pair", "C001"},
+                  {"init_memo", "hello"},
+                  {"conf_name", "F2"},
+                  {"conf_action", "S"},
+                  {"conf_pair", "C777"},
+                  {"conf_memo", "bye"},
+                  {"issue_name", "XYZ1"},
+                  {"status", "2"},
+                  {"price", "101.5"},
+                  {"qty", "10"},
+                  {"volume", "1015"},
+                  {"trade_moment", "2003-12-15 10:30:15"},
+                  {"affirm_moment", "2003-12-15 10:31:00"},
+                  {"price_currency", "PPP"},
+                  {"price_rate", "1"},
+                  {"payment_currency", "XXX"},
+                  {"payment_rate", "1"},
+                  {"delivery_date", "2003-12-17"},
+                  {"clear", "CL"},
+                  {"dcc", "D1"},
+                  {"type", "T"},
+                  {"type_ext", "R1"},
+                  {"trade_ref", "77"},
+                  {"repo_action", "1"},
+                  {"repurchase", "1"}};
+  for (const auto& [name, value] : fields) row[name] = value;
+  return row;
+}
+
+namespace {
+
+std::string csvField(const std::string& value) {
+  if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
+  std::string quoted = "\"";
+  for (char c : value) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+}  // namespace
+
+std::string tableFile(const std::vector<std::string>& columns, const std::vector<TableRow>& rows) {
+  std::string text;
+  auto addRecord = [&](auto valueOf) {
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (i) text += ',';
+      text += csvField(valueOf(columns[i]));
+    }
+    text += "\r\n";
+  };
+  addRecord([](const std::string& name) { return name; });
+  for (const TableRow& row : rows) {
+    addRecord([&](const std::string& name) {
+      const auto found = row.find(name);
+      return found == row.end() ? std::string() : found->second;
+    });
+  }
+  return text;
+}
+
+std::string iniFile(const std::string& options) {
+  return "[zuqonl]\r\ndata_dir=data\r\n[options]\r\n" + options;
+}
+
+std::string maskHeaderStamp(const std::string& report) {
+  static const std::regex stamp(R"((\d{8}|\d\d/\d\d/\d{4}) \d\d:\d\d:\d\d\r\n)");
+  const size_t end = report.find("\r\n");
+  if (end == std::string::npos) return report;
+  const std::string header = report.substr(0, end + 2);
+  return std::regex_replace(header, stamp, "<stamp>\r\n") + report.substr(end + 2);
+}
+
+std::string golden(const std::string& name) {
+  std::ifstream in(std::string(ZUQ_GOLDEN_DIR) + "/" + name, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace e2e

@@ -1,0 +1,193 @@
+// The report file, byte for byte, from real runs.
+#include <gtest/gtest.h>
+
+#include "e2e_support.h"
+
+namespace e2e {
+namespace {
+
+using Rows = std::vector<TableRow>;
+
+constexpr char kInitiatorLine[] =
+    "XYZ1;BT;COM;C001;F2;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;D1;R1;77;BS;1;"
+    "hello\r\n";
+constexpr char kConfirmerLine[] =
+    "XYZ1;ST;COM;C777;F1;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;D1;R1;77;LS;1;"
+    "bye\r\n";
+constexpr char kNoFirmLine[] =
+    "XYZ1;BT;COM;C001-C777;F1-F2;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;D1;R1;"
+    "77;LS;1;\r\n";
+constexpr char kHeader[] =
+    "Issue;Act;Stat;Customer;Contra;Price;Qty;Amount;Curr;Settle;Trans;Date;Time;Clr;TypeExt;"
+    "TradeRef;RepoAct;Repurchase;Memo;<stamp>\r\n";
+
+struct Report {
+  RunResult run;
+  std::string text;
+};
+
+Report report(const std::string& options, const Rows& rows, const std::string& file = "r.txt") {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=" + file + "\r\n" + options));
+  box.write("data/Trade.csv", tableFile(tradeColumns(), rows));
+  Report result{runReport(box), ""};
+  result.text = box.read(file);
+  return result;
+}
+
+TableRow sample(const TableRow& fields = {}) {
+  TableRow row = trade({{"@rowid", "42"}, {"rev", "1"}});
+  for (const auto& [name, value] : fields) row[name] = value;
+  return row;
+}
+
+TEST(ReportE2eTest, LinesSeenFromEachSide) {
+  EXPECT_EQ(report("trade_participant=F1\r\n", {sample()}).text, kInitiatorLine);
+  EXPECT_EQ(report("trade_participant=F2\r\n", {sample()}).text, kConfirmerLine);
+  const Report none = report("", {sample()});
+  EXPECT_EQ(none.text, kNoFirmLine);
+  EXPECT_EQ(none.run.exitStatus, 0);
+  EXPECT_TRUE(none.run.hasLine("[ZUQTradeReport] Report file: 'r.txt'"));
+  EXPECT_TRUE(
+      none.run.hasLine("[ZUQTradeReport] Report options: delimeter ';', header 0, date format 0"));
+}
+
+TEST(ReportE2eTest, HeaderWithLocalTimeStamp) {
+  const Report r = report("print_header=5\r\ndate_format=2\r\n", {});
+  EXPECT_TRUE(
+      r.run.hasLine("[ZUQTradeReport] Report options: delimeter ';', header 5, date format 2"));
+  EXPECT_EQ(maskHeaderStamp(r.text), kHeader);
+  EXPECT_NE(r.text.find("/"), std::string::npos) << r.text;  // day/month/year
+  const Report plain = report("print_header=1\r\n", {sample()});
+  EXPECT_EQ(maskHeaderStamp(plain.text), std::string(kHeader) + kNoFirmLine);
+}
+
+TEST(ReportE2eTest, OrderedByUnsignedRevisionFirstRowPerKeyWins) {
+  Rows rows;
+  for (const char* rev : {"30", "-1", "7", "12", "abc"}) {
+    rows.push_back(sample({{"rev", rev}, {"trade_ref", rev}}));
+  }
+  rows.push_back(sample({{"rev", "7"}, {"trade_ref", "dup"}}));
+  const Report r = report("field_delimeter=|\r\n", rows);
+  std::vector<std::string> refs;
+  for (size_t start = 0; start < r.text.size();) {
+    const size_t end = r.text.find("\r\n", start);
+    std::string line = r.text.substr(start, end - start);
+    size_t field = 0;
+    for (int i = 0; i < 15; ++i) field = line.find('|', field) + 1;
+    refs.push_back(line.substr(field, line.find('|', field) - field));
+    start = end + 2;
+  }
+  EXPECT_EQ(refs, (std::vector<std::string>{"abc", "7", "12", "30", "-1"}));
+}
+
+TEST(ReportE2eTest, FiltersByFirmAndStatus) {
+  const Rows rows = {
+      sample({{"rev", "1"}, {"init_name", "f1"}, {"trade_ref", "lower"}}),
+      sample({{"rev", "2"}, {"init_name", "F1 "}, {"trade_ref", "blank"}}),
+      sample({{"rev", "3"},
+              {"init_name", "X"},
+              {"conf_name", "F1"},
+              {"type_ext", ""},
+              {"trade_ref", "conf"}}),
+      sample({{"rev", "4"}, {"type_ext", "R"}, {"status", "3"}, {"trade_ref", "repo3"}}),
+      sample({{"rev", "5"}, {"type_ext", "R"}, {"status", "2"}, {"trade_ref", "repo2"}}),
+      sample({{"rev", "6"}, {"type_ext", "r"}, {"status", "2"}, {"trade_ref", "plain2"}}),
+      sample({{"rev", "7"}, {"type_ext", ""}, {"status", "3"}, {"trade_ref", "plain3"}}),
+      sample({{"rev", "8"},
+              {"init_name", "F1"},
+              {"conf_name", "F1"},
+              {"type_ext", ""},
+              {"trade_ref", "both"}}),
+  };
+  const Report r = report("trade_participant=F1\r\ntrade_status=2\r\nrepotrade_status=3\r\n", rows);
+  EXPECT_EQ(r.run.exitStatus, 0);
+  EXPECT_TRUE(r.run.hasLine("[ZUQTradeReport] Creating trade report for firm 'F1', status 2"));
+  EXPECT_EQ(r.text,
+            "XYZ1;ST;COM;C777;X;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;D1;;"
+            "conf;;1;bye\r\n"
+            "XYZ1;BT;VXI;C001;F2;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;D1;R;"
+            "repo3;BS;1;hello\r\n"
+            "XYZ1;BT;COM;C001;F2;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;D1;r;"
+            "plain2;;1;hello\r\n"
+            "XYZ1;BT;COM;C001-C777;F1-F1;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;"
+            "D1;;both;;1;hello\r\n");
+}
+
+TEST(ReportE2eTest, UnknownCodesAndAwkwardTexts) {
+  const Rows rows = {
+      sample({{"rev", "1"}, {"status", "6"}, {"repo_action", "4"}, {"init_memo", "a\nb"}}),
+      sample({{"rev", "2"},
+              {"status", "-1"},
+              {"repo_action", ""},
+              {"init_pair", ""},
+              {"conf_pair", ""},
+              {"trade_moment", "not a date"},
+              {"delivery_date", ""}}),
+  };
+  const Report r = report("trade_participant=F1\r\n", rows);
+  EXPECT_EQ(r.text,
+            "XYZ1;BT;???;C001;F2;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;D1;R1;77;"
+            "??;1;a\r\nb\r\n"
+            "XYZ1;BT;???;;F2;101.5;10;1015;XXX;00000000;000000042;00000000;00:00:00;D1;R1;77;??;"
+            "1;hello\r\n");
+}
+
+TEST(ReportE2eTest, DelimitersAsConfigured) {
+  const Report quoted = report("field_delimeter=\" | \"\r\ntrade_participant=F1\r\n", {sample()});
+  EXPECT_EQ(quoted.text,
+            "XYZ1 | BT | COM | C001 | F2 | 101.5 | 10 | 1015 | XXX | 20031217 | 000000042 | "
+            "20031215 | 10:30:15 | D1 | R1 | 77 | BS | 1 | hello\r\n");
+  EXPECT_TRUE(quoted.run.hasLine(
+      "[ZUQTradeReport] Report options: delimeter ' | ', header 0, date format 0"));
+  const Report empty = report("field_delimeter=\r\nprint_header=1\r\n", {sample()});
+  const std::string names =
+      "IssueActStatCustomerContraPriceQtyAmountCurrSettleTransDateTimeClrTypeExtTradeRef"
+      "RepoActRepurchaseMemo";
+  EXPECT_EQ(empty.text.substr(0, names.size()), names);
+  // The time stamp follows "Memo" directly.
+  EXPECT_TRUE(isdigit(static_cast<unsigned char>(empty.text[names.size()])));
+  EXPECT_NE(empty.text.find("\r\nXYZ1BTCOMC001-C777F1-F2101.5"), std::string::npos);
+}
+
+TEST(ReportE2eTest, DateFormatTwoIsDayMonthYear) {
+  EXPECT_EQ(report("date_format=2\r\ntrade_participant=F1\r\n", {sample()}).text,
+            "XYZ1;BT;COM;C001;F2;101.5;10;1015;XXX;17/12/2003;000000042;15/12/2003;10:30:15;D1;R1;"
+            "77;BS;1;hello\r\n");
+}
+
+TEST(ReportE2eTest, EmptyStoreTruncatesAnOldReport) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=NOBODY\r\n"));
+  box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
+  box.write("ZUQTradeReport.txt", "old report\r\n");
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(box.read("ZUQTradeReport.txt"), "");
+}
+
+TEST(ReportE2eTest, UnopenableReportFile) {
+  for (const char* path : {"missing/dir/r.txt", ""}) {
+    Sandbox box;
+    box.write("test.ini", iniFile(std::string("sync_timeout=1\r\nreport_file=") + path + "\r\n"));
+    box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
+    const RunResult run = runReport(box);
+    EXPECT_EQ(run.exitStatus, 3);
+    EXPECT_TRUE(run.hasLine(std::string("[ZUQTradeReport] Can't open file '") + path + "'"))
+        << run.log;
+    EXPECT_EQ(run.log.find("Can't write"), std::string::npos);
+  }
+}
+
+TEST(ReportE2eTest, FullDeviceIsNeverASuccess) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=/dev/full\r\n"));
+  box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 3);
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't write file '/dev/full'")) << run.log;
+  EXPECT_NE(run.log.find("Sychronized"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace e2e

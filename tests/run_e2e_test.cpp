@@ -1,0 +1,170 @@
+// The run's course: waits, notifications, failures and exit statuses.
+#include <gtest/gtest.h>
+
+#include "e2e_support.h"
+
+namespace e2e {
+namespace {
+
+using Rows = std::vector<TableRow>;
+
+TableRow op(const std::string& name, const TableRow& fields = {}) {
+  TableRow row = fields;
+  row["@op"] = name;
+  return row;
+}
+
+TEST(RunE2eTest, CompleteRunLogsEveryStepInOrder) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_issue=XYZ1\r\ntrade_participant=F1\r\n"
+                                "trade_status=2\r\nreport_file=r.txt\r\n"));
+  box.write("data/Trade.csv",
+            tableFile(tradeColumns(), {trade({{"rev", "1"}}), trade({{"rev", "2"}})}));
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 0);
+  std::string expected = golden("complete_run.log");
+  const std::string dataDir = box.path("data");
+  expected.replace(expected.find("<data_dir>"), 10, dataDir);
+  EXPECT_EQ(run.log, expected);
+}
+
+TEST(RunE2eTest, DataServerNeverReached) {
+  Sandbox box;
+  box.write("test.ini", "[options]\r\nsync_timeout=1\r\n");
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't connect to DS: timeout expired (1 sec)"))
+      << run.log;
+  EXPECT_NE(run.log.find("[zuqonl] "), std::string::npos);
+  EXPECT_EQ(run.log.find("DS Connected"), std::string::npos);
+  EXPECT_EQ(run.log.find("Creating trade report"), std::string::npos);
+  EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
+}
+
+TEST(RunE2eTest, NegativeSyncTimeoutWaitsNoTime) {
+  Sandbox box;
+  box.write("test.ini", "[zuqonl]\r\ndata_dir=missing\r\n[options]\r\nsync_timeout=-3\r\n");
+  const RunResult run = runReport(box, "test.ini", 20);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't connect to DS: timeout expired (-3 sec)"))
+      << run.log;
+}
+
+// The table never synchronizes: a stall, a malformed record after it, or a
+// data server that drops and comes back while the driver waits. The wait is
+// ten times the configured seconds, but the log shows the configured number.
+TEST(RunE2eTest, TableNeverSynchronizes) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\n"));
+  box.write("data/Trade.csv",
+            tableFile(tradeColumns(), {trade({{"rev", "1"}}), op("ds_down"), op("ds_up"),
+                                       op("error", {{"@text", "feed lagging"}}), op("stall"),
+                                       trade({{"rev", "2"}})}));
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't receive records: timeout expired (1 sec)"))
+      << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] DS Disconnected"));
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Error conn=1: feed lagging"));
+  EXPECT_EQ(run.log.find("rowID=2"), std::string::npos);
+  EXPECT_EQ(run.log.find("Sychronized"), std::string::npos);
+  EXPECT_EQ(run.log.find("Report file"), std::string::npos);
+  EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
+}
+
+TEST(RunE2eTest, MalformedTableIsAnErrorAndNeverSynchronizes) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\n"));
+  box.write("data/Trade.csv",
+            tableFile(tradeColumns(), {trade({{"rev", "1"}})}) + "1,add,\"unterminated\r\n");
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_NE(run.log.find("[ZUQTradeReport] Error conn=1: "), std::string::npos) << run.log;
+  EXPECT_NE(run.log.find("Trade.csv"), std::string::npos);
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] AddRow conn=1, rowID=1"));
+  EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
+}
+
+TEST(RunE2eTest, UnknownTableIsAnError) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\n"));
+  box.write("data/Other.csv", "a\r\n1\r\n");
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_NE(run.log.find("[ZUQTradeReport] Error conn=1: "), std::string::npos) << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't receive records: timeout expired (1 sec)"));
+}
+
+// Unknown and unnamed codes are silent; the known ones are logged, and
+// Error, UpdateRow, DeleteRow and Clear change nothing in the report.
+TEST(RunE2eTest, NotificationsAreLoggedOnlyInTheirOwnWords) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=out.txt\r\n"));
+  Rows rows;
+  for (const char* code : {"0", "13", "18", "19", "29", "-5", "2147483647"}) {
+    rows.push_back(op("code", {{"@code", code}}));
+  }
+  rows.push_back(op("code", {{"@code", "15"}}));
+  rows.push_back(trade({{"@rowid", "7"}, {"rev", "5"}, {"price", "1.0"}}));
+  rows.push_back(op("update", trade({{"@rowid", "7"}, {"rev", "5"}, {"price", "2.0"}})));
+  rows.push_back(op("delete", trade({{"@rowid", "7"}, {"rev", "5"}})));
+  rows.push_back(op("clear"));
+  rows.push_back(op("error", {{"@text", "100% %s %n"}}));
+  rows.push_back(op("net_lost"));
+  rows.push_back(op("net_ok", {{"@text", "back"}}));
+  box.write("data/Trade.csv", tableFile(tradeColumns(), rows));
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  const std::vector<std::string> expected = {
+      "[ZUQTradeReport] NetIntegrityLost",
+      "[ZUQTradeReport] AddRow conn=1, rowID=7",
+      "[ZUQTradeReport] UpdateRow conn=1, rowID=7",
+      "[ZUQTradeReport] DeleteRow conn=1, rowID=7",
+      "[ZUQTradeReport] Clear conn=1",
+      "[ZUQTradeReport] Error conn=1: 100% %s %n",
+      "[ZUQTradeReport] NetIntegrityLost",
+      "[ZUQTradeReport] NetIntegrityOk: back",
+      "[ZUQTradeReport] Sychronized conn=1",
+  };
+  std::vector<std::string> seen;
+  bool afterFormat = false;
+  for (const std::string& line : run.lines()) {
+    if (line.starts_with("[ZUQTradeReport] Report file")) break;
+    if (afterFormat) seen.push_back(line);
+    if (line.starts_with("[ZUQTradeReport] Format conn=1")) afterFormat = true;
+  }
+  EXPECT_EQ(seen, expected) << run.log;
+  EXPECT_NE(box.read("out.txt").find(";1.0;"), std::string::npos);
+}
+
+TEST(RunE2eTest, MissingIniFileRunsOnDefaults) {
+  Sandbox box;
+  const RunResult run = runReport(box, "", 30);
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Using ini path: './ZUQTradeReport.ini'")) << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't connect to DS: timeout expired (10 sec)"));
+  EXPECT_EQ(run.exitStatus, 1);
+}
+
+TEST(RunE2eTest, OnlyTheFirstArgumentIsTheIniPath) {
+  Sandbox box;
+  box.write("test.ini", "[options]\r\nsync_timeout=0\r\n");
+  const RunResult run = runProgram(ZUQ_PROGRAM_PATH, {"test.ini", "other.ini"}, box.dir());
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Using ini path: 'test.ini'")) << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't connect to DS: timeout expired (0 sec)"));
+}
+
+TEST(RunE2eTest, HelpAndVersionDoNotStartTheLibrary) {
+  Sandbox box;
+  for (const char* flag : {"-h", "--help"}) {
+    const RunResult run = runProgram(ZUQ_PROGRAM_PATH, {flag}, box.dir());
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.log.find("Usage: ZUQTradeReport"), 0u) << run.log;
+    EXPECT_EQ(run.log.find("[zuqonl]"), std::string::npos);
+  }
+  const RunResult run = runProgram(ZUQ_PROGRAM_PATH, {"--version"}, box.dir());
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.log, "ZUQTradeReport v1.0\n");
+}
+
+}  // namespace
+}  // namespace e2e
