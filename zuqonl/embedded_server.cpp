@@ -1,0 +1,135 @@
+#include "embedded_server.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+
+namespace zuqonl {
+
+using dataserver::EventKind;
+
+namespace {
+
+int32_t rowCode(EventKind kind) {
+  if (kind == EventKind::UpdateRow) return ZUQONL_UPDATE_ROW;
+  if (kind == EventKind::DeleteRow) return ZUQONL_DELETE_ROW;
+  return ZUQONL_ADD_ROW;
+}
+
+}  // namespace
+
+EmbeddedServer::EmbeddedServer(std::string dataDir) : dataDir_(std::move(dataDir)) {}
+
+bool EmbeddedServer::checkDataDir(const std::string& dataDir, std::string* err) {
+  std::error_code ec;
+  std::filesystem::directory_iterator entries(dataDir, ec);
+  if (ec) {
+    *err = "data_dir '" + dataDir + "' cannot be read: " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+void EmbeddedServer::run(BackendHost& host) {
+  host.deliver(0, Notice::text(ZUQONL_NET_INTEGRITY_OK,
+                               "embedded data server, data_dir '" + dataDir_ + "'"));
+  host.deliver(0, Notice::bare(ZUQONL_DS_CONNECTED));
+  while (!host.stopping()) {
+    applyRequests(host);
+    Clock::time_point wakeAt = Clock::time_point::max();
+    Connection* connection = nextReady(Clock::now(), &wakeAt);
+    if (connection == nullptr) {
+      host.waitForWork(wakeAt);
+      continue;
+    }
+    serveOneEvent(host, *connection);
+    if (connection->ended) {
+      std::erase_if(connections_, [](const auto& c) { return c->ended; });
+    }
+  }
+}
+
+void EmbeddedServer::applyRequests(BackendHost& host) {
+  opened_.clear();
+  closed_.clear();
+  host.takeRequests(&opened_, &closed_);
+  if (!closed_.empty()) {
+    std::erase_if(connections_, [&](const auto& c) {
+      return std::find(closed_.begin(), closed_.end(), c->conn) != closed_.end();
+    });
+  }
+  for (const ConnectionRequest& request : opened_) admit(host, request);
+}
+
+void EmbeddedServer::admit(BackendHost& host, const ConnectionRequest& request) {
+  auto connection = std::make_unique<Connection>();
+  connection->conn = request.conn;
+  std::string err;
+  if (!connection->stream.open(dataDir_, request.subscription, &err)) {
+    host.deliver(request.conn, Notice::error(request.conn, err));
+    return;
+  }
+  host.deliver(request.conn, Notice::conn(ZUQONL_CONNECTED, request.conn));
+  host.deliver(request.conn, Notice::format(request.conn, connection->stream.columnCount(),
+                                            request.subscription.columns));
+  connections_.push_back(std::move(connection));
+}
+
+EmbeddedServer::Connection* EmbeddedServer::nextReady(Clock::time_point now,
+                                                      Clock::time_point* wakeAt) {
+  size_t count = connections_.size();
+  for (size_t i = 0; i < count; ++i) {
+    size_t index = (nextTurn_ + i) % count;
+    Connection& connection = *connections_[index];
+    if (connection.readyAt <= now) {
+      nextTurn_ = index + 1;
+      return &connection;
+    }
+    *wakeAt = std::min(*wakeAt, connection.readyAt);
+  }
+  return nullptr;
+}
+
+void EmbeddedServer::serveOneEvent(BackendHost& host, Connection& connection) {
+  const int32_t conn = connection.conn;
+  connection.stream.next(&event_);
+  switch (event_.kind) {
+    case EventKind::AddRow:
+    case EventKind::UpdateRow:
+    case EventKind::DeleteRow:
+      host.deliver(conn, Notice::row(rowCode(event_.kind), conn, event_.rowId, event_.values));
+      break;
+    case EventKind::Clear:
+      host.deliver(conn, Notice::conn(ZUQONL_CLEAR, conn));
+      break;
+    case EventKind::Error:
+      host.deliver(conn, Notice::error(conn, event_.text));
+      break;
+    case EventKind::Synchronized:
+      host.deliver(conn, Notice::conn(ZUQONL_SYNCHRONIZED, conn));
+      break;
+    case EventKind::Pause:
+      connection.readyAt = Clock::now() + std::chrono::milliseconds(std::max(event_.number, 0));
+      break;
+    case EventKind::DsDown:
+      host.deliver(conn, Notice::bare(ZUQONL_DS_DISCONNECTED));
+      break;
+    case EventKind::DsUp:
+      host.deliver(conn, Notice::bare(ZUQONL_DS_CONNECTED));
+      break;
+    case EventKind::NetLost:
+      host.deliver(conn, Notice::bare(ZUQONL_NET_INTEGRITY_LOST));
+      break;
+    case EventKind::NetOk:
+      host.deliver(conn, Notice::text(ZUQONL_NET_INTEGRITY_OK, event_.text));
+      break;
+    case EventKind::Code:
+      host.deliver(conn, Notice::bare(event_.number));
+      break;
+    case EventKind::End:
+      connection.ended = true;
+      break;
+  }
+}
+
+}  // namespace zuqonl

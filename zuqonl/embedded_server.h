@@ -1,0 +1,58 @@
+// The data server embedded in the library: serves the table files of one
+// folder in process, one TableStream per connection.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "backend.h"
+#include "dataserver/table_stream.h"
+
+namespace zuqonl {
+
+class EmbeddedServer final : public Backend {
+ public:
+  // Serves the table files in `dataDir` (absolute; table T is file T.csv).
+  explicit EmbeddedServer(std::string dataDir);
+
+  // False with a finished message when `dataDir` is not a folder whose
+  // entries can be read.
+  static bool checkDataDir(const std::string& dataDir, std::string* err);
+
+  // Reports NetIntegrityOk (naming the folder) and DsConnected, then serves
+  // the connections round-robin, one event each per turn, so that a pausing
+  // or long table never holds up another. Per connection: Connected, Format,
+  // then one notification per event of its stream until End. A table that
+  // cannot be opened gets one Error with the stream's message and nothing
+  // more.
+  void run(BackendHost& host) override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  struct Connection {
+    int32_t conn = 0;
+    dataserver::TableStream stream;
+    Clock::time_point readyAt;  // a Pause holds the connection until then
+    bool ended = false;
+  };
+
+  void applyRequests(BackendHost& host);
+  void admit(BackendHost& host, const ConnectionRequest& request);
+  // The next connection whose turn it is and that is not paused; null when
+  // none is, with the earliest time one will be in *wakeAt.
+  Connection* nextReady(Clock::time_point now, Clock::time_point* wakeAt);
+  void serveOneEvent(BackendHost& host, Connection& connection);
+
+  const std::string dataDir_;
+  std::vector<std::unique_ptr<Connection>> connections_;
+  size_t nextTurn_ = 0;  // index into connections_ of the next one to serve
+  dataserver::TableEvent event_;
+  std::vector<ConnectionRequest> opened_;  // reused between applyRequests calls
+  std::vector<int32_t> closed_;
+};
+
+}  // namespace zuqonl

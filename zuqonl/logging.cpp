@@ -1,0 +1,92 @@
+#include "logging.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+namespace zuqonl {
+namespace {
+
+thread_local bool t_notificationThread = false;
+
+void flushProcessLog() { processLog().flush(); }
+
+}  // namespace
+
+Log::Log(std::FILE* out) : out_(out), lastFlush_(std::chrono::steady_clock::now()) {}
+
+Log::~Log() {
+  std::lock_guard lock(mutex_);
+  flushLocked();
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void Log::write(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  std::fwrite(text.data(), 1, text.size(), out_);
+  if (file_ != nullptr) std::fwrite(text.data(), 1, text.size(), file_);
+  if (keepEarly_) {
+    if (early_.size() + text.size() <= kEarlyCapacity) {
+      early_.append(text);
+    } else {
+      earlyOverflowed_ = true;
+    }
+  }
+  if (!t_notificationThread || std::chrono::steady_clock::now() - lastFlush_ >= kFlushInterval) {
+    flushLocked();
+  }
+}
+
+bool Log::openFile(const std::string& path, std::string* err) {
+  std::lock_guard lock(mutex_);
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = std::fopen(path.c_str(), "ab");
+  if (file_ == nullptr) {
+    int error = errno;
+    *err = "cannot open log file '" + path + "': " + std::generic_category().message(error);
+  } else if (keepEarly_) {
+    std::fwrite(early_.data(), 1, early_.size(), file_);
+    if (earlyOverflowed_) {
+      static constexpr char kNote[] = "[zuqonl] earlier log lines were not kept\n";
+      std::fwrite(kNote, 1, sizeof kNote - 1, file_);
+    }
+    std::fflush(file_);
+  }
+  keepEarly_ = false;
+  early_ = std::string();
+  return file_ != nullptr;
+}
+
+void Log::noFile() {
+  std::lock_guard lock(mutex_);
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  keepEarly_ = false;
+  early_ = std::string();
+}
+
+void Log::flush() {
+  std::lock_guard lock(mutex_);
+  flushLocked();
+}
+
+void Log::flushLocked() {
+  std::fflush(out_);
+  if (file_ != nullptr) std::fflush(file_);
+  lastFlush_ = std::chrono::steady_clock::now();
+}
+
+Log& processLog() {
+  static Log* log = [] {
+    auto* created = new Log(stdout);
+    std::atexit(flushProcessLog);
+    return created;
+  }();
+  return *log;
+}
+
+void markNotificationThread() { t_notificationThread = true; }
+
+bool isNotificationThread() { return t_notificationThread; }
+
+}  // namespace zuqonl

@@ -1,0 +1,64 @@
+// The library's log: every text written with zuqonlPrintf goes to standard
+// output and, once the INI file names one, to a log file as well.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace zuqonl {
+
+class Log {
+ public:
+  // `out` (standard output for the library) must outlive the log.
+  explicit Log(std::FILE* out);
+  ~Log();
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
+
+  // Writes `text` as one piece to the output and the log file, never
+  // interleaved with another call's text. Any thread. Until the log file's
+  // fate is known (openFile or noFile), the text is also kept in memory, at
+  // most kEarlyCapacity bytes. The notification thread's writes are flushed
+  // at most kFlushInterval late; every other thread's at once.
+  void write(std::string_view text);
+
+  // Opens `path` for appending (closing a file opened before) and appends the
+  // early texts first. False with a message naming the file when it cannot be
+  // opened; the early texts are then given up.
+  bool openFile(const std::string& path, std::string* err);
+  // No log file (any longer): a file opened before is closed and the early
+  // texts are given up.
+  void noFile();
+
+  // Pushes what was written to the output and the file.
+  void flush();
+
+  static constexpr size_t kEarlyCapacity = 64 * 1024;
+  static constexpr std::chrono::milliseconds kFlushInterval{100};
+
+ private:
+  void flushLocked();
+
+  std::mutex mutex_;
+  std::FILE* out_;
+  std::FILE* file_ = nullptr;                        // guarded by mutex_
+  std::string early_;                                // guarded by mutex_
+  bool keepEarly_ = true;                            // guarded by mutex_
+  bool earlyOverflowed_ = false;                     // guarded by mutex_
+  std::chrono::steady_clock::time_point lastFlush_;  // guarded by mutex_
+};
+
+// The process's log, writing to standard output. Created on first use and
+// never destroyed, so that threads still logging at exit find it; an atexit
+// handler flushes it.
+Log& processLog();
+
+// Marks the calling thread as the notification thread, whose writes are
+// flushed lazily because a program may log a line per delivered row.
+void markNotificationThread();
+bool isNotificationThread();
+
+}  // namespace zuqonl

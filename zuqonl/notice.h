@@ -1,0 +1,51 @@
+// One notification as the program receives it: a code and a record whose
+// texts live in the same heap block. The block is freed when the Notice is
+// destroyed, right after the callback returns, so a program that keeps a
+// pointer into a record reads freed memory (which sanitizers report).
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "online/zuqonl.h"
+
+namespace zuqonl {
+
+class Notice {
+ public:
+  Notice() = default;
+
+  int32_t code() const { return code_; }
+  // The record passed to the callback; null for codes without one.
+  void* record() const { return block_.get(); }
+
+  // A code with no record (15 to 19, or any raw code).
+  static Notice bare(int32_t code);
+  // TextNotice (NetIntegrityOk).
+  static Notice text(int32_t code, std::string_view text);
+  // ConnNotice (Clear, Synchronized, Connected, Disconnected).
+  static Notice conn(int32_t code, int32_t conn);
+  static Notice error(int32_t conn, std::string_view text);
+  static Notice format(int32_t conn, int32_t columnsCount, std::string_view columnsFormat);
+  // RowNotice (AddRow, UpdateRow, DeleteRow): values in the requested order;
+  // entries past the last value are null and values past ZUQONL_ROW_VALUES
+  // are not carried.
+  static Notice row(int32_t code, int32_t conn, int32_t rowId,
+                    const std::vector<std::string>& values);
+
+ private:
+  struct FreeBlock {
+    void operator()(void* block) const { std::free(block); }
+  };
+
+  Notice(int32_t code, void* block) : code_(code), block_(block) {}
+
+  int32_t code_ = 0;
+  std::unique_ptr<void, FreeBlock> block_;
+};
+
+}  // namespace zuqonl

@@ -1,0 +1,134 @@
+#include "notification_thread.h"
+
+#include <exception>
+#include <string>
+
+#include "logging.h"
+
+namespace zuqonl {
+namespace {
+
+// The NotificationThread whose thread this is, if any; compared instead of
+// thread ids so that no thread reads `thread_` while another joins it.
+thread_local const NotificationThread* t_current = nullptr;
+
+}  // namespace
+
+NotificationThread::NotificationThread(ZuqonlCallback callback, std::unique_ptr<Backend> backend)
+    : callback_(callback), backend_(std::move(backend)), thread_([this] { run(); }) {}
+
+NotificationThread::~NotificationThread() {
+  if (!thread_.joinable()) return;
+  if (onThisThread()) {
+    // The owner must not let go of the object inside a callback: the thread
+    // still returns through it. The library keeps such a stopped thread until
+    // it can be joined; this is a last resort that at least never blocks.
+    requestStop();
+    thread_.detach();
+    return;
+  }
+  stop();
+}
+
+int32_t NotificationThread::openConnection(dataserver::Subscription subscription) {
+  std::lock_guard lock(mutex_);
+  int32_t conn = nextConn_++;
+  openConns_.insert(conn);
+  opened_.push_back(ConnectionRequest{conn, std::move(subscription)});
+  requestsWaiting_ = true;
+  workArrived_.notify_one();
+  return conn;
+}
+
+bool NotificationThread::closeConnection(int32_t conn) {
+  std::unique_lock lock(mutex_);
+  if (openConns_.erase(conn) == 0) return false;
+  closed_.push_back(conn);
+  requestsWaiting_ = true;
+  workArrived_.notify_one();
+  // Waiting on the notification thread would wait for our own caller.
+  if (!onThisThread()) {
+    callbackReturned_.wait(lock, [&] { return !inCallback_ || callbackConn_ != conn; });
+  }
+  return true;
+}
+
+void NotificationThread::requestStop() {
+  std::lock_guard lock(mutex_);
+  stopRequested_ = true;
+  stopping_ = true;
+  workArrived_.notify_one();
+}
+
+void NotificationThread::stop() {
+  requestStop();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool NotificationThread::onThisThread() const { return t_current == this; }
+
+void NotificationThread::run() {
+  t_current = this;
+  markNotificationThread();
+  try {
+    if (backend_ != nullptr) backend_->run(*this);
+  } catch (const std::exception& e) {
+    processLog().write(std::string("[zuqonl] notification thread stopped serving: ") + e.what() +
+                       "\n");
+  }
+  // Without a data source, or after a failure, the thread stays until
+  // zuqonlClose so that the library's life looks the same to the program.
+  while (!stopping()) waitForWork(std::chrono::steady_clock::time_point::max());
+  processLog().flush();
+}
+
+void NotificationThread::takeRequests(std::vector<ConnectionRequest>* opened,
+                                      std::vector<int32_t>* closed) {
+  if (!requestsWaiting_.load(std::memory_order_acquire)) return;
+  std::lock_guard lock(mutex_);
+  for (ConnectionRequest& request : opened_) {
+    if (openConns_.count(request.conn) != 0) opened->push_back(std::move(request));
+  }
+  opened_.clear();
+  closed->insert(closed->end(), closed_.begin(), closed_.end());
+  closed_.clear();
+  requestsWaiting_ = false;
+}
+
+bool NotificationThread::deliver(int32_t conn, Notice notice) {
+  {
+    std::lock_guard lock(mutex_);
+    if (stopRequested_ || (conn != 0 && openConns_.count(conn) == 0)) return false;
+    inCallback_ = true;
+    callbackConn_ = conn;
+  }
+  if (callback_ != nullptr) callback_(notice.code(), notice.record());
+  {
+    std::lock_guard lock(mutex_);
+    inCallback_ = false;
+  }
+  callbackReturned_.notify_all();
+  return true;
+}
+
+void NotificationThread::waitForWork(std::chrono::steady_clock::time_point deadline) {
+  processLog().flush();
+  std::unique_lock lock(mutex_);
+  auto ready = [&] { return stopRequested_ || woken_ || !opened_.empty() || !closed_.empty(); };
+  if (deadline == std::chrono::steady_clock::time_point::max()) {
+    workArrived_.wait(lock, ready);
+  } else {
+    workArrived_.wait_until(lock, deadline, ready);
+  }
+  woken_ = false;
+}
+
+bool NotificationThread::stopping() const { return stopping_.load(std::memory_order_acquire); }
+
+void NotificationThread::wake() {
+  std::lock_guard lock(mutex_);
+  woken_ = true;
+  workArrived_.notify_one();
+}
+
+}  // namespace zuqonl

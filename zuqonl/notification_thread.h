@@ -1,0 +1,80 @@
+// The library's notification thread: runs a backend and delivers its
+// notifications to the program's callback, one at a time, from zuqonlOpen
+// until zuqonlClose.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "backend.h"
+#include "online/zuqonl.h"
+
+namespace zuqonl {
+
+class NotificationThread final : private BackendHost {
+ public:
+  // Starts the thread, which runs `backend` (null: no data source, the thread
+  // idles until stopped) and hands each notification to `callback` (null:
+  // notifications are dropped).
+  NotificationThread(ZuqonlCallback callback, std::unique_ptr<Backend> backend);
+  // Stops and joins the thread (see stop()).
+  ~NotificationThread();
+  NotificationThread(const NotificationThread&) = delete;
+  NotificationThread& operator=(const NotificationThread&) = delete;
+
+  // A new positive handle (1, 2, ...) for `subscription`, served on the
+  // thread. Any thread.
+  int32_t openConnection(dataserver::Subscription subscription);
+  // Ends delivery for `conn`: when this returns, no further notification for
+  // it reaches the callback. Waits for a callback in progress for `conn` to
+  // return, except on the notification thread itself. False for a handle
+  // that is not open. Any thread.
+  bool closeConnection(int32_t conn);
+
+  // Asks the thread to stop and returns at once: no callback starts after
+  // this. Any thread, including the notification thread.
+  void requestStop();
+  // requestStop(), then waits for the thread to end (a callback in progress
+  // returns first). Not on the notification thread.
+  void stop();
+  bool onThisThread() const;
+
+ private:
+  void run();
+
+  // BackendHost:
+  void takeRequests(std::vector<ConnectionRequest>* opened, std::vector<int32_t>* closed) override;
+  bool deliver(int32_t conn, Notice notice) override;
+  void waitForWork(std::chrono::steady_clock::time_point deadline) override;
+  bool stopping() const override;
+  void wake() override;
+
+  const ZuqonlCallback callback_;
+  std::unique_ptr<Backend> backend_;  // used on the thread only
+
+  mutable std::mutex mutex_;
+  std::condition_variable workArrived_;       // a request, wake() or stop
+  std::condition_variable callbackReturned_;  // for closeConnection's wait
+  bool stopRequested_ = false;                // guarded by mutex_
+  bool woken_ = false;                        // guarded by mutex_
+  int32_t nextConn_ = 1;                      // guarded by mutex_
+  std::set<int32_t> openConns_;               // guarded by mutex_
+  std::vector<ConnectionRequest> opened_;     // guarded by mutex_
+  std::vector<int32_t> closed_;               // guarded by mutex_
+  bool inCallback_ = false;                   // guarded by mutex_
+  int32_t callbackConn_ = 0;                  // guarded by mutex_; valid while inCallback_
+  // Mirrors of stopRequested_ and "requests waiting", read without the lock
+  // on every step of the thread.
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> requestsWaiting_{false};
+
+  std::thread thread_;  // last: starts once everything above exists
+};
+
+}  // namespace zuqonl

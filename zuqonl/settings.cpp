@@ -1,0 +1,46 @@
+#include "settings.h"
+
+#include <filesystem>
+#include <vector>
+
+#include "platform/profile.h"
+
+namespace zuqonl {
+namespace {
+
+constexpr char kSection[] = "zuqonl";
+// Longer values are cut to this many bytes, like any profile read.
+constexpr uint32_t kValueCapacity = 4096;
+
+std::string readString(const std::string& iniPath, const char* key) {
+  std::vector<char> buffer(kValueCapacity);
+  uint32_t length =
+      platform::getProfileString(kSection, key, "", buffer.data(), kValueCapacity, iniPath.c_str());
+  return std::string(buffer.data(), length);
+}
+
+}  // namespace
+
+std::string resolveFromIniFolder(const std::string& iniPath, const std::string& path) {
+  if (path.empty()) return path;
+  namespace fs = std::filesystem;
+  fs::path resolved(path);
+  if (resolved.is_relative()) resolved = fs::path(iniPath).parent_path() / resolved;
+  std::error_code ec;
+  fs::path absolute = fs::absolute(resolved, ec);
+  if (!ec) resolved = absolute;
+  return resolved.lexically_normal().string();
+}
+
+Settings readSettings(const std::string& iniPath) {
+  Settings settings;
+  settings.iniPath = iniPath;
+  if (iniPath.empty()) return settings;
+  settings.dataDir = resolveFromIniFolder(iniPath, readString(iniPath, "data_dir"));
+  settings.logFile = resolveFromIniFolder(iniPath, readString(iniPath, "log_file"));
+  settings.server = readString(iniPath, "server");
+  settings.reconnectMs = platform::getProfileInt(kSection, "reconnect_ms", 1000, iniPath.c_str());
+  return settings;
+}
+
+}  // namespace zuqonl
