@@ -42,10 +42,10 @@ size_t payloadLimit(MessageType type) {
 }
 
 // Event kinds on the wire: code = position + 1. The others never travel.
-constexpr std::array kWireKinds = {EventKind::AddRow,       EventKind::UpdateRow, EventKind::DeleteRow,
-                                   EventKind::Clear,        EventKind::Error,     EventKind::Synchronized,
-                                   EventKind::NetLost,      EventKind::NetOk,     EventKind::Code,
-                                   EventKind::End};
+constexpr std::array kWireKinds = {
+    EventKind::AddRow, EventKind::UpdateRow,    EventKind::DeleteRow, EventKind::Clear,
+    EventKind::Error,  EventKind::Synchronized, EventKind::NetLost,   EventKind::NetOk,
+    EventKind::Code,   EventKind::End};
 
 bool wireCode(EventKind kind, uint8_t* code) {
   for (size_t i = 0; i < kWireKinds.size(); ++i) {
@@ -89,7 +89,7 @@ void layout(S& s, M& m) {
   s.str("to", m.subscription.to);
 }
 template <class S, class M>
-  requires Is<M, Unsubscribe> || Is<M, Ping> || Is<M, Pong>
+requires Is<M, Unsubscribe> || Is<M, Ping> || Is<M, Pong>
 void layout(S& s, M& m) {
   if constexpr (Is<M, Unsubscribe>) {
     s.u32("subscription id", m.subId);
@@ -108,7 +108,7 @@ void layout(S& s, M& m) {
   s.u32("column count", m.columnCount);
 }
 template <class S, class M>
-  requires Is<M, Event> || Is<M, EventView>
+requires Is<M, Event> || Is<M, EventView>
 void layout(S& s, M& m) {
   s.u32("subscription id", m.subId);
   s.kind(m.event.kind);
@@ -353,6 +353,8 @@ std::string messageName(uint8_t type) {
   return index < 0 ? "message type " + hex(type) : kNames[index];
 }
 
+MessageType messageType(const Message& message) { return kTypes[message.index()]; }
+
 bool encode(const Message& message, std::string* out, std::string* err) {
   return std::visit(
       [&](const auto& m) {
@@ -393,8 +395,8 @@ Decoder::Result Decoder::next(Message* out, std::string* err) {
   if (index < 0) {
     fault_ = "unknown " + messageName(type);
   } else if (sentByClient(kTypes[index]) != (sender_ == Sender::Client)) {
-    fault_ = std::string(sender_ == Sender::Client ? "a client" : "a server") +
-             " does not send " + kNames[index];
+    fault_ = std::string(sender_ == Sender::Client ? "a client" : "a server") + " does not send " +
+             kNames[index];
   } else if (length > payloadLimit(kTypes[index])) {
     fault_ = std::string(kNames[index]) + ": payload of " + std::to_string(length) +
              " bytes exceeds the limit of " + std::to_string(payloadLimit(kTypes[index]));

@@ -108,6 +108,8 @@ enum class Sender { Client, Server };
 // "Hello", "Event", ...; "message type 0x7f" for a type that is none of ours.
 std::string messageName(uint8_t type);
 
+MessageType messageType(const Message& message);
+
 // Appends the frame of `message` to *out. False, with *out unchanged and a
 // finished message in *err, when the message breaks a limit the decoder
 // enforces: a string longer than kMaxStringBytes, more than kMaxValues

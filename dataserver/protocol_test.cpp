@@ -61,9 +61,7 @@ Event event(uint32_t subId, EventKind kind, int32_t rowId, std::vector<std::stri
 std::vector<Message> clientMessages() {
   return {Hello{1, "ZUQTradeReport"},
           Subscribe{7, false, {"Trade", "rev,init_name", "issue", "A", "B"}},
-          Subscribe{0xffffffff, true, {"", "", "", "", ""}},
-          Unsubscribe{7},
-          Ping{0x01020304}};
+          Subscribe{0xffffffff, true, {"", "", "", "", ""}}, Unsubscribe{7}, Ping{0x01020304}};
 }
 
 std::vector<Message> serverMessages() {
@@ -122,8 +120,8 @@ std::string u32(uint32_t v) {
 std::string str(const std::string& s) { return u32(static_cast<uint32_t>(s.size())) + s; }
 
 TEST(ProtocolTest, EveryMessageSurvivesTheRoundTripWholeAndByteByByte) {
-  for (auto [sender, messages] : {std::pair{Sender::Client, clientMessages()},
-                                  std::pair{Sender::Server, serverMessages()}}) {
+  for (auto [sender, messages] :
+       {std::pair{Sender::Client, clientMessages()}, std::pair{Sender::Server, serverMessages()}}) {
     std::string bytes;
     std::vector<std::string> expected;
     for (const Message& message : messages) {
@@ -175,8 +173,7 @@ TEST(ProtocolTest, MalformedFramesAreFaultsThatNameTheirCause) {
   EXPECT_EQ(faultOf(s, 0x84, "x"), "DsDown: 1 trailing bytes after the last field");
   EXPECT_EQ(faultOf(c, 0x01, u32(1) + u32(5) + "abc"),
             "truncated Hello: field 'client name' needs 5 bytes, 3 remain");
-  EXPECT_EQ(faultOf(c, 0x02, u32(1) + "\x02"s),
-            "Subscribe: field 'resume' is 2, not 0 or 1");
+  EXPECT_EQ(faultOf(c, 0x02, u32(1) + "\x02"s), "Subscribe: field 'resume' is 2, not 0 or 1");
   EXPECT_EQ(faultOf(c, 0x02, u32(1) + "\x00"s + u32(0x7fffffff)),
             "Subscribe: field 'table' of 2147483647 bytes exceeds the limit of 1048576");
   const std::string head = u32(1);  // subscription id
@@ -191,9 +188,8 @@ TEST(ProtocolTest, MalformedFramesAreFaultsThatNameTheirCause) {
 }
 
 TEST(ProtocolTest, AnOversizedFrameIsRefusedFromItsHeaderAlone) {
-  for (auto [sender, type, limit] :
-       {std::tuple{Sender::Client, '\x02', kMaxClientPayload},
-        std::tuple{Sender::Server, '\x83', kMaxServerPayload}}) {
+  for (auto [sender, type, limit] : {std::tuple{Sender::Client, '\x02', kMaxClientPayload},
+                                     std::tuple{Sender::Server, '\x83', kMaxServerPayload}}) {
     Decoder decoder(sender);
     std::string header = u32(static_cast<uint32_t>(limit + 1)) + type;
     decoder.feed(header.data(), header.size());
@@ -222,8 +218,8 @@ TEST(ProtocolTest, EncoderRefusesWhatTheDecoderWouldAndLeavesTheOutputAlone) {
   EXPECT_EQ(err, "Event: 1025 values exceed the limit of 1024");
   for (EventKind kind : {EventKind::Pause, EventKind::DsDown, EventKind::DsUp}) {
     EXPECT_FALSE(encodeEvent(1, TableEvent{kind, 0, {}, "", 5}, &out, &err));
-    EXPECT_EQ(err, "Event: event kind " + std::to_string(static_cast<int>(kind)) +
-                       " does not travel");
+    EXPECT_EQ(err,
+              "Event: event kind " + std::to_string(static_cast<int>(kind)) + " does not travel");
   }
   const std::string quarter(kMaxClientPayload / 4, 'x');
   EXPECT_FALSE(encode(Subscribe{1, false, {quarter, quarter, quarter, quarter, ""}}, &out, &err));

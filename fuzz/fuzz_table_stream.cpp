@@ -1,0 +1,71 @@
+// Serves arbitrary bytes as a table file through a TableStream until its End:
+// the CSV reader and the engine must neither crash nor loop, and a stream
+// ends within a number of events bounded by the file's size.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "dataserver/table_stream.h"
+
+namespace {
+
+// The folder of the table file, removed when the fuzzer exits.
+struct DataDir {
+  DataDir() {
+    path = (std::filesystem::temp_directory_path() / "fuzz_table.XXXXXX").string();
+    if (mkdtemp(path.data()) == nullptr) abort();
+  }
+  ~DataDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string path;
+};
+
+const std::string& dataDir() {
+  static const DataDir dir;
+  return dir.path;
+}
+
+// Subscriptions that reach the engine's paths: plain, a key range, requested
+// columns that the file lacks or that steer the server, and none.
+const dataserver::Subscription kSubscriptions[] = {
+    {"t", "a,b,c", "", "", ""},
+    {"t", "b,@rowid,a,a", "a", "b", "m"},
+    {"t", "", "@op", "", "z"},
+    {"t", "x,,c", "c", "", ""},
+};
+
+}  // namespace
+
+// First byte: the subscription; the rest: the file.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  const auto& subscription = kSubscriptions[data[0] % std::size(kSubscriptions)];
+  const std::string path = dataDir() + "/t.csv";
+  FILE* file = fopen(path.c_str(), "wb");
+  if (file == nullptr) abort();
+  if (size > 1 && fwrite(data + 1, 1, size - 1, file) != size - 1) abort();
+  fclose(file);
+
+  dataserver::TableStream stream;
+  std::string err;
+  if (!stream.open(dataDir(), subscription, &err)) abort();  // the file is there
+  dataserver::TableEvent event;
+  // At most one event per byte (a record takes at least one), plus the
+  // Synchronized and End that close a stream, plus a fault's Error.
+  for (size_t events = 0; events <= size + 3; ++events) {
+    stream.next(&event);
+    if (event.kind == dataserver::EventKind::End) {
+      stream.next(&event);
+      if (event.kind != dataserver::EventKind::End) abort();  // End repeats
+      return 0;
+    }
+  }
+  abort();
+}

@@ -1,0 +1,62 @@
+// zuqds: the network data server of the test bed. Serves table files over
+// the protocol of docs/protocol.md until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <asio.hpp>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include "zuqds/log.h"
+#include "zuqds/options.h"
+#include "zuqds/server.h"
+
+namespace {
+
+bool checkDataDir(const std::string& dataDir, std::string* err) {
+  std::error_code ec;
+  std::filesystem::directory_iterator entries(dataDir, ec);
+  if (!ec) return true;
+  *err = "data folder '" + dataDir + "' cannot be read: " + ec.message();
+  return false;
+}
+
+// Exit status: 0 after a signal, 1 when the server cannot start.
+int serve(const zuqds::Options& options) {
+  std::string err;
+  if (!checkDataDir(options.dataDir, &err)) {
+    std::cerr << "zuqds: " << err << "\n";
+    return 1;
+  }
+  asio::io_context io;
+  zuqds::Server server(io, options.dataDir, options.limits);
+  if (!server.listen(options.host, options.port, &err)) {
+    std::cerr << "zuqds: " << err << "\n";
+    return 1;
+  }
+  asio::signal_set signals(io, SIGINT, SIGTERM);
+  signals.async_wait([&server](const asio::error_code& error, int number) {
+    if (error) return;
+    zuqds::logLine("stopping on signal " + std::to_string(number));
+    server.stop();
+  });
+  zuqds::logLine("listening on " + server.endpoint());
+  io.run();
+  zuqds::logLine("stopped");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A client gone while being written to is a write error, not a signal;
+  // so is a closed stdout.
+  signal(SIGPIPE, SIG_IGN);
+  zuqds::Options options;
+  std::string err;
+  if (!zuqds::parseOptions(argc, argv, &options, &err)) {
+    std::cerr << "zuqds: " << err << "\n" << zuqds::kUsage;
+    return 2;
+  }
+  return serve(options);
+}

@@ -1,0 +1,37 @@
+// The command line of zuqds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace zuqds {
+
+inline constexpr uint16_t kDefaultPort = 7415;
+
+// Bounds that keep a server's memory finite whatever its clients do.
+struct Limits {
+  size_t maxClients = 1024;      // connected at once; more are refused
+  size_t maxSubscriptions = 64;  // open at once per client; more end the link
+};
+
+struct Options {
+  std::string dataDir;             // table T is file <dataDir>/T.csv
+  std::string host = "127.0.0.1";  // an IPv4 or IPv6 address, no brackets
+  uint16_t port = kDefaultPort;    // 0: any free port
+  Limits limits;
+};
+
+// The usage text, ending with a newline.
+extern const char kUsage[];
+
+// Fills *options from the arguments after the program name. False with a
+// finished message in *err for a missing --data, an unknown or repeated
+// option, a missing value, or a value that is not one (an address that is
+// not numeric, a port beyond 65535, a limit of 0).
+bool parseOptions(int argc, const char* const* argv, Options* options, std::string* err);
+
+// "HOST:PORT" (IPv6 as "[HOST]:PORT") into *host and *port, as above.
+bool parseListen(const std::string& text, std::string* host, uint16_t* port, std::string* err);
+
+}  // namespace zuqds

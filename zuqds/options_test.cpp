@@ -1,0 +1,55 @@
+#include "zuqds/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace zuqds {
+namespace {
+
+// The outcome of parsing `args` (after the program name): the options as
+// one line, or the error.
+std::string parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "zuqds");
+  Options options;
+  std::string err;
+  if (!parseOptions(static_cast<int>(args.size()), args.data(), &options, &err)) {
+    return "error: " + err;
+  }
+  return options.dataDir + " " + options.host + " " + std::to_string(options.port) + " " +
+         std::to_string(options.limits.maxClients) + " " +
+         std::to_string(options.limits.maxSubscriptions);
+}
+
+TEST(OptionsTest, DefaultsAndEveryOption) {
+  EXPECT_EQ(parse({"--data", "d"}), "d 127.0.0.1 7415 1024 64");
+  EXPECT_EQ(parse({"--listen", "0.0.0.0:0", "--max-subscriptions", "3", "--data", "/t",
+                   "--max-clients", "1000000"}),
+            "/t 0.0.0.0 0 1000000 3");
+  EXPECT_EQ(parse({"--data", "d", "--listen", "[::1]:65535"}), "d ::1 65535 1024 64");
+  EXPECT_EQ(parse({"--data", "d", "--listen", "::1:80"}), "d ::1 80 1024 64");
+}
+
+TEST(OptionsTest, FaultsAreNamed) {
+  EXPECT_EQ(parse({}), "error: --data is missing");
+  EXPECT_EQ(parse({"--data", ""}), "error: --data needs a folder");
+  EXPECT_EQ(parse({"--data"}), "error: --data needs a value");
+  EXPECT_EQ(parse({"--data", "d", "--port", "1"}), "error: unknown option '--port'");
+  EXPECT_EQ(parse({"d"}), "error: unknown option 'd'");
+  EXPECT_EQ(parse({"--data", "d", "--data", "e"}), "error: --data given twice");
+  EXPECT_EQ(parse({"--data", "d", "--max-clients", "0"}),
+            "error: --max-clients needs a number from 1 to 1000000, not '0'");
+  EXPECT_EQ(parse({"--data", "d", "--max-subscriptions", "-1"}),
+            "error: --max-subscriptions needs a number from 1 to 1000000, not '-1'");
+  for (const char* listen : {"7415", "localhost:7415", "127.0.0.1:65536", "127.0.0.1:",
+                             "127.0.0.1:x", ":7415", "[127.0.0.1:1", "127.0.0.1:+1"}) {
+    EXPECT_EQ(parse({"--data", "d", "--listen", listen}),
+              "error: --listen needs HOST:PORT with a numeric address and a port up to 65535, "
+              "not '" +
+                  std::string(listen) + "'");
+  }
+}
+
+}  // namespace
+}  // namespace zuqds

@@ -1,0 +1,338 @@
+#include "zuqds/session.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "zuqds/log.h"
+
+namespace zuqds {
+
+namespace protocol = dataserver::protocol;
+using dataserver::EventKind;
+using dataserver::TableEvent;
+
+struct Session::Stream {
+  explicit Stream(const asio::any_io_executor& executor) : timer(executor) {}
+
+  uint32_t subId = 0;
+  uint64_t serial = 0;  // tells a pause's wake-up whether this is still its stream
+  std::string table;
+  dataserver::TableStream events;
+  asio::steady_timer timer;  // runs while the table pauses
+  bool paused = false;
+  bool ended = false;  // its End is queued; removed at the end of the turn
+};
+
+Session::Session(asio::ip::tcp::socket socket, uint64_t id, std::string peer,
+                 std::shared_ptr<const SessionConfig> config)
+    : socket_(std::move(socket)),
+      id_(id),
+      peer_(std::move(peer)),
+      config_(std::move(config)),
+      helloTimer_(socket_.get_executor()),
+      lingerTimer_(socket_.get_executor()) {}
+
+Session::~Session() = default;
+
+void Session::start() {
+  logLine(name() + " connected from " + peer_);
+  helloTimer_.expires_after(kHelloTimeout);
+  helloTimer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
+    if (!error && self->state_ == State::Greeting) {
+      self->fail("no Hello within " + std::to_string(kHelloTimeout.count()) + " s");
+    }
+  });
+  read();
+}
+
+void Session::close(const std::string& reason) { closeNow("disconnected: " + reason); }
+
+// ---- Requests ----
+
+void Session::read() {
+  if (reading_ || state_ == State::Closed) return;
+  // A client that sends requests without reading the answers waits too.
+  if (state_ != State::Finishing && queued_.size() >= kOutgoingBound) return;
+  reading_ = true;
+  socket_.async_read_some(asio::buffer(readBuffer_),
+                          [self = shared_from_this()](const asio::error_code& error, size_t size) {
+                            self->onRead(error, size);
+                          });
+}
+
+void Session::onRead(const asio::error_code& error, size_t size) {
+  reading_ = false;
+  if (state_ == State::Closed) return;
+  if (error) {
+    closeNow(error == asio::error::eof ? "disconnected"
+                                       : "disconnected: read failed: " + error.message());
+    return;
+  }
+  if (state_ != State::Finishing) {
+    decoder_.feed(readBuffer_.data(), size);
+    decodeRequests();
+  }
+  read();
+}
+
+void Session::decodeRequests() {
+  std::string fault;
+  while (state_ == State::Greeting || state_ == State::Serving) {
+    switch (decoder_.next(&request_, &fault)) {
+      case protocol::Decoder::Result::Message:
+        handle(request_);
+        break;
+      case protocol::Decoder::Result::NeedMore:
+        pump();
+        return;
+      case protocol::Decoder::Result::Fault:
+        fail("protocol error: " + fault);
+        return;
+    }
+  }
+}
+
+void Session::handle(const protocol::Message& message) {
+  if (const auto* hello = std::get_if<protocol::Hello>(&message)) {
+    if (state_ == State::Greeting) return onHello(*hello);
+    return fail("protocol error: second Hello");
+  }
+  if (state_ == State::Greeting) {
+    return fail("protocol error: " +
+                protocol::messageName(static_cast<uint8_t>(protocol::messageType(message))) +
+                " before Hello");
+  }
+  if (const auto* subscribe = std::get_if<protocol::Subscribe>(&message)) {
+    return onSubscribe(*subscribe);
+  }
+  if (const auto* unsubscribe = std::get_if<protocol::Unsubscribe>(&message)) {
+    return onUnsubscribe(unsubscribe->subId);
+  }
+  if (const auto* ping = std::get_if<protocol::Ping>(&message)) {
+    return queue(protocol::Pong{ping->token});
+  }
+}
+
+void Session::onHello(const protocol::Hello& hello) {
+  if (hello.version != protocol::kVersion) {
+    return fail("protocol error: protocol version " + std::to_string(hello.version) +
+                " is not supported (this server speaks " + std::to_string(protocol::kVersion) +
+                ")");
+  }
+  helloTimer_.cancel();
+  state_ = State::Serving;
+  logLine(name() + " is " + inQuotes(hello.clientName) + ", protocol " +
+          std::to_string(hello.version));
+  queue(protocol::Welcome{protocol::kVersion, "zuqds"});
+}
+
+void Session::onSubscribe(const protocol::Subscribe& subscribe) {
+  const uint32_t subId = subscribe.subId;
+  auto sameId = [subId](const auto& stream) { return stream->subId == subId; };
+  if (std::any_of(streams_.begin(), streams_.end(), sameId)) {
+    return fail("protocol error: subscription id " + std::to_string(subId) + " is already in use");
+  }
+  if (streams_.size() >= config_->maxSubscriptions) {
+    const std::string reason =
+        "more than " + std::to_string(config_->maxSubscriptions) + " subscriptions";
+    queue(protocol::Goodbye{reason});
+    return finish("dropped: " + reason);
+  }
+  const dataserver::Subscription& sub = subscribe.subscription;
+  auto stream = std::make_unique<Stream>(socket_.get_executor());
+  std::string err;
+  const bool opened = stream->events.open(config_->dataDir, sub, &err);
+  logLine(name() + " subscribes #" + std::to_string(subId) + " to " + inQuotes(sub.table) +
+          " columns " + inQuotes(sub.columns) + " key " + inQuotes(sub.keyColumn) + " from " +
+          inQuotes(sub.from) + " to " + inQuotes(sub.to) + (subscribe.resume ? ", resuming" : "") +
+          (opened ? "" : ": " + printable(err)));
+  if (!opened) return queueFailure(subId, err);
+  queue(protocol::Subscribed{subId, static_cast<uint32_t>(stream->events.columnCount())});
+  // A client that held the subscription before gets the table anew.
+  if (subscribe.resume) queue(protocol::Event{subId, TableEvent{EventKind::Clear, 0, {}, "", 0}});
+  stream->subId = subId;
+  stream->serial = nextSerial_++;
+  stream->table = sub.table;
+  streams_.push_back(std::move(stream));
+}
+
+void Session::onUnsubscribe(uint32_t subId) {
+  const size_t removed =
+      std::erase_if(streams_, [subId](const auto& stream) { return stream->subId == subId; });
+  logLine(name() + " unsubscribes #" + std::to_string(subId) + (removed ? "" : " (not open)"));
+}
+
+// ---- Streaming ----
+
+void Session::pump() {
+  if (state_ != State::Serving) return;
+  for (int served = 0; queued_.size() < kOutgoingBound; ++served) {
+    if (served == kEventsPerTurn) {
+      postPump();
+      break;
+    }
+    Stream* stream = nextReady();
+    if (stream == nullptr) break;
+    serve(*stream);
+    if (state_ != State::Serving) return;
+  }
+  std::erase_if(streams_, [](const auto& stream) { return stream->ended; });
+  flush();
+}
+
+void Session::postPump() {
+  if (pumpPosted_) return;
+  pumpPosted_ = true;
+  asio::post(socket_.get_executor(), [self = shared_from_this()] {
+    self->pumpPosted_ = false;
+    self->pump();
+  });
+}
+
+Session::Stream* Session::nextReady() {
+  const size_t count = streams_.size();
+  for (size_t i = 0; i < count; ++i) {
+    const size_t index = (turn_ + i) % count;
+    Stream& stream = *streams_[index];
+    if (!stream.paused && !stream.ended) {
+      turn_ = index + 1;
+      return &stream;
+    }
+  }
+  return nullptr;
+}
+
+void Session::serve(Stream& stream) {
+  stream.events.next(&event_);
+  switch (event_.kind) {
+    case EventKind::Pause:
+      return pause(stream, event_.number);
+    case EventKind::DsUp:
+      return;  // the data session is up for as long as the link lives
+    case EventKind::DsDown:
+      queue(protocol::DsDown{});
+      return finish("dropped: data session down (ds_down in " + inQuotes(stream.table) + ")");
+    default:
+      return queueEvent(stream, event_);
+  }
+}
+
+void Session::pause(Stream& stream, int32_t ms) {
+  if (ms <= 0) return;
+  stream.paused = true;
+  stream.timer.expires_after(std::chrono::milliseconds(ms));
+  stream.timer.async_wait(
+      [self = shared_from_this(), serial = stream.serial](const asio::error_code& error) {
+        if (!error) self->resume(serial);
+      });
+}
+
+void Session::resume(uint64_t serial) {
+  for (const auto& stream : streams_) {
+    if (stream->serial == serial) stream->paused = false;
+  }
+  pump();
+}
+
+void Session::queueEvent(Stream& stream, const TableEvent& event) {
+  std::string err;
+  if (protocol::encodeEvent(stream.subId, event, &queued_, &err)) {
+    stream.ended = event.kind == EventKind::End;
+    return;
+  }
+  const std::string fault = "row " + std::to_string(event.rowId) + " cannot be sent: " + err;
+  logLine(name() + " #" + std::to_string(stream.subId) + " " + inQuotes(stream.table) + ": " +
+          fault);
+  queueFailure(stream.subId, fault);
+  stream.ended = true;
+}
+
+// Ends a subscription with an Error of `text`.
+void Session::queueFailure(uint32_t subId, const std::string& text) {
+  queue(protocol::Event{subId, TableEvent{EventKind::Error, 0, {}, text, 0}});
+  queue(protocol::Event{subId, TableEvent{EventKind::End, 0, {}, "", 0}});
+}
+
+void Session::queue(const protocol::Message& message) {
+  std::string err;
+  // The server's own messages always fit; a failure here is a bug to see.
+  if (!protocol::encode(message, &queued_, &err)) logLine(name() + ": cannot send: " + err);
+}
+
+// ---- Writing and ending ----
+
+void Session::flush() {
+  if (writing_ || state_ == State::Closed) return;
+  if (queued_.empty()) {
+    if (state_ == State::Finishing) {
+      // All is sent; the client's close (or the linger timer) ends the link.
+      asio::error_code ignored;
+      socket_.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    }
+    return;
+  }
+  sending_.swap(queued_);
+  queued_.clear();
+  writing_ = true;
+  asio::async_write(socket_, asio::buffer(sending_),
+                    [self = shared_from_this()](const asio::error_code& error, size_t) {
+                      self->onWritten(error);
+                    });
+}
+
+void Session::onWritten(const asio::error_code& error) {
+  writing_ = false;
+  if (state_ == State::Closed) return;
+  if (error) return closeNow("disconnected: write failed: " + error.message());
+  sending_.clear();
+  // A frame far beyond the bound leaves a buffer that is not kept.
+  if (sending_.capacity() > 2 * kOutgoingBound) sending_ = std::string();
+  if (state_ == State::Finishing) return flush();
+  pump();
+  read();
+}
+
+// Sends Goodbye with `fault` and ends the link.
+void Session::fail(const std::string& fault) {
+  queue(protocol::Goodbye{fault});
+  finish("dropped: " + fault);
+}
+
+// Ends the link once what is queued has been sent; the client's remaining
+// input is read and discarded meanwhile, so that the close does not reset
+// the connection before the client has read the last frames.
+void Session::finish(const std::string& logTail) {
+  if (state_ == State::Finishing || state_ == State::Closed) return;
+  state_ = State::Finishing;
+  logEnd(logTail);
+  streams_.clear();
+  helloTimer_.cancel();
+  lingerTimer_.expires_after(kLingerTimeout);
+  lingerTimer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
+    if (!error) self->closeNow("disconnected: linger timeout");
+  });
+  flush();
+  read();
+}
+
+void Session::closeNow(const std::string& logTail) {
+  if (state_ == State::Closed) return;
+  logEnd(logTail);
+  state_ = State::Closed;
+  streams_.clear();
+  helloTimer_.cancel();
+  lingerTimer_.cancel();
+  asio::error_code ignored;
+  socket_.close(ignored);
+  if (config_->onClosed) config_->onClosed(id_);
+}
+
+void Session::logEnd(const std::string& tail) {
+  if (endLogged_) return;
+  endLogged_ = true;
+  logLine(name() + " (" + peer_ + ") " + tail);
+}
+
+std::string Session::name() const { return "client " + std::to_string(id_); }
+
+}  // namespace zuqds

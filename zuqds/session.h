@@ -1,0 +1,114 @@
+// One client of zuqds: reads its requests and streams the tables it
+// subscribes to, each subscription from its own TableStream, round-robin.
+//
+// Threads: everything runs on the server's one io_context thread; a session
+// is kept alive by the handlers it has pending and ends when the last ends.
+// Memory: the session encodes the next event only while fewer than
+// kOutgoingBound bytes wait to be sent, and reads the next request only then
+// too, so a client that stops reading costs at most about twice that bound
+// plus one frame and one read buffer, and holds up no one else.
+#pragma once
+
+#include <array>
+#include <asio.hpp>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dataserver/protocol.h"
+#include "dataserver/table_stream.h"
+
+namespace zuqds {
+
+inline constexpr size_t kOutgoingBound = 256 * 1024;
+inline constexpr size_t kReadBytes = 64 * 1024;
+// Events encoded for one client before the others get their turn, so that
+// a table of lines that send nothing still yields the thread.
+inline constexpr int kEventsPerTurn = 512;
+inline constexpr std::chrono::seconds kHelloTimeout{10};
+// How long a link that is being ended may take to take its last bytes.
+inline constexpr std::chrono::seconds kLingerTimeout{5};
+
+// What every session of a server shares; outlives them all.
+struct SessionConfig {
+  std::string dataDir;
+  size_t maxSubscriptions = 0;
+  // Called once per session, when its socket is closed, with its id.
+  std::function<void(uint64_t id)> onClosed;
+};
+
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  // `peer` names the client's address in log lines.
+  Session(asio::ip::tcp::socket socket, uint64_t id, std::string peer,
+          std::shared_ptr<const SessionConfig> config);
+  ~Session();
+
+  // Logs the connection and waits for the client's Hello.
+  void start();
+
+  // Ends the session at once, logging "<client> disconnected: <reason>".
+  void close(const std::string& reason);
+
+ private:
+  struct Stream;
+  enum class State {
+    Greeting,   // waiting for Hello
+    Serving,    // reading requests and streaming tables
+    Finishing,  // sending what is queued, then closing; input is discarded
+    Closed,
+  };
+
+  void read();
+  void onRead(const asio::error_code& error, size_t size);
+  void decodeRequests();
+  void handle(const dataserver::protocol::Message& message);
+  void onHello(const dataserver::protocol::Hello& hello);
+  void onSubscribe(const dataserver::protocol::Subscribe& subscribe);
+  void onUnsubscribe(uint32_t subId);
+
+  void pump();
+  Stream* nextReady();
+  void serve(Stream& stream);
+  void pause(Stream& stream, int32_t ms);
+  void resume(uint64_t serial);
+  void postPump();
+  void queueFailure(uint32_t subId, const std::string& text);
+  void queueEvent(Stream& stream, const dataserver::TableEvent& event);
+  void queue(const dataserver::protocol::Message& message);
+
+  void flush();
+  void onWritten(const asio::error_code& error);
+
+  void fail(const std::string& fault);
+  void finish(const std::string& logTail);
+  void closeNow(const std::string& logTail);
+  void logEnd(const std::string& tail);
+  std::string name() const;
+
+  asio::ip::tcp::socket socket_;
+  const uint64_t id_;
+  const std::string peer_;
+  const std::shared_ptr<const SessionConfig> config_;
+  State state_ = State::Greeting;
+  bool reading_ = false;  // a read is in flight
+  bool pumpPosted_ = false;
+  bool writing_ = false;  // sending_ is in flight
+  bool endLogged_ = false;
+  std::array<char, kReadBytes> readBuffer_;
+  dataserver::protocol::Decoder decoder_{dataserver::protocol::Sender::Client};
+  dataserver::protocol::Message request_;
+  std::string sending_;  // the bytes of the write in flight
+  std::string queued_;   // bytes for the next write
+  std::vector<std::unique_ptr<Stream>> streams_;
+  size_t turn_ = 0;  // where nextReady() starts looking
+  uint64_t nextSerial_ = 1;
+  dataserver::TableEvent event_;  // reused, so that rows keep their capacity
+  asio::steady_timer helloTimer_;
+  asio::steady_timer lingerTimer_;
+};
+
+}  // namespace zuqds

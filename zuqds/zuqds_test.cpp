@@ -1,0 +1,525 @@
+// zuqds as a process: started with a temp data folder on a free port,
+// spoken to over real sockets with the protocol codec, watched through its
+// log, and stopped with a signal.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dataserver/protocol.h"
+
+extern char** environ;
+
+namespace zuqds {
+namespace {
+
+namespace protocol = dataserver::protocol;
+using dataserver::EventKind;
+using dataserver::Subscription;
+using namespace std::string_literals;
+
+constexpr int kWaitMs = 30000;  // only reached when something is wrong
+
+// Waits until `fd` is readable; false (and a test failure) after kWaitMs.
+bool waitReadable(int fd, const char* what) {
+  pollfd p{fd, POLLIN, 0};
+  if (poll(&p, 1, kWaitMs) == 1) return true;
+  ADD_FAILURE() << "nothing from " << what << " within " << kWaitMs << " ms";
+  return false;
+}
+
+// A zuqds process with its stdout and stderr piped back.
+class ServerProcess {
+ public:
+  ~ServerProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+    if (err_ >= 0) close(err_);
+  }
+
+  // Starts zuqds with `args`; for a server that starts, reads its first
+  // line and the port in it.
+  bool start(const std::vector<std::string>& args) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    std::vector<std::string> all = {ZUQDS_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int spawned = posix_spawn(&pid_, ZUQDS_PATH, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+    return spawned == 0;
+  }
+
+  bool startServing(const std::vector<std::string>& args) {
+    std::string line;
+    if (!start(args) || !waitForLine("listening on 127.0.0.1:", &line)) return false;
+    port_ = static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
+    return true;
+  }
+
+  uint16_t port() const { return port_; }
+
+  // Reads log lines until one contains `text`; false after kWaitMs or at
+  // the end of the output.
+  bool waitForLine(const std::string& text, std::string* found = nullptr) {
+    for (;;) {
+      const size_t end = pending_.find('\n');
+      if (end != std::string::npos) {
+        std::string line = pending_.substr(0, end);
+        pending_.erase(0, end + 1);
+        lines_.push_back(line);
+        if (line.find(text) != std::string::npos) {
+          if (found != nullptr) *found = line;
+          return true;
+        }
+        continue;
+      }
+      if (!readInto(out_, &pending_, "zuqds's log")) {
+        ADD_FAILURE() << "no log line with '" << text << "'";
+        return false;
+      }
+    }
+  }
+
+  // Sends `signal` and returns the exit status (-1 for a death by signal).
+  int stop(int signal) {
+    kill(pid_, signal);
+    return wait();
+  }
+
+  int wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string errorOutput() {
+    std::string text;
+    while (readInto(err_, &text, "zuqds's stderr")) {
+    }
+    return text;
+  }
+
+ private:
+  static bool readInto(int fd, std::string* text, const char* what) {
+    char buffer[4096];
+    if (!waitReadable(fd, what)) return false;
+    const ssize_t size = read(fd, buffer, sizeof buffer);
+    if (size <= 0) return false;
+    text->append(buffer, static_cast<size_t>(size));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1, err_ = -1;
+  uint16_t port_ = 0;
+  std::string pending_;
+  std::vector<std::string> lines_;
+};
+
+// A blocking client of the protocol over a plain POSIX socket.
+class Client {
+ public:
+  // `receiveBuffer` > 0 shrinks the socket's receive buffer, so that a
+  // client that does not read pushes back on the server sooner.
+  explicit Client(uint16_t port, int receiveBuffer = 0) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) {
+      setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  }
+  ~Client() { close(fd_); }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  void sendRaw(const std::string& bytes) {
+    EXPECT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+  }
+  void send(const protocol::Message& message) {
+    std::string bytes, err;
+    ASSERT_TRUE(protocol::encode(message, &bytes, &err)) << err;
+    sendRaw(bytes);
+  }
+
+  // The next message; none once the server has closed the link.
+  std::optional<protocol::Message> receive() {
+    protocol::Message message;
+    std::string fault;
+    for (;;) {
+      switch (decoder_.next(&message, &fault)) {
+        case protocol::Decoder::Result::Message:
+          return message;
+        case protocol::Decoder::Result::Fault:
+          ADD_FAILURE() << "malformed frame from zuqds: " << fault;
+          return std::nullopt;
+        case protocol::Decoder::Result::NeedMore:
+          break;
+      }
+      char buffer[64 * 1024];
+      if (!waitReadable(fd_, "zuqds's socket")) return std::nullopt;
+      const ssize_t size = read(fd_, buffer, sizeof buffer);
+      if (size <= 0) return std::nullopt;  // closed or reset
+      decoder_.feed(buffer, static_cast<size_t>(size));
+    }
+  }
+
+  // The next message as a short line; "closed" once the link is closed.
+  std::string next();
+
+  // Hello, answered by Welcome.
+  void greet() {
+    send(protocol::Hello{protocol::kVersion, "zuqds test"});
+    EXPECT_EQ(next(), "Welcome 1 zuqds");
+  }
+
+  // The lines of the messages up to and including `last`.
+  std::vector<std::string> until(const std::string& last) {
+    std::vector<std::string> lines;
+    do {
+      lines.push_back(next());
+    } while (lines.back() != last && lines.back() != "closed");
+    return lines;
+  }
+
+ private:
+  int fd_ = -1;
+  protocol::Decoder decoder_{protocol::Sender::Server};
+};
+
+std::string describeEvent(const protocol::Event& m) {
+  static const char* const kNames[] = {"add",    "update", "delete",  "clear", "error",
+                                       "sync",   "pause",  "ds_down", "ds_up", "net_lost",
+                                       "net_ok", "code",   "end"};
+  const dataserver::TableEvent& e = m.event;
+  std::string out = "#" + std::to_string(m.subId) + " " + kNames[static_cast<int>(e.kind)];
+  if (e.kind == EventKind::AddRow || e.kind == EventKind::UpdateRow ||
+      e.kind == EventKind::DeleteRow) {
+    out += " " + std::to_string(e.rowId) + " ";
+    for (size_t i = 0; i < e.values.size(); ++i) out += (i > 0 ? "|" : "") + e.values[i];
+  }
+  if (!e.text.empty()) out += " " + e.text;
+  if (e.kind == EventKind::Code) out += " " + std::to_string(e.number);
+  return out;
+}
+
+std::string Client::next() {
+  std::optional<protocol::Message> message = receive();
+  if (!message) return "closed";
+  if (const auto* event = std::get_if<protocol::Event>(&*message)) return describeEvent(*event);
+  if (const auto* m = std::get_if<protocol::Welcome>(&*message)) {
+    return "Welcome " + std::to_string(m->version) + " " + m->serverName;
+  }
+  if (const auto* m = std::get_if<protocol::Subscribed>(&*message)) {
+    return "Subscribed #" + std::to_string(m->subId) + " " + std::to_string(m->columnCount);
+  }
+  if (const auto* m = std::get_if<protocol::Pong>(&*message)) {
+    return "Pong " + std::to_string(m->token);
+  }
+  if (const auto* m = std::get_if<protocol::Goodbye>(&*message)) return "Goodbye " + m->reason;
+  if (std::holds_alternative<protocol::DsDown>(*message)) return "DsDown";
+  return "unexpected " + protocol::messageName(static_cast<uint8_t>(messageType(*message)));
+}
+
+protocol::Subscribe subscribe(uint32_t subId, const std::string& table,
+                              const std::string& columns = "", bool resume = false) {
+  return protocol::Subscribe{subId, resume, Subscription{table, columns, "", "", ""}};
+}
+
+// A table of `rows` rows of about 100 bytes each.
+std::string bigTable(int rows) {
+  std::string text = "id,payload\n";
+  const std::string payload(90, 'p');
+  for (int i = 1; i <= rows; ++i) text += std::to_string(i) + "," + payload + "\n";
+  return text;
+}
+
+// Every message up to the subscription's End; counts the rows.
+int drainRows(Client& client, uint32_t subId) {
+  int rows = 0;
+  for (;;) {
+    std::optional<protocol::Message> message = client.receive();
+    if (!message) return -1;
+    const auto* event = std::get_if<protocol::Event>(&*message);
+    if (event == nullptr || event->subId != subId) continue;
+    if (event->event.kind == EventKind::AddRow) ++rows;
+    if (event->event.kind == EventKind::End) return rows;
+  }
+}
+
+class ZuqdsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zuqds_test.XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+
+  void TearDown() override {
+    if (running_) {
+      EXPECT_EQ(server_.stop(SIGTERM), 0);
+    }
+    std::filesystem::remove_all(dir_);
+  }
+
+  void serve(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--data", dir_, "--listen", "127.0.0.1:0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    ASSERT_TRUE(server_.startServing(args));
+    running_ = true;
+  }
+
+  void write(const std::string& table, const std::string& text) {
+    std::ofstream(dir_ + "/" + table + ".csv", std::ios::binary) << text;
+  }
+
+  std::string dir_;
+  ServerProcess server_;
+  bool running_ = false;
+};
+
+TEST_F(ZuqdsTest, ServesATableWithItsColumnsRowIdsAndRange) {
+  write("Trade", "@rowid,issue,price,@op\n10,A,1,\n11,C,2,\n,B,3,update\n");
+  serve();
+  Client client(server_.port());
+  EXPECT_TRUE(server_.waitForLine("client 1 connected from 127.0.0.1:"));
+  client.greet();
+  EXPECT_TRUE(server_.waitForLine("client 1 is 'zuqds test', protocol 1"));
+  client.send(protocol::Subscribe{7, false, {"Trade", "price,nope,issue", "issue", "A", "B"}});
+  EXPECT_EQ(client.until("#7 end"),
+            (std::vector<std::string>{"Subscribed #7 3", "#7 add 10 1||A", "#7 update 3 3||B",
+                                      "#7 sync", "#7 end"}));
+  EXPECT_TRUE(server_.waitForLine(
+      "client 1 subscribes #7 to 'Trade' columns 'price,nope,issue' key 'issue' from 'A' to 'B'"));
+  client.send(protocol::Ping{42});
+  EXPECT_EQ(client.next(), "Pong 42");
+}
+
+TEST_F(ZuqdsTest, UnknownTablesAndMalformedFilesAreErrorEvents) {
+  write("Bad", "a,b\n1,2\n\"x\n");
+  serve();
+  Client client(server_.port());
+  client.greet();
+  client.send(subscribe(1, "Nope"));
+  EXPECT_EQ(client.until("#1 end"),
+            (std::vector<std::string>{"#1 error unknown table 'Nope'", "#1 end"}));
+  EXPECT_TRUE(server_.waitForLine("subscribes #1 to 'Nope'"));
+  client.send(subscribe(1, "Bad", "b"));
+  EXPECT_EQ(client.until("#1 end"),
+            (std::vector<std::string>{"Subscribed #1 1", "#1 add 1 2",
+                                      "#1 error Bad.csv:3: unterminated quoted field", "#1 end"}));
+}
+
+TEST_F(ZuqdsTest, ScriptedLinesActOnTheLink) {
+  write("Script",
+        "@op,@text,@code,v\n,,,a\nerror,oops,,\nnet_lost,gone,,\nnet_ok,back,,\n"
+        "code,,-5,\nclear,,,\nds_up,,,\nstall,,,\n,,,never\n");
+  serve();
+  Client client(server_.port());
+  client.greet();
+  client.send(subscribe(3, "Script", "v", true));
+  EXPECT_EQ(client.until("#3 end"),
+            (std::vector<std::string>{"Subscribed #3 1", "#3 clear", "#3 add 1 a", "#3 error oops",
+                                      "#3 net_lost gone", "#3 net_ok back", "#3 code -5",
+                                      "#3 clear", "#3 end"}));
+  // A stalled subscription stays quiet; the link goes on.
+  client.send(protocol::Ping{1});
+  EXPECT_EQ(client.next(), "Pong 1");
+}
+
+TEST_F(ZuqdsTest, APauseHoldsOnlyItsOwnSubscription) {
+  write("Slow", "@op,@ms,v\npause,3600000,\n,,late\n");
+  write("Short", "@op,@ms,v\npause,20,\n,,soon\n");
+  write("Quick", "v\nx\ny\n");
+  serve();
+  Client client(server_.port());
+  client.greet();
+  client.send(subscribe(1, "Slow", "v"));
+  client.send(subscribe(2, "Short", "v"));
+  client.send(subscribe(3, "Quick", "v"));
+  std::vector<std::string> lines = client.until("#2 end");
+  std::erase_if(lines, [](const std::string& line) { return line.starts_with("#3"); });
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"Subscribed #1 1", "Subscribed #2 1", "Subscribed #3 1",
+                                      "#2 add 1 soon", "#2 sync", "#2 end"}));
+}
+
+TEST_F(ZuqdsTest, DsDownEndsTheLinkAfterWhatCameBefore) {
+  write("Down", "@op,v\n,a\nds_down,\n,b\n");
+  serve();
+  Client client(server_.port());
+  client.greet();
+  client.send(subscribe(1, "Down", "v"));
+  EXPECT_EQ(client.until("closed"),
+            (std::vector<std::string>{"Subscribed #1 1", "#1 add 1 a", "DsDown", "closed"}));
+  EXPECT_TRUE(server_.waitForLine("dropped: data session down (ds_down in 'Down')"));
+}
+
+TEST_F(ZuqdsTest, UnsubscribeStopsTheEvents) {
+  write("Big", bigTable(20000));
+  serve();
+  Client client(server_.port());
+  client.greet();
+  client.send(subscribe(1, "Big", "payload"));
+  EXPECT_EQ(client.next(), "Subscribed #1 1");
+  EXPECT_TRUE(client.next().starts_with("#1 add 1 "));
+  client.send(protocol::Unsubscribe{1});
+  client.send(protocol::Ping{1});
+  std::vector<std::string> lines = client.until("Pong 1");  // events queued before may come
+  EXPECT_EQ(lines.back(), "Pong 1");
+  client.send(protocol::Ping{2});
+  EXPECT_EQ(client.next(), "Pong 2");
+  EXPECT_TRUE(server_.waitForLine("client 1 unsubscribes #1"));
+}
+
+TEST_F(ZuqdsTest, AStalledClientHoldsUpNoOne) {
+  constexpr int kRows = 150000;  // about 15 MB: more than the sockets hold
+  write("Big", bigTable(kRows));
+  serve();
+  Client stalled(server_.port(), 4096);
+  stalled.greet();
+  stalled.send(subscribe(1, "Big", "id,payload"));
+  EXPECT_TRUE(server_.waitForLine("client 1 subscribes #1"));
+
+  Client reader(server_.port());
+  reader.greet();
+  reader.send(subscribe(5, "Big", "payload"));
+  EXPECT_EQ(drainRows(reader, 5), kRows);
+  Client late(server_.port());
+  late.greet();
+  late.send(protocol::Ping{9});
+  EXPECT_EQ(late.next(), "Pong 9");
+  // Held back, not lost.
+  EXPECT_EQ(drainRows(stalled, 1), kRows);
+}
+
+TEST_F(ZuqdsTest, MalformedInputDropsOnlyThatClient) {
+  write("Slow", "@op,@ms\npause,3600000\n");
+  serve();
+  Client good(server_.port());
+  good.greet();
+  auto frame = [](const protocol::Message& m) {
+    std::string bytes, err;
+    protocol::encode(m, &bytes, &err);
+    return bytes;
+  };
+  const std::string hello = frame(protocol::Hello{1, "h"});
+  const struct {
+    std::string bytes;
+    std::string fault;
+  } cases[] = {
+      {"\0\0\0\0\x7f"s, "unknown message type 0x7f"},
+      {"GET / HTTP/1.1\r\n\r\n", "unknown message type 0x2f"},
+      {"\0\0\0\0\x84"s, "a client does not send DsDown"},
+      {"\x40\0\0\0\x02"s, "Subscribe: payload of 1073741824 bytes exceeds the limit of 262144"},
+      {hello + "\0\0\0\x05\x04\0\0\0\x01\x09"s, "Ping: 1 trailing bytes after the last field"},
+      {hello + "\0\0\0\x03\x04\0\0\0"s + hello,
+       "truncated Ping: field 'token' needs 4 bytes, 3 remain"},
+      {frame(protocol::Ping{1}), "Ping before Hello"},
+      {frame(protocol::Hello{2, "future"}),
+       "protocol version 2 is not supported (this server speaks 1)"},
+      {hello + hello, "second Hello"},
+      {hello + frame(subscribe(4, "Slow")) + frame(subscribe(4, "Slow")),
+       "subscription id 4 is already in use"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    Client hostile(server_.port());
+    hostile.sendRaw(c.bytes);
+    std::vector<std::string> lines = hostile.until("closed");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "Goodbye protocol error: " + c.fault);
+    EXPECT_TRUE(server_.waitForLine("dropped: protocol error: " + c.fault));
+    good.send(protocol::Ping{7});
+    EXPECT_EQ(good.next(), "Pong 7");
+  }
+}
+
+TEST_F(ZuqdsTest, ClientsAndSubscriptionsAreLimited) {
+  write("Slow", "@op,@ms\npause,3600000\n");
+  serve({"--max-clients", "2", "--max-subscriptions", "2"});
+  auto first = std::make_unique<Client>(server_.port());
+  Client second(server_.port());
+  {
+    Client refused(server_.port());
+    EXPECT_EQ(refused.until("closed"),
+              (std::vector<std::string>{"Goodbye server full (2 clients)", "closed"}));
+    EXPECT_TRUE(server_.waitForLine("client 3 (127.0.0.1:"));
+  }
+  first.reset();  // frees a place
+  EXPECT_TRUE(server_.waitForLine("client 1 (127.0.0.1:"));
+  Client admitted(server_.port());
+  admitted.greet();
+  for (uint32_t subId : {1, 2, 3}) admitted.send(subscribe(subId, "Slow"));
+  EXPECT_EQ(admitted.until("closed"),
+            (std::vector<std::string>{"Subscribed #1 0", "Subscribed #2 0",
+                                      "Goodbye more than 2 subscriptions", "closed"}));
+  EXPECT_TRUE(server_.waitForLine("client 4 (127.0.0.1:"));
+}
+
+TEST_F(ZuqdsTest, SignalsEndTheServerWithItsClients) {
+  write("Big", bigTable(100000));
+  for (int signal : {SIGTERM, SIGINT}) {
+    ServerProcess server;
+    ASSERT_TRUE(server.startServing({"--data", dir_, "--listen", "127.0.0.1:0"}));
+    Client stalled(server.port(), 4096);
+    stalled.greet();
+    stalled.send(subscribe(1, "Big", "payload"));
+    Client idle(server.port());
+    EXPECT_TRUE(server.waitForLine("client 1 subscribes #1"));
+    EXPECT_EQ(server.stop(signal), 0);
+    EXPECT_TRUE(server.waitForLine("stopping on signal " + std::to_string(signal)));
+    EXPECT_TRUE(server.waitForLine("disconnected: server stopping"));
+    EXPECT_TRUE(server.waitForLine("stopped"));
+  }
+}
+
+TEST_F(ZuqdsTest, BadArgumentsGiveTheUsageAndStatus2) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"--data", dir_, "--listen", "nowhere"}, {"--help"}}) {
+    ServerProcess server;
+    ASSERT_TRUE(server.start(args));
+    EXPECT_EQ(server.wait(), 2);
+    EXPECT_NE(server.errorOutput().find("usage: zuqds --data DIR"), std::string::npos);
+  }
+  ServerProcess server;
+  ASSERT_TRUE(server.start({"--data", dir_ + "/missing"}));
+  EXPECT_EQ(server.wait(), 1);
+  EXPECT_NE(server.errorOutput().find("zuqds: data folder '" + dir_ + "/missing' cannot be read"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace zuqds
