@@ -94,6 +94,74 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
   return result;
 }
 
+BackgroundProcess::BackgroundProcess(const std::string& program,
+                                     const std::vector<std::string>& args,
+                                     const std::string& workDir, const std::string& outputFile)
+    : outputPath_(workDir + "/" + outputFile) {
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    const int out = open(outputPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || chdir(workDir.c_str()) != 0) _exit(127);
+    dup2(out, 1);
+    dup2(out, 2);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+}
+
+BackgroundProcess::~BackgroundProcess() {
+  if (pid_ > 0 && !reaped_) killAndWait(SIGKILL);
+}
+
+bool BackgroundProcess::ended() {
+  if (!reaped_ && pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+  return reaped_ || pid_ <= 0;
+}
+
+std::string BackgroundProcess::output() const {
+  std::ifstream in(outputPath_, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool BackgroundProcess::waitForOutput(const std::string& text, int limitSeconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+  for (;;) {
+    // Looked at after checking for the end, so that the last output counts.
+    const bool over = ended() || std::chrono::steady_clock::now() > deadline;
+    if (output().find(text) != std::string::npos) return true;
+    if (over) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void BackgroundProcess::killAndWait(int signal) {
+  if (ended()) return;
+  kill(pid_, signal);
+  waitpid(pid_, &status_, 0);
+  reaped_ = true;
+}
+
+RunResult BackgroundProcess::wait(int limitSeconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+  while (!ended()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      killAndWait(SIGKILL);
+      status_ = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  RunResult result;
+  if (status_ != -1 && WIFEXITED(status_)) result.exitStatus = WEXITSTATUS(status_);
+  result.log = output();
+  return result;
+}
+
 RunResult runReport(const Sandbox& box, const std::string& ini, int limitSeconds) {
   std::vector<std::string> args;
   if (!ini.empty()) args.push_back(ini);
@@ -185,6 +253,11 @@ std::string tableFile(const std::vector<std::string>& columns, const std::vector
 
 std::string iniFile(const std::string& options) {
   return "[zuqonl]\r\ndata_dir=data\r\n[options]\r\n" + options;
+}
+
+std::string networkIniFile(const std::string& server, const std::string& options,
+                           const std::string& library) {
+  return "[zuqonl]\r\nserver=" + server + "\r\n" + library + "[options]\r\n" + options;
 }
 
 std::string maskHeaderStamp(const std::string& report) {

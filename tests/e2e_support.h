@@ -36,6 +36,37 @@ struct RunResult {
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& workDir, int limitSeconds = 60);
 
+// A process started in the background in `workDir`, its standard output and
+// error going to the file `outputFile` there. Killed with SIGKILL when it is
+// still running as the object goes.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& workDir, const std::string& outputFile);
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+  // What the process has written so far.
+  std::string output() const;
+  // Polls the output until it holds `text`: false once the process has
+  // ended without writing it, or after `limitSeconds`.
+  bool waitForOutput(const std::string& text, int limitSeconds = 30);
+  // Sends `signal` and waits for the process to end.
+  void killAndWait(int signal);
+  // Waits for the end, killing the process after `limitSeconds`, as
+  // runProgram does; the result holds the whole output.
+  RunResult wait(int limitSeconds = 60);
+
+ private:
+  bool ended();  // reaps the process when it has ended
+
+  int pid_ = -1;
+  int status_ = -1;  // the wait status once reaped; -1 when killed at the time limit
+  bool reaped_ = false;
+  std::string outputPath_;
+};
+
 // Runs ZUQTradeReport in the sandbox with the INI file named `ini` (empty:
 // no argument).
 RunResult runReport(const Sandbox& box, const std::string& ini = "test.ini", int limitSeconds = 60);
@@ -56,6 +87,12 @@ std::vector<std::string> tradeColumns();
 // An INI with section "zuqonl" pointing at data_dir "data" and section
 // "options" holding `options` (key=value lines).
 std::string iniFile(const std::string& options);
+
+// An INI whose section "zuqonl" names the data server `server` (HOST:PORT)
+// and holds the further lines `library`, with section "options" holding
+// `options`.
+std::string networkIniFile(const std::string& server, const std::string& options,
+                           const std::string& library = "");
 
 // The report header's trailing time stamp replaced by "<stamp>".
 std::string maskHeaderStamp(const std::string& report);

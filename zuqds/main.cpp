@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
   // A client gone while being written to is a write error, not a signal;
   // so is a closed stdout.
   signal(SIGPIPE, SIG_IGN);
+  if (argc > 1 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help")) {
+    std::cout << zuqds::kUsage;
+    return 0;
+  }
   zuqds::Options options;
   std::string err;
   if (!zuqds::parseOptions(argc, argv, &options, &err)) {

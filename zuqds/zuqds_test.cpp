@@ -508,7 +508,7 @@ TEST_F(ZuqdsTest, SignalsEndTheServerWithItsClients) {
 
 TEST_F(ZuqdsTest, BadArgumentsGiveTheUsageAndStatus2) {
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, {"--data", dir_, "--listen", "nowhere"}, {"--help"}}) {
+       {std::vector<std::string>{}, {"--data", dir_, "--listen", "nowhere"}, {"--verbose"}}) {
     ServerProcess server;
     ASSERT_TRUE(server.start(args));
     EXPECT_EQ(server.wait(), 2);

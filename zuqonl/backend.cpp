@@ -3,8 +3,76 @@
 #include <filesystem>
 
 #include "embedded_server.h"
+#ifdef ZUQONL_WITH_NETWORK
+#include "network_client.h"
+#endif
 
 namespace zuqonl {
+
+using dataserver::EventKind;
+
+namespace {
+
+int32_t rowCode(EventKind kind) {
+  if (kind == EventKind::UpdateRow) return ZUQONL_UPDATE_ROW;
+  if (kind == EventKind::DeleteRow) return ZUQONL_DELETE_ROW;
+  return ZUQONL_ADD_ROW;
+}
+
+std::unique_ptr<Backend> makeNetworkClient(const Settings& settings, std::string* err) {
+  ServerAddress address;
+  std::string why;
+  if (!parseServerAddress(settings.server, &address, &why)) {
+    *err = "no data source: " + why + " (from '" + settings.iniPath + "')";
+    return nullptr;
+  }
+#ifdef ZUQONL_WITH_NETWORK
+  return std::make_unique<NetworkClient>(address, settings.server,
+                                         std::chrono::milliseconds(settings.reconnectMs));
+#else
+  *err = "no data source: \"server\" needs the network client, which this build leaves out";
+  return nullptr;
+#endif
+}
+
+}  // namespace
+
+void deliverTableEvent(BackendHost& host, int32_t conn, const dataserver::TableEvent& event) {
+  switch (event.kind) {
+    case EventKind::AddRow:
+    case EventKind::UpdateRow:
+    case EventKind::DeleteRow:
+      host.deliver(conn, Notice::row(rowCode(event.kind), conn, event.rowId, event.values));
+      break;
+    case EventKind::Clear:
+      host.deliver(conn, Notice::conn(ZUQONL_CLEAR, conn));
+      break;
+    case EventKind::Error:
+      host.deliver(conn, Notice::error(conn, event.text));
+      break;
+    case EventKind::Synchronized:
+      host.deliver(conn, Notice::conn(ZUQONL_SYNCHRONIZED, conn));
+      break;
+    case EventKind::DsDown:
+      host.deliver(conn, Notice::bare(ZUQONL_DS_DISCONNECTED));
+      break;
+    case EventKind::DsUp:
+      host.deliver(conn, Notice::bare(ZUQONL_DS_CONNECTED));
+      break;
+    case EventKind::NetLost:
+      host.deliver(conn, Notice::bare(ZUQONL_NET_INTEGRITY_LOST));
+      break;
+    case EventKind::NetOk:
+      host.deliver(conn, Notice::text(ZUQONL_NET_INTEGRITY_OK, event.text));
+      break;
+    case EventKind::Code:
+      host.deliver(conn, Notice::bare(event.number));
+      break;
+    case EventKind::Pause:
+    case EventKind::End:
+      break;
+  }
+}
 
 std::unique_ptr<Backend> makeBackend(const Settings& settings, std::string* err) {
   if (settings.iniPath.empty()) {
@@ -16,9 +84,10 @@ std::unique_ptr<Backend> makeBackend(const Settings& settings, std::string* err)
     *err = "no data source: INI file '" + settings.iniPath + "' not found";
     return nullptr;
   }
+  if (!settings.server.empty()) return makeNetworkClient(settings, err);
   if (settings.dataDir.empty()) {
-    *err = "no data source: no \"data_dir\" in section [zuqonl] of '" + settings.iniPath + "'";
-    if (!settings.server.empty()) *err += " (\"server\" needs the network client, not built)";
+    *err = "no data source: neither \"server\" nor \"data_dir\" in section [zuqonl] of '" +
+           settings.iniPath + "'";
     return nullptr;
   }
   std::string why;

@@ -1,7 +1,7 @@
 // A source of notifications run on the notification thread: the embedded
-// data server now, a network client beside it later. The notification thread
-// owns the connection handles and the way to the program's callback; a
-// backend turns subscriptions into notifications and hands them over.
+// data server or the network client of a data server. The notification
+// thread owns the connection handles and the way to the program's callback;
+// a backend turns subscriptions into notifications and hands them over.
 #pragma once
 
 #include <chrono>
@@ -56,11 +56,23 @@ class Backend {
   // the data server's state, serves the subscriptions it takes from `host`,
   // and returns once host.stopping() is true.
   virtual void run(BackendHost& host) = 0;
+  // Any thread, at any time while the backend exists (also before run()
+  // begins or after it returned): a request or a stop is waiting for run().
+  // A backend that blocks only in host.waitForWork needs nothing more, so
+  // the default does nothing; one that blocks elsewhere returns to its loop.
+  virtual void interrupt() {}
 };
 
-// The backend for `settings`: the embedded data server serving data_dir.
-// Null with a finished message in *err (naming the INI file or the folder)
-// when the settings give no usable data source.
+// The notifications of one table event for connection `conn`, the same for
+// every backend: rows, Clear, Error, Synchronized, the scripted link and
+// data-server states and raw codes. Pause and End deliver nothing; the
+// backend acts on them itself.
+void deliverTableEvent(BackendHost& host, int32_t conn, const dataserver::TableEvent& event);
+
+// The backend for `settings`: the network client when "server" is set (then
+// "data_dir" is not looked at), else the embedded data server serving
+// data_dir. Null with a finished message in *err (naming the INI file, the
+// folder or the value) when the settings give no usable data source.
 std::unique_ptr<Backend> makeBackend(const Settings& settings, std::string* err);
 
 }  // namespace zuqonl

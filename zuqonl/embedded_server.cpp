@@ -8,16 +8,6 @@ namespace zuqonl {
 
 using dataserver::EventKind;
 
-namespace {
-
-int32_t rowCode(EventKind kind) {
-  if (kind == EventKind::UpdateRow) return ZUQONL_UPDATE_ROW;
-  if (kind == EventKind::DeleteRow) return ZUQONL_DELETE_ROW;
-  return ZUQONL_ADD_ROW;
-}
-
-}  // namespace
-
 EmbeddedServer::EmbeddedServer(std::string dataDir) : dataDir_(std::move(dataDir)) {}
 
 bool EmbeddedServer::checkDataDir(const std::string& dataDir, std::string* err) {
@@ -91,44 +81,13 @@ EmbeddedServer::Connection* EmbeddedServer::nextReady(Clock::time_point now,
 }
 
 void EmbeddedServer::serveOneEvent(BackendHost& host, Connection& connection) {
-  const int32_t conn = connection.conn;
   connection.stream.next(&event_);
-  switch (event_.kind) {
-    case EventKind::AddRow:
-    case EventKind::UpdateRow:
-    case EventKind::DeleteRow:
-      host.deliver(conn, Notice::row(rowCode(event_.kind), conn, event_.rowId, event_.values));
-      break;
-    case EventKind::Clear:
-      host.deliver(conn, Notice::conn(ZUQONL_CLEAR, conn));
-      break;
-    case EventKind::Error:
-      host.deliver(conn, Notice::error(conn, event_.text));
-      break;
-    case EventKind::Synchronized:
-      host.deliver(conn, Notice::conn(ZUQONL_SYNCHRONIZED, conn));
-      break;
-    case EventKind::Pause:
-      connection.readyAt = Clock::now() + std::chrono::milliseconds(std::max(event_.number, 0));
-      break;
-    case EventKind::DsDown:
-      host.deliver(conn, Notice::bare(ZUQONL_DS_DISCONNECTED));
-      break;
-    case EventKind::DsUp:
-      host.deliver(conn, Notice::bare(ZUQONL_DS_CONNECTED));
-      break;
-    case EventKind::NetLost:
-      host.deliver(conn, Notice::bare(ZUQONL_NET_INTEGRITY_LOST));
-      break;
-    case EventKind::NetOk:
-      host.deliver(conn, Notice::text(ZUQONL_NET_INTEGRITY_OK, event_.text));
-      break;
-    case EventKind::Code:
-      host.deliver(conn, Notice::bare(event_.number));
-      break;
-    case EventKind::End:
-      connection.ended = true;
-      break;
+  if (event_.kind == EventKind::Pause) {
+    connection.readyAt = Clock::now() + std::chrono::milliseconds(std::max(event_.number, 0));
+  } else if (event_.kind == EventKind::End) {
+    connection.ended = true;
+  } else {
+    deliverTableEvent(host, connection.conn, event_);
   }
 }
 

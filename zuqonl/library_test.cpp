@@ -16,116 +16,20 @@
 
 #include "online/zuqonl.h"
 #include "test_files.h"
+#include "test_recorder.h"
 
 namespace zuqonl {
 namespace {
 
+using testing::codesOf;
+using testing::hasCode;
+using testing::hasRows;
 using testing::readFile;
+using testing::Received;
+using testing::Recorder;
+using testing::recordingCallback;
 using testing::TempDir;
 using testing::writeFile;
-
-// One notification, its texts copied out during the callback.
-struct Received {
-  int32_t code = 0;
-  int32_t conn = 0;
-  int32_t rowId = 0;
-  int32_t count = 0;
-  std::string text;
-  std::vector<std::optional<std::string>> values;  // RowNotice: all 28 entries
-};
-
-// Collects notifications from the library's thread and flags any that come
-// when the library promised none.
-struct Recorder {
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<Received> received;
-  // Set once zuqonlClose / zuqonlCloseConnection has returned.
-  std::atomic<bool> libraryClosed{false};
-  std::atomic<int32_t> closedConn{0};
-  std::atomic<int> lateNotifications{0};
-  // Runs inside the callback after recording, when set before zuqonlOpen.
-  std::function<void(const Received&)> onNotification;
-
-  bool waitFor(const std::function<bool(const std::vector<Received>&)>& done) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::seconds(10), [&] { return done(received); });
-  }
-  std::vector<Received> snapshot() {
-    std::lock_guard lock(mutex);
-    return received;
-  }
-};
-
-Recorder* g_recorder = nullptr;
-
-std::string textOf(const char* text) { return text != nullptr ? text : "(null)"; }
-
-Received copyNotification(int32_t code, void* data) {
-  Received r;
-  r.code = code;
-  if (code == ZUQONL_NET_INTEGRITY_OK) {
-    r.text = textOf(static_cast<TextNotice*>(data)->text);
-  } else if (code == ZUQONL_ERROR) {
-    r.conn = static_cast<ErrorNotice*>(data)->conn;
-    r.text = textOf(static_cast<ErrorNotice*>(data)->text);
-  } else if (code == ZUQONL_FORMAT) {
-    auto* format = static_cast<FormatNotice*>(data);
-    r.conn = format->conn;
-    r.count = format->columnsCount;
-    r.text = textOf(format->columnsFormat);
-  } else if (code >= ZUQONL_ADD_ROW && code <= ZUQONL_DELETE_ROW) {
-    auto* row = static_cast<RowNotice*>(data);
-    r.conn = row->conn;
-    r.rowId = row->rowID;
-    for (const char* value : row->values) {
-      r.values.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-    }
-  } else if (code == ZUQONL_CLEAR || code == ZUQONL_SYNCHRONIZED || code == ZUQONL_CONNECTED ||
-             code == ZUQONL_DISCONNECTED) {
-    r.conn = static_cast<ConnNotice*>(data)->conn;
-  }
-  return r;
-}
-
-void recordingCallback(int32_t code, void* data) {
-  Recorder& recorder = *g_recorder;
-  Received r = copyNotification(code, data);
-  if (recorder.libraryClosed || (r.conn != 0 && r.conn == recorder.closedConn)) {
-    ++recorder.lateNotifications;
-  }
-  {
-    std::lock_guard lock(recorder.mutex);
-    recorder.received.push_back(r);
-  }
-  recorder.changed.notify_all();
-  if (recorder.onNotification) recorder.onNotification(r);
-}
-
-auto hasCode(int32_t code, int32_t conn = 0) {
-  return [=](const std::vector<Received>& all) {
-    for (const Received& r : all) {
-      if (r.code == code && r.conn == conn) return true;
-    }
-    return false;
-  };
-}
-
-auto hasRows(int32_t conn, size_t rows) {
-  return [=](const std::vector<Received>& all) {
-    size_t seen = 0;
-    for (const Received& r : all) seen += r.code == ZUQONL_ADD_ROW && r.conn == conn;
-    return seen >= rows;
-  };
-}
-
-std::vector<int32_t> codesOf(const std::vector<Received>& all, int32_t conn) {
-  std::vector<int32_t> codes;
-  for (const Received& r : all) {
-    if (r.conn == conn) codes.push_back(r.code);
-  }
-  return codes;
-}
 
 std::string bigTable(int rows) {
   std::string text = "id,issue_name,price\n";
@@ -136,7 +40,7 @@ std::string bigTable(int rows) {
 class LibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_recorder = &recorder_;
+    testing::g_recorder = &recorder_;
     writeFile(dir_ / "data/Small.csv", "id,issue_name,price\n1,A,10\n2,B,20\n");
     writeIni("[zuqonl]\ndata_dir=data\nlog_file=zuqonl.log\n");
     zuqonlRegisterCallback(recordingCallback);
@@ -273,9 +177,10 @@ TEST_F(LibraryTest, WithoutADataSourceLogsWhyAndNeverConnects) {
     std::string ini;
     std::string why;
   };
-  for (const Case& c : {Case{"[zuqonl]\nlog_file=zuqonl.log\n", "no \"data_dir\""},
-                        Case{"[zuqonl]\ndata_dir=absent\nlog_file=zuqonl.log\n",
-                             "data_dir '" + (dir_ / "absent") + "' cannot be read"}}) {
+  for (const Case& c :
+       {Case{"[zuqonl]\nlog_file=zuqonl.log\n", "neither \"server\" nor \"data_dir\""},
+        Case{"[zuqonl]\ndata_dir=absent\nlog_file=zuqonl.log\n",
+             "data_dir '" + (dir_ / "absent") + "' cannot be read"}}) {
     writeIni(c.ini);
     std::string before = readFile(dir_ / "zuqonl.log");
     ASSERT_EQ(zuqonlOpen(), 1);

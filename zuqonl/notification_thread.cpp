@@ -31,12 +31,14 @@ NotificationThread::~NotificationThread() {
 }
 
 int32_t NotificationThread::openConnection(dataserver::Subscription subscription) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   int32_t conn = nextConn_++;
   openConns_.insert(conn);
   opened_.push_back(ConnectionRequest{conn, std::move(subscription)});
   requestsWaiting_ = true;
   workArrived_.notify_one();
+  lock.unlock();
+  interruptBackend();
   return conn;
 }
 
@@ -46,18 +48,29 @@ bool NotificationThread::closeConnection(int32_t conn) {
   closed_.push_back(conn);
   requestsWaiting_ = true;
   workArrived_.notify_one();
+  lock.unlock();
+  interruptBackend();
   // Waiting on the notification thread would wait for our own caller.
   if (!onThisThread()) {
+    lock.lock();
     callbackReturned_.wait(lock, [&] { return !inCallback_ || callbackConn_ != conn; });
   }
   return true;
 }
 
 void NotificationThread::requestStop() {
-  std::lock_guard lock(mutex_);
-  stopRequested_ = true;
-  stopping_ = true;
-  workArrived_.notify_one();
+  {
+    std::lock_guard lock(mutex_);
+    stopRequested_ = true;
+    stopping_ = true;
+    workArrived_.notify_one();
+  }
+  interruptBackend();
+}
+
+// After the request is recorded, so that the backend finds it when it looks.
+void NotificationThread::interruptBackend() {
+  if (backend_ != nullptr) backend_->interrupt();
 }
 
 void NotificationThread::stop() {

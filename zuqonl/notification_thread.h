@@ -47,6 +47,7 @@ class NotificationThread final : private BackendHost {
 
  private:
   void run();
+  void interruptBackend();
 
   // BackendHost:
   void takeRequests(std::vector<ConnectionRequest>* opened, std::vector<int32_t>* closed) override;
@@ -56,7 +57,8 @@ class NotificationThread final : private BackendHost {
   void wake() override;
 
   const ZuqonlCallback callback_;
-  std::unique_ptr<Backend> backend_;  // used on the thread only
+  // Run on the thread only; any thread may call its interrupt().
+  const std::unique_ptr<Backend> backend_;
 
   mutable std::mutex mutex_;
   std::condition_variable workArrived_;       // a request, wake() or stop

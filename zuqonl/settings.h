@@ -14,11 +14,28 @@ struct Settings {
   // File that receives a copy of every log line, resolved like dataDir;
   // empty when unset.
   std::string logFile;
-  // Address of a network data server and the pause between connection
-  // attempts to it; read for the network client, unused by the embedded one.
+  // Address of a network data server ("HOST:PORT") as written; empty when
+  // unset. When set, the library uses the network client and no data_dir.
   std::string server;
+  // Pause between connection attempts to the server, in milliseconds,
+  // brought into [kMinReconnectMs, kMaxReconnectMs] (a negative value reads
+  // as a large one, so it becomes the longest pause).
   uint32_t reconnectMs = 1000;
 };
+
+inline constexpr uint32_t kMinReconnectMs = 10;
+inline constexpr uint32_t kMaxReconnectMs = 600000;
+
+// A data server's address as "server" gives it.
+struct ServerAddress {
+  std::string host;  // an IPv4 or IPv6 address or a host name, without brackets
+  uint16_t port = 0;
+};
+
+// Reads "HOST:PORT", with an IPv6 address in brackets ("[::1]:7415") and a
+// decimal port from 1 to 65535. False with a finished message in *err
+// naming `text`.
+bool parseServerAddress(const std::string& text, ServerAddress* address, std::string* err);
 
 // Reads the settings from the INI file at `iniPath` (a missing file or
 // section gives empty settings). Any thread; reads the file on each call.

@@ -1,0 +1,279 @@
+// The real program and the real library against a real zuqds over
+// loopback: lost, restarted, stalled and hostile data servers, and many
+// programs at once. Each report is compared with the one the embedded data
+// server gives for the same table and options.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace e2e {
+namespace {
+
+using Rows = std::vector<TableRow>;
+
+// The waits of a run that is to fail: 1 s for the server, 10 s for the table.
+// A run that is to succeed gets longer ones, which it never sits out, so
+// that a loaded machine does not fail it.
+const std::string kShortWaits = "sync_timeout=1\r\n";
+// The selection and the format of the reports.
+const std::string kReportOptions =
+    "trade_issue=XYZ1\r\ntrade_participant=F1\r\nprint_header=1\r\nfield_delimeter=|\r\n";
+// The library retries quickly, so that a restarted server is found soon.
+const std::string kQuickReconnect = "reconnect_ms=50\r\n";
+
+// `rows` trades of issue XYZ1, half of them of firm F1, with a pause of an
+// hour after row `pauseAfter` (0: none) and then `tail` as further lines.
+std::string tradeTable(int rows, int pauseAfter = 0, const Rows& tail = {}) {
+  Rows lines;
+  for (int i = 1; i <= rows; ++i) {
+    lines.push_back(trade({{"rev", std::to_string(1000 + (i * 7919) % rows)},
+                           {"init_name", i % 2 ? "F1" : "F3"},
+                           {"price", std::to_string(100 + i) + ".25"},
+                           {"init_memo", "memo, \"quoted\" " + std::to_string(i)}}));
+    if (i == pauseAfter) lines.push_back({{"@op", "pause"}, {"@ms", "3600000"}});
+  }
+  lines.insert(lines.end(), tail.begin(), tail.end());
+  return tableFile(tradeColumns(), lines);
+}
+
+// A port on 127.0.0.1 that nothing listens on (free when it was asked for).
+uint16_t unusedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t size = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// zuqds serving a folder of the sandbox on 127.0.0.1.
+class DataServer {
+ public:
+  // Listens on `port`; 0 picks a free one.
+  DataServer(const Sandbox& box, const std::string& dataDir, uint16_t port = 0)
+      : process_(ZUQDS_PATH,
+                 {"--data", box.path(dataDir), "--listen", "127.0.0.1:" + std::to_string(port)},
+                 box.dir(), ".zuqds-" + dataDir + "-output") {
+    const std::string prefix = "listening on 127.0.0.1:";
+    if (!process_.waitForOutput(prefix)) {
+      ADD_FAILURE() << "zuqds did not start: " << process_.output();
+      return;
+    }
+    const std::string output = process_.output();
+    port_ = static_cast<uint16_t>(std::stoi(output.substr(output.find(prefix) + prefix.size())));
+  }
+
+  uint16_t port() const { return port_; }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  void kill() { process_.killAndWait(SIGKILL); }
+
+ private:
+  BackgroundProcess process_;
+  uint16_t port_ = 0;
+};
+
+// The report the embedded data server gives for data/Trade.csv and
+// `options`, its header's time stamp masked.
+std::string embeddedReport(const Sandbox& box, const std::string& options) {
+  box.write("embedded.ini", iniFile(options + "report_file=embedded.txt\r\n"));
+  const RunResult run = runReport(box, "embedded.ini");
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  return maskHeaderStamp(box.read("embedded.txt"));
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(NetworkE2eTest, NoServerListeningIsCantConnectAndLeavesTheOldReport) {
+  Sandbox box;
+  const std::string server = "127.0.0.1:" + std::to_string(unusedPort());
+  box.write("test.ini", networkIniFile(server, kShortWaits + "report_file=report.txt\r\n"));
+  box.write("report.txt", "an earlier report\r\n");
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't connect to DS: timeout expired (1 sec)"))
+      << run.log;
+  EXPECT_NE(run.log.find("[zuqonl] data server " + server + ": cannot connect: "),
+            std::string::npos)
+      << run.log;
+  EXPECT_EQ(run.log.find("DS Connected"), std::string::npos);
+  EXPECT_EQ(box.read("report.txt"), "an earlier report\r\n");
+}
+
+TEST(NetworkE2eTest, AServerKilledMidTableIsDsDisconnectedAndNoReport) {
+  Sandbox box;
+  box.write("data/Trade.csv", tradeTable(2000, 1000));
+  DataServer zuqds(box, "data");
+  box.write("test.ini",
+            networkIniFile(zuqds.address(), kShortWaits + kReportOptions, kQuickReconnect));
+  BackgroundProcess program(ZUQ_PROGRAM_PATH, {"test.ini"}, box.dir(), ".program-output");
+  ASSERT_TRUE(program.waitForOutput("AddRow conn=1, rowID=1000\n")) << program.output();
+  zuqds.kill();
+
+  const RunResult run = program.wait();
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] NetIntegrityLost")) << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] DS Disconnected")) << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't receive records: timeout expired (1 sec)"))
+      << run.log;
+  EXPECT_EQ(run.log.find("rowID=1001\n"), std::string::npos);
+  EXPECT_EQ(run.log.find("Sychronized"), std::string::npos);
+  EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
+}
+
+// The server dies while the table pauses and a new one takes its port; the
+// library finds it and the table comes again from a Clear.
+TEST(NetworkE2eTest, AServerRestartedDuringTheWaitDeliversTheWholeTableAgain) {
+  Sandbox box;
+  box.write("data/Trade.csv", tradeTable(1000));
+  box.write("paused/Trade.csv", tradeTable(1000, 500));
+  const std::string options = "sync_timeout=10\r\n" + kReportOptions;
+  const std::string expected = embeddedReport(box, options);
+
+  auto first = std::make_unique<DataServer>(box, "paused");
+  const uint16_t port = first->port();
+  box.write("test.ini", networkIniFile(first->address(), options + "report_file=network.txt\r\n",
+                                       kQuickReconnect));
+  BackgroundProcess program(ZUQ_PROGRAM_PATH, {"test.ini"}, box.dir(), ".program-output");
+  ASSERT_TRUE(program.waitForOutput("AddRow conn=1, rowID=500\n")) << program.output();
+  first->kill();
+  ASSERT_TRUE(program.waitForOutput("[ZUQTradeReport] DS Disconnected\n")) << program.output();
+  DataServer second(box, "data", port);
+
+  const RunResult run = program.wait();
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(occurrences(run.log, "[ZUQTradeReport] DS Connected\n"), 2u) << run.log;
+  EXPECT_EQ(occurrences(run.log, "[ZUQTradeReport] Clear conn=1\n"), 1u);
+  EXPECT_EQ(occurrences(run.log, "[ZUQTradeReport] Sychronized conn=1\n"), 1u);
+  EXPECT_EQ(occurrences(run.log, "AddRow conn=1, rowID=500\n"), 2u);
+  EXPECT_EQ(occurrences(run.log, "AddRow conn=1, rowID=1000\n"), 1u);
+  EXPECT_EQ(maskHeaderStamp(box.read("network.txt")), expected);
+}
+
+TEST(NetworkE2eTest, AStalledServerIsCantReceiveRecords) {
+  Sandbox box;
+  box.write("data/Trade.csv", tradeTable(10, 0, {{{"@op", "stall"}}, trade({{"rev", "99"}})}));
+  DataServer zuqds(box, "data");
+  box.write("test.ini", networkIniFile(zuqds.address(), kShortWaits + kReportOptions));
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 2);
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't receive records: timeout expired (1 sec)"))
+      << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] AddRow conn=1, rowID=10")) << run.log;
+  EXPECT_EQ(run.log.find("rowID=11"), std::string::npos);
+  EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
+}
+
+TEST(NetworkE2eTest, TwentyProgramsAtOnceGetTheSameReport) {
+  constexpr int kPrograms = 20;
+  Sandbox box;
+  box.write("data/Trade.csv", tradeTable(300));
+  const std::string options = "sync_timeout=30\r\n" + kReportOptions;
+  const std::string expected = embeddedReport(box, options);
+  DataServer zuqds(box, "data");
+
+  std::vector<std::unique_ptr<BackgroundProcess>> programs;
+  for (int i = 0; i < kPrograms; ++i) {
+    const std::string name = "run" + std::to_string(i);
+    box.write(name + ".ini",
+              networkIniFile(zuqds.address(), options + "report_file=" + name + ".txt\r\n"));
+    programs.push_back(std::make_unique<BackgroundProcess>(
+        ZUQ_PROGRAM_PATH, std::vector<std::string>{name + ".ini"}, box.dir(), "." + name));
+  }
+  for (int i = 0; i < kPrograms; ++i) {
+    SCOPED_TRACE(i);
+    const RunResult run = programs[i]->wait();
+    EXPECT_EQ(run.exitStatus, 0) << run.log;
+    EXPECT_EQ(maskHeaderStamp(box.read("run" + std::to_string(i) + ".txt")), expected);
+  }
+}
+
+// A server that answers every link with bytes that are no frame.
+class HostileServer {
+ public:
+  HostileServer() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(fd_, 16);
+    socklen_t size = sizeof address;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~HostileServer() {
+    stop_ = true;
+    thread_.join();
+    close(fd_);
+  }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  int links() const { return links_; }
+
+ private:
+  void serve() {
+    static const char kGarbage[] = "\x00\x00\x00\x00\x7fgarbage\xff\xfe";
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 20) != 1) continue;
+      const int link = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (link < 0) continue;
+      ::send(link, kGarbage, sizeof kGarbage - 1, MSG_NOSIGNAL);
+      ++links_;
+      // Closed only once the client has closed: it is the client's fault to find.
+      pollfd q{link, POLLIN, 0};
+      char sink[256];
+      while (!stop_ && poll(&q, 1, 20) >= 0) {
+        if (q.revents != 0 && read(link, sink, sizeof sink) <= 0) break;
+      }
+      close(link);
+    }
+  }
+
+  int fd_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> links_{0};
+  std::thread thread_;
+};
+
+TEST(NetworkE2eTest, AHostileServerIsALogLineAndNeverAConnectedServer) {
+  Sandbox box;
+  HostileServer hostile;
+  box.write("test.ini",
+            networkIniFile(hostile.address(), kShortWaits + "report_file=report.txt\r\n",
+                           kQuickReconnect));
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 1) << run.log;
+  EXPECT_TRUE(run.hasLine("[zuqonl] data server " + hostile.address() +
+                          ": malformed frame: unknown message type 0x7f, link closed"))
+      << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] NetIntegrityLost")) << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't connect to DS: timeout expired (1 sec)"))
+      << run.log;
+  EXPECT_EQ(run.log.find("DS Connected"), std::string::npos);
+  EXPECT_GE(hostile.links(), 2) << "the library came back after the first link";
+  EXPECT_FALSE(box.exists("report.txt"));
+}
+
+}  // namespace
+}  // namespace e2e
