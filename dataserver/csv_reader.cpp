@@ -104,17 +104,8 @@ bool CsvReader::readPlain(std::string* field, FieldEnd* end) {
     if (!append(field, pos_, static_cast<size_t>(stop - pos_))) return false;
     pos_ = stop;
     if (stop == end_) continue;
-    char c = *pos_++;
-    if (c == ',') {
-      *end = FieldEnd::Comma;
-      return true;
-    }
-    if (c == '\n' || (c == '\r' && more() && *pos_ == '\n')) {
-      if (c == '\r') ++pos_;
-      ++line_;
-      *end = FieldEnd::Record;
-      return true;
-    }
+    const char c = *pos_++;
+    if (endsField(c, end)) return true;
     if (c == '\0') return fault(line_, "NUL byte");
     if (!append(field, "\r", 1)) return false;  // a CR on its own is data
   }
@@ -149,7 +140,11 @@ bool CsvReader::afterClosingQuote(FieldEnd* end) {
     *end = FieldEnd::File;
     return true;
   }
-  char c = *pos_++;
+  if (endsField(*pos_++, end)) return true;
+  return fault(line_, "text after a closing quote");
+}
+
+bool CsvReader::endsField(char c, FieldEnd* end) {
   if (c == ',') {
     *end = FieldEnd::Comma;
     return true;
@@ -160,7 +155,7 @@ bool CsvReader::afterClosingQuote(FieldEnd* end) {
     *end = FieldEnd::Record;
     return true;
   }
-  return fault(line_, "text after a closing quote");
+  return false;
 }
 
 bool CsvReader::append(std::string* field, const char* data, size_t size) {

@@ -73,6 +73,9 @@ class CsvReader {
   bool readPlain(std::string* field, FieldEnd* end);
   bool readQuoted(std::string* field, FieldEnd* end);
   bool afterClosingQuote(FieldEnd* end);
+  // Consumes `c` (already taken from the buffer) and a following LF when it
+  // ends the field: a comma, an LF, or a CR before an LF.
+  bool endsField(char c, FieldEnd* end);
   bool append(std::string* field, const char* data, size_t size);
   bool fault(int64_t line, const std::string& what);
 
