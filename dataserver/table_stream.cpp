@@ -223,7 +223,11 @@ void TableStream::next(TableEvent* out) {
     s.fail(out, s.headerFault);
     return;
   }
-  while (s.state == Impl::State::Lines) {
+  for (int scanned = 0; s.state == Impl::State::Lines; ++scanned) {
+    if (scanned == kScanSlice) {
+      setControl(out, EventKind::Pause);
+      return;
+    }
     bool haveRecord = false;
     std::string fault;
     if (!s.reader->read(&haveRecord, &fault)) {

@@ -56,6 +56,7 @@ inline constexpr size_t kMaxFieldBytes = 1024 * 1024;       // one field, quotes
 inline constexpr size_t kMaxRecordBytes = 4 * 1024 * 1024;  // the fields of one record
 inline constexpr size_t kMaxColumns = 1024;  // fields of a record; also requested columns
 inline constexpr int32_t kMaxPauseMs = 60 * 60 * 1000;
+inline constexpr int kScanSlice = 4096;
 
 enum class EventKind {
   AddRow,
@@ -115,7 +116,10 @@ class TableStream {
   // last line a Synchronized follows unless one came earlier; then End. A
   // "stall" line yields End at once; a malformed file yields one Error naming
   // the file, the line and the fault, then End. End repeats once reached, and
-  // is all a stream that is not open yields.
+  // is all a stream that is not open yields. After kScanSlice lines in a row
+  // that deliver nothing (rows outside the key range) it yields a Pause of
+  // 0 ms, so that a server scanning a large table for a few rows still serves
+  // its other subscriptions and notices a close in between.
   TableEvent next();
 
   // The same, written into *out, whose vector and strings keep their

@@ -136,6 +136,18 @@ TEST_F(TableStreamTest, KeyRangeIsInclusiveAndBytewise) {
   EXPECT_EQ(events("v", "a", "z", "@op"), (Events{"sync", "end", "end"}));
 }
 
+// A long run of rows outside the range gives the server a turn now and
+// then, and loses nothing.
+TEST_F(TableStreamTest, LongScanYieldsZeroPauses) {
+  std::string table = "k,v\n";
+  for (int i = 0; i < 3 * kScanSlice; ++i) table += "a," + std::to_string(i) + "\n";
+  write("t", table + "b,last\n");
+  Events expected(3, "pause 0");
+  expected.insert(expected.end(),
+                  {"add " + std::to_string(3 * kScanSlice + 1) + " last", "sync", "end", "end"});
+  EXPECT_EQ(events("v", "b", "b"), expected);
+}
+
 TEST_F(TableStreamTest, EmptyAndShortFiles) {
   write("t", "");
   EXPECT_EQ(events("a,b"), (Events{"sync", "end", "end"}));

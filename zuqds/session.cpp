@@ -175,6 +175,11 @@ void Session::pump() {
     if (stream == nullptr) break;
     serve(*stream);
     if (state_ != State::Serving) return;
+    if (event_.kind == EventKind::Pause && event_.number == 0) {
+      // A long scan past rows outside the key range: let other clients in.
+      postPump();
+      break;
+    }
   }
   std::erase_if(streams_, [](const auto& stream) { return stream->ended; });
   flush();
