@@ -35,12 +35,7 @@ void Sandbox::write(const std::string& name, const std::string& content) const {
   out << content;
 }
 
-std::string Sandbox::read(const std::string& name) const {
-  std::ifstream in(path(name), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string Sandbox::read(const std::string& name) const { return fileText(path(name)); }
 
 bool Sandbox::exists(const std::string& name) const { return fs::exists(path(name)); }
 
@@ -268,11 +263,15 @@ std::string maskHeaderStamp(const std::string& report) {
   return std::regex_replace(header, stamp, "<stamp>\r\n") + report.substr(end + 2);
 }
 
-std::string golden(const std::string& name) {
-  std::ifstream in(std::string(ZUQ_GOLDEN_DIR) + "/" + name, std::ios::binary);
+std::string fileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+std::string golden(const std::string& name) {
+  return fileText(std::string(ZUQ_GOLDEN_DIR) + "/" + name);
 }
 
 }  // namespace e2e

@@ -97,6 +97,9 @@ std::string networkIniFile(const std::string& server, const std::string& options
 // The report header's trailing time stamp replaced by "<stamp>".
 std::string maskHeaderStamp(const std::string& report);
 
+// Contents of the file at `path`, byte for byte ("" when it can't be read).
+std::string fileText(const std::string& path);
+
 // Contents of a file below tests/golden.
 std::string golden(const std::string& name);
 

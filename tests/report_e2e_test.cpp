@@ -194,5 +194,16 @@ TEST(ReportE2eTest, FullDeviceIsNeverASuccess) {
   EXPECT_NE(run.log.find("Sychronized"), std::string::npos);
 }
 
+// The bundled sample, as a newcomer runs it: a visible diff when output changes.
+TEST(ReportE2eTest, BundledSampleReport) {
+  Sandbox box;
+  box.write("sample.ini", fileText(std::string(ZUQ_EXAMPLES_DIR) + "/sample.ini"));
+  box.write("data/Trade.csv", fileText(std::string(ZUQ_EXAMPLES_DIR) + "/data/Trade.csv"));
+  const RunResult run = runReport(box, "sample.ini");
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(maskHeaderStamp(box.read("sample-report.txt")), golden("sample-report.txt"));
+  EXPECT_EQ(box.read("sample.log"), run.log);
+}
+
 }  // namespace
 }  // namespace e2e
