@@ -9,7 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "online/zuqonl.h"
+#include "zuqonl.h"
 
 static pthread_mutex_t g_mutex = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t g_changed = PTHREAD_COND_INITIALIZER;

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "online/zuqonl.h"
+#include "zuqonl.h"
 
 namespace zuqonl {
 

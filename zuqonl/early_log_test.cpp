@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "online/zuqonl.h"
+#include "zuqonl.h"
 #include "test_files.h"
 
 namespace zuqonl {

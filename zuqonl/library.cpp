@@ -14,7 +14,7 @@
 #include "date_time.h"
 #include "logging.h"
 #include "notification_thread.h"
-#include "online/zuqonl.h"
+#include "zuqonl.h"
 #include "settings.h"
 
 namespace zuqonl {

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "online/zuqonl.h"
+#include "zuqonl.h"
 #include "test_files.h"
 #include "test_recorder.h"
 

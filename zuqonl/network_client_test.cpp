@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "dataserver/protocol.h"
-#include "online/zuqonl.h"
+#include "zuqonl.h"
 #include "test_files.h"
 #include "test_recorder.h"
 

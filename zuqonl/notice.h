@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "online/zuqonl.h"
+#include "zuqonl.h"
 
 namespace zuqonl {
 

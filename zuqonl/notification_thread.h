@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "backend.h"
-#include "online/zuqonl.h"
+#include "zuqonl.h"
 
 namespace zuqonl {
 

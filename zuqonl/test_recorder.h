@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "online/zuqonl.h"
+#include "zuqonl.h"
 
 namespace zuqonl::testing {
 

@@ -1,7 +1,7 @@
 #include "intake/notification_dispatch.h"
 
 #include "intake/trade_intake.h"
-#include "online/zuqonl.h"
+#include "online/online_library.h"
 #include "run/run_settings.h"
 
 namespace {

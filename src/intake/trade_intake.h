@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "online/zuqonl.h"
+#include "online/online_library.h"
 
 // Number of values a "Trade" row carries, in the order of the requested
 // column list.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "online/zuqonl.h"
+#include "online/online_library.h"
 
 // Every text is the record's own copy, never a pointer into a library record.
 // Prices, quantities, volumes and rates stay in the server's text form. A

@@ -1,7 +1,7 @@
 #include "report/trade_report.h"
 
 #include "intake/trade_store.h"
-#include "online/zuqonl.h"
+#include "online/online_library.h"
 #include "platform/local_time.h"
 #include "platform/profile.h"
 #include "report/trade_line.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "intake/notification_dispatch.h"
-#include "online/zuqonl.h"
+#include "online/online_library.h"
 #include "platform/event.h"
 #include "platform/profile.h"
 #include "report/trade_report.h"

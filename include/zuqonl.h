@@ -14,21 +14,28 @@
  * - zuqonlPrintf may be called from any thread; one call writes its text as
  *   one piece, never interleaved with another call's text.
  */
-#ifndef ZUQ_ONLINE_ZUQONL_H
-#define ZUQ_ONLINE_ZUQONL_H
+#ifndef ZUQONL_H
+#define ZUQONL_H
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+#if defined(ZUQONL_STATIC)
+/* Linked in as a static library (the library's own tests). */
+#define ZUQONL_API
+#elif defined(_WIN32)
 #if defined(ZUQONL_BUILDING)
 #define ZUQONL_API __declspec(dllexport)
 #else
 #define ZUQONL_API __declspec(dllimport)
 #endif
-#define ZUQONL_PRINTF_LIKE
 #else
 #define ZUQONL_API __attribute__((visibility("default")))
+#endif
+
+#if defined(__GNUC__)
 #define ZUQONL_PRINTF_LIKE __attribute__((format(printf, 1, 2)))
+#else
+#define ZUQONL_PRINTF_LIKE
 #endif
 
 #ifdef __cplusplus
@@ -147,4 +154,4 @@ static_assert(sizeof(RowNotice) == 120);
 #endif
 #endif
 
-#endif /* ZUQ_ONLINE_ZUQONL_H */
+#endif /* ZUQONL_H */
