@@ -1,7 +1,6 @@
 #include "intake/notification_dispatch.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -13,6 +12,7 @@
 #include "platform/event.h"
 #include "report/trade_report.h"
 #include "run/run_settings.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
@@ -85,13 +85,9 @@ TEST_F(DispatchTest, RowsAfterSynchronizedStillGoThroughTheIntake) {
 // Rows keep arriving on another thread while the report walks the store:
 // the walk must see whole entries only (run under TSan).
 TEST_F(DispatchTest, RowsArrivingDuringTheReportWalk) {
-  char dir[] = "/tmp/zuq-walk-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string ini = std::string(dir) + "/walk.ini";
-  const std::string report = std::string(dir) + "/walk.txt";
-  FILE* file = std::fopen(ini.c_str(), "w");
-  std::fprintf(file, "[options]\nreport_file=%s\n", report.c_str());
-  std::fclose(file);
+  const testsupport::TempDir dir("zuq-walk");
+  const std::string ini = dir / "walk.ini";
+  dir.write("walk.ini", "[options]\nreport_file=" + (dir / "walk.txt") + "\n");
   std::atomic<bool> done{false};
   std::thread feeder([&] {
     for (uint32_t n = 0; !done || n < 2000; ++n) {
@@ -104,9 +100,6 @@ TEST_F(DispatchTest, RowsArrivingDuringTheReportWalk) {
   for (int i = 0; i < 5; ++i) EXPECT_TRUE(writeTradeReport(ini.c_str()));
   done = true;
   feeder.join();
-  std::remove(ini.c_str());
-  std::remove(report.c_str());
-  rmdir(dir);
 }
 
 }  // namespace
