@@ -84,7 +84,7 @@ struct TableStream::Impl {
   enum class State { Closed, Lines, Finished };
 
   bool openFile(const std::string& path, const std::string& table, std::string* err);
-  bool readHeader(const std::string& path, std::string* err);
+  bool readHeader(std::string* err);
   void mapColumns(const Subscription& sub, const std::vector<std::string>& requested);
   bool line(TableEvent* out);
   bool rowLine(EventKind kind, TableEvent* out);
@@ -134,7 +134,7 @@ bool TableStream::open(const std::string& dataDir, const Subscription& sub, std:
   s.fileName = sub.table + ".csv";
   std::string path = dataDir.empty() ? s.fileName : dataDir + "/" + s.fileName;
   if (!s.openFile(path, sub.table, err)) return false;
-  if (!s.readHeader(path, err)) {
+  if (!s.readHeader(err)) {
     impl_ = std::make_unique<Impl>();
     return false;
   }
@@ -152,7 +152,7 @@ bool TableStream::Impl::openFile(const std::string& path, const std::string& tab
     if (error == ENOENT) {
       *err = "unknown table '" + printable(table) + "'";
     } else {
-      *err = "cannot read " + path + ": " + errnoText(error);
+      *err = "cannot read " + fileName + ": " + errnoText(error);
     }
     return false;
   }
@@ -166,12 +166,12 @@ bool TableStream::Impl::openFile(const std::string& path, const std::string& tab
 
 // Reads the first record. A directory, for one, opens but fails its first
 // read, and is reported here as unreadable rather than later as malformed.
-bool TableStream::Impl::readHeader(const std::string& path, std::string* err) {
+bool TableStream::Impl::readHeader(std::string* err) {
   bool haveHeader = false;
   std::string fault;
   if (!reader->read(&haveHeader, &fault)) {
     if (reader->readErrno() != 0) {
-      *err = "cannot read " + path + ": " + errnoText(reader->readErrno());
+      *err = "cannot read " + fileName + ": " + errnoText(reader->readErrno());
       return false;
     }
     headerFault = fault;

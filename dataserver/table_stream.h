@@ -103,7 +103,9 @@ class TableStream {
   // and reads its header. False with a finished message in *err when:
   // - the table is unknown: no such file, or a name that is empty or holds
   //   '/', '\\', ".." or NUL ("unknown table 'Trade'");
-  // - the file cannot be opened or read ("cannot read <path>: <OS error>");
+  // - the file cannot be opened or read ("cannot read <table>.csv: <OS
+  //   error>"; no message names the data folder, as a network server sends
+  //   them to its clients);
   // - more than kMaxColumns columns are requested.
   // A malformed header is no failure here: the first next() reports it.
   // Opening again starts over with the new subscription.

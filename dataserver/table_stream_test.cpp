@@ -220,7 +220,7 @@ TEST_F(TableStreamTest, OpenFailures) {
   }
   std::filesystem::create_directory(dir_ + "/folder.csv");
   EXPECT_FALSE(stream.open(dir_, Subscription{"folder", "a", "", "", ""}, &err));
-  EXPECT_EQ(err.rfind("cannot read " + dir_ + "/folder.csv: ", 0), 0u) << err;
+  EXPECT_EQ(err.rfind("cannot read folder.csv: ", 0), 0u) << err;
   std::string columns(kMaxColumns, ',');
   EXPECT_FALSE(stream.open(dir_, Subscription{"t", columns, "", "", ""}, &err));
   EXPECT_EQ(err, "table 't': more than 1024 columns requested");

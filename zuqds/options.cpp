@@ -1,9 +1,10 @@
 #include "zuqds/options.h"
 
-#include <arpa/inet.h>
-
+#include <asio/ip/address.hpp>
 #include <charconv>
 #include <set>
+
+#include "dataserver/host_port.h"
 
 namespace zuqds {
 
@@ -24,9 +25,9 @@ bool parseNumber(const std::string& text, uint64_t max, uint64_t* value) {
 }
 
 bool isNumericAddress(const std::string& host) {
-  unsigned char bytes[16];
-  return inet_pton(AF_INET, host.c_str(), bytes) == 1 ||
-         inet_pton(AF_INET6, host.c_str(), bytes) == 1;
+  asio::error_code error;
+  asio::ip::make_address(host, error);
+  return !error;
 }
 
 bool parseLimit(const std::string& option, const std::string& text, size_t* limit,
@@ -58,20 +59,18 @@ bool applyOption(const std::string& option, const std::string& value, Options* o
 }  // namespace
 
 bool parseListen(const std::string& text, std::string* host, uint16_t* port, std::string* err) {
-  const size_t colon = text.rfind(':');
-  std::string address = colon == std::string::npos ? "" : text.substr(0, colon);
-  if (address.size() >= 2 && address.front() == '[' && address.back() == ']') {
-    address = address.substr(1, address.size() - 2);
+  dataserver::HostPort address;
+  std::string fault;
+  if (dataserver::parseHostPort(text, dataserver::PortZero::Allowed, &address, &fault) &&
+      !isNumericAddress(address.host)) {
+    fault = "the host is not a numeric address";
   }
-  uint64_t number = 0;
-  if (colon == std::string::npos || !isNumericAddress(address) ||
-      !parseNumber(text.substr(colon + 1), 65535, &number)) {
-    *err = "--listen needs HOST:PORT with a numeric address and a port up to 65535, not '" + text +
-           "'";
+  if (!fault.empty()) {
+    *err = "--listen needs HOST:PORT with a numeric address, not '" + text + "': " + fault;
     return false;
   }
-  *host = address;
-  *port = static_cast<uint16_t>(number);
+  *host = address.host;
+  *port = address.port;
   return true;
 }
 

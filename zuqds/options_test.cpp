@@ -28,7 +28,6 @@ TEST(OptionsTest, DefaultsAndEveryOption) {
                    "--max-clients", "1000000"}),
             "/t 0.0.0.0 0 1000000 3");
   EXPECT_EQ(parse({"--data", "d", "--listen", "[::1]:65535"}), "d ::1 65535 1024 64");
-  EXPECT_EQ(parse({"--data", "d", "--listen", "::1:80"}), "d ::1 80 1024 64");
 }
 
 TEST(OptionsTest, FaultsAreNamed) {
@@ -42,13 +41,16 @@ TEST(OptionsTest, FaultsAreNamed) {
             "error: --max-clients needs a number from 1 to 1000000, not '0'");
   EXPECT_EQ(parse({"--data", "d", "--max-subscriptions", "-1"}),
             "error: --max-subscriptions needs a number from 1 to 1000000, not '-1'");
-  for (const char* listen : {"7415", "localhost:7415", "127.0.0.1:65536", "127.0.0.1:",
-                             "127.0.0.1:x", ":7415", "[127.0.0.1:1", "127.0.0.1:+1"}) {
-    EXPECT_EQ(parse({"--data", "d", "--listen", listen}),
-              "error: --listen needs HOST:PORT with a numeric address and a port up to 65535, "
-              "not '" +
-                  std::string(listen) + "'");
-  }
+  // The parser's cases are dataserver/host_port_test.cpp's; here, the message.
+  EXPECT_EQ(parse({"--data", "d", "--listen", "::1:80"}),
+            "error: --listen needs HOST:PORT with a numeric address, not '::1:80': an IPv6 "
+            "address needs brackets, as in [::1]:7415");
+  EXPECT_EQ(parse({"--data", "d", "--listen", "127.0.0.1:65536"}),
+            "error: --listen needs HOST:PORT with a numeric address, not '127.0.0.1:65536': the "
+            "port is not a number from 0 to 65535");
+  EXPECT_EQ(parse({"--data", "d", "--listen", "localhost:7415"}),
+            "error: --listen needs HOST:PORT with a numeric address, not 'localhost:7415': the "
+            "host is not a numeric address");
 }
 
 }  // namespace

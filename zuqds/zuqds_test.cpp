@@ -297,6 +297,13 @@ TEST_F(ZuqdsTest, UnknownTablesAndMalformedFilesAreErrorEvents) {
   EXPECT_EQ(client.until("#1 end"),
             (std::vector<std::string>{"Subscribed #1 1", "#1 add 1 2",
                                       "#1 error Bad.csv:3: unterminated quoted field", "#1 end"}));
+  // The server's folder is its own business: a client is told the table.
+  std::filesystem::create_directory(dir_ + "/Folder.csv");
+  client.send(subscribe(1, "Folder", "b"));
+  std::vector<std::string> lines = client.until("#1 end");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(lines[0].starts_with("#1 error cannot read Folder.csv: ")) << lines[0];
+  EXPECT_EQ(lines[0].find(dir_), std::string::npos) << lines[0];
 }
 
 TEST_F(ZuqdsTest, ScriptedLinesActOnTheLink) {

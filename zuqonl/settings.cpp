@@ -1,7 +1,6 @@
 #include "settings.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 #include <vector>
 
@@ -48,28 +47,10 @@ Settings readSettings(const std::string& iniPath) {
 }
 
 bool parseServerAddress(const std::string& text, ServerAddress* address, std::string* err) {
-  const size_t colon = text.rfind(':');
-  std::string host = colon == std::string::npos ? "" : text.substr(0, colon);
-  const bool bracketed = host.size() >= 2 && host.front() == '[' && host.back() == ']';
-  if (bracketed) host = host.substr(1, host.size() - 2);
-  const char* first = colon == std::string::npos ? nullptr : text.data() + colon + 1;
-  const char* last = text.data() + text.size();
-  unsigned port = 0;
-  bool portOk = first != nullptr && first != last;
-  if (portOk) {
-    auto [stop, ec] = std::from_chars(first, last, port);
-    portOk = ec == std::errc() && stop == last && port >= 1 && port <= 65535;
-  }
-  // An IPv6 address needs its brackets, or its last group would read as the port.
-  const bool hostOk = !host.empty() && (bracketed || host.find(':') == std::string::npos) &&
-                      host.find_first_of(" \t[]") == std::string::npos;
-  if (!hostOk || !portOk) {
-    *err = "\"server\" is '" + text + "', not HOST:PORT with a port from 1 to 65535";
-    return false;
-  }
-  address->host = host;
-  address->port = static_cast<uint16_t>(port);
-  return true;
+  std::string fault;
+  if (dataserver::parseHostPort(text, dataserver::PortZero::Refused, address, &fault)) return true;
+  *err = "\"server\" is '" + text + "', not HOST:PORT: " + fault;
+  return false;
 }
 
 }  // namespace zuqonl

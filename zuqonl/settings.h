@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "dataserver/host_port.h"
+
 namespace zuqonl {
 
 struct Settings {
@@ -26,15 +28,12 @@ struct Settings {
 inline constexpr uint32_t kMinReconnectMs = 10;
 inline constexpr uint32_t kMaxReconnectMs = 600000;
 
-// A data server's address as "server" gives it.
-struct ServerAddress {
-  std::string host;  // an IPv4 or IPv6 address or a host name, without brackets
-  uint16_t port = 0;
-};
+// A data server's address as "server" gives it: a host (an IPv4 address, a
+// host name or an IPv6 address, without its brackets) and a port.
+using ServerAddress = dataserver::HostPort;
 
-// Reads "HOST:PORT", with an IPv6 address in brackets ("[::1]:7415") and a
-// decimal port from 1 to 65535. False with a finished message in *err
-// naming `text`.
+// Reads "HOST:PORT" as dataserver::parseHostPort() does, port 1 to 65535.
+// False with a finished message in *err naming `text`.
 bool parseServerAddress(const std::string& text, ServerAddress* address, std::string* err);
 
 // Reads the settings from the INI file at `iniPath` (a missing file or
