@@ -52,6 +52,49 @@ TEST(ReportE2eTest, LinesSeenFromEachSide) {
       none.run.hasLine("[ZUQTradeReport] Report options: delimeter ';', header 0, date format 0"));
 }
 
+// Every column holds a value of its own, so a row decoded with two columns
+// swapped shows in the report.
+TEST(ReportE2eTest, EveryColumnLandsInItsPlace) {
+  const TableRow row = trade({{"@rowid", "77"},
+                              {"rev", "3"},
+                              {"init_name", "IN"},
+                              {"init_action", "IA"},
+                              {"init_pair", "IP"},
+                              {"init_memo", "IM"},
+                              {"conf_name", "CN"},
+                              {"conf_action", "CA"},
+                              {"conf_pair", "CP"},
+                              {"conf_memo", "CM"},
+                              {"issue_name", "ISS"},
+                              {"status", "5"},
+                              {"price", "PR"},
+                              {"qty", "QT"},
+                              {"volume", "VO"},
+                              {"trade_moment", "2004-02-03 04:05:06"},
+                              {"affirm_moment", "2007-08-09 10:11:12"},
+                              {"price_currency", "PC"},
+                              {"price_rate", "PRR"},
+                              {"payment_currency", "PYC"},
+                              {"payment_rate", "PYR"},
+                              {"delivery_date", "2005-06-07"},
+                              {"clear", "CL"},
+                              {"dcc", "DC"},
+                              {"type", "TY"},
+                              {"type_ext", "RX"},
+                              {"trade_ref", "TR"},
+                              {"repo_action", "3"},
+                              {"repurchase", "RP"}});
+  EXPECT_EQ(report("trade_participant=IN\r\n", {row}).text,
+            "ISS;IATY;CXL;IP;CN;PR;QT;VO;PYC;20050607;000000077;20040203;04:05:06;DC;RX;TR;RS;RP;"
+            "IM\r\n");
+  EXPECT_EQ(report("trade_participant=CN\r\n", {row}).text,
+            "ISS;CATY;CXL;CP;IN;PR;QT;VO;PYC;20050607;000000077;20040203;04:05:06;DC;RX;TR;AS;RP;"
+            "CM\r\n");
+  EXPECT_EQ(report("", {row}).text,
+            "ISS;IATY;CXL;IP-CP;IN-CN;PR;QT;VO;PYC;20050607;000000077;20040203;04:05:06;DC;RX;TR;"
+            "AS;RP;\r\n");
+}
+
 TEST(ReportE2eTest, HeaderWithLocalTimeStamp) {
   const Report r = report("print_header=5\r\ndate_format=2\r\n", {});
   EXPECT_TRUE(
