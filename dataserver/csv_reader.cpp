@@ -1,5 +1,6 @@
 #include "dataserver/csv_reader.h"
 
+#include <array>
 #include <cerrno>
 #include <system_error>
 #include <utility>
@@ -12,8 +13,15 @@ namespace {
 // reused, so one huge record does not pin its memory for the rest of the file.
 constexpr size_t kReusedRecordCapacity = 64 * 1024;
 
-// Bytes that end a run of data in an unquoted field.
-constexpr bool isPlainStop(char c) { return c == ',' || c == '\n' || c == '\r' || c == '\0'; }
+// Bytes that end a run of data in an unquoted field, looked up in a table
+// since every byte of a table file passes through this test.
+constexpr auto kPlainStops = [] {
+  std::array<bool, 256> stops{};
+  for (unsigned char c : {',', '\n', '\r', '\0'}) stops[c] = true;
+  return stops;
+}();
+
+bool isPlainStop(char c) { return kPlainStops[static_cast<unsigned char>(c)]; }
 
 }  // namespace
 
