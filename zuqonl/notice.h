@@ -46,7 +46,7 @@ class Notice {
  private:
   // Frees an own block, gives a thread's row block back.
   struct FreeBlock {
-    RowBlock* owner = nullptr;  // null: the block is the Notice's own
+    RowBlock* owner;  // null (as value-initialized): the block is the Notice's own
     void operator()(void* block) const;
   };
 
