@@ -23,10 +23,10 @@
 
 namespace zuqonl {
 
-// The block a thread builds its rows in, so that a table of a million rows
-// costs one allocation, not a million. Between rows it is poisoned: a program
-// that reads a record after its callback returned is caught as it would be
-// with a freed block.
+// A block a thread builds its rows in, so that a table of a million rows
+// costs two allocations, not a million. Outside its row's callback it is
+// poisoned: a program that reads a record after its callback returned is
+// caught as it would be with a freed block.
 class RowBlock {
  public:
   RowBlock() = default;
@@ -69,7 +69,10 @@ class RowBlock {
 
 namespace {
 
-thread_local RowBlock t_rowBlock;
+// A thread's rows take turns in two blocks, so that a text kept from one row
+// and read in the next row's callback is caught as well.
+thread_local RowBlock t_rowBlocks[2];
+thread_local unsigned t_nextRowBlock = 0;
 
 // Heap block holding a record of type R followed by `textBytes` bytes of
 // texts. Throws std::bad_alloc like any other allocation of the library.
@@ -139,18 +142,20 @@ Notice Notice::row(int32_t code, int32_t conn, int32_t rowId,
   size_t textBytes = 0;
   for (size_t i = 0; i < count; ++i) textBytes += values[i].size() + 1;
   char* cursor = nullptr;
-  void* reused = t_rowBlock.take(sizeof(RowNotice) + textBytes);
+  RowBlock& rowBlock = t_rowBlocks[t_nextRowBlock];
+  void* reused = rowBlock.take(sizeof(RowNotice) + textBytes);
   RowNotice* record = nullptr;
   if (reused != nullptr) {
     cursor = static_cast<char*>(reused) + sizeof(RowNotice);
     record = new (reused) RowNotice{};
+    t_nextRowBlock ^= 1;
   } else {
     record = allocateRecord<RowNotice>(textBytes, &cursor);
   }
   record->conn = conn;
   record->rowID = rowId;
   for (size_t i = 0; i < count; ++i) record->values[i] = placeText(values[i], &cursor);
-  return Notice(code, record, reused != nullptr ? &t_rowBlock : nullptr);
+  return Notice(code, record, reused != nullptr ? &rowBlock : nullptr);
 }
 
 }  // namespace zuqonl

@@ -2,8 +2,9 @@
 // texts live in the same heap block. The block is given up when the Notice is
 // destroyed, right after the callback returns, so a program that keeps a
 // pointer into a record reads memory that is no longer its own, which the
-// address sanitizer reports: a freed block, or the block that the thread's
-// next row reuses, poisoned from the callback's return until that row.
+// address sanitizer reports: a freed block, or one of the two blocks that
+// the thread's rows take turns in, poisoned from the callback's return until
+// the row after next.
 #pragma once
 
 #include <cstdint>
@@ -37,9 +38,9 @@ class Notice {
   static Notice format(int32_t conn, int32_t columnsCount, std::string_view columnsFormat);
   // RowNotice (AddRow, UpdateRow, DeleteRow): values in the requested order;
   // entries past the last value are null and values past ZUQONL_ROW_VALUES
-  // are not carried. The block is the calling thread's reusable row block
-  // when no other Notice of this thread holds it; the thread's next row
-  // overwrites it, and the thread's end frees it.
+  // are not carried. The block is one of the calling thread's two row
+  // blocks when no other Notice holds it; the row after next overwrites it,
+  // and the thread's end frees it.
   static Notice row(int32_t code, int32_t conn, int32_t rowId,
                     const std::vector<std::string>& values);
 
