@@ -1,5 +1,6 @@
 #include "dataserver/csv_reader.h"
 
+#include <array>
 #include <cerrno>
 #include <system_error>
 #include <utility>
@@ -8,12 +9,19 @@ namespace dataserver {
 
 namespace {
 
-// A field string whose capacity grew above this is dropped rather than
-// reused, so one huge field does not pin its memory for the rest of the file.
-constexpr size_t kReusedFieldCapacity = 4096;
+// A record buffer whose capacity grew above this is dropped rather than
+// reused, so one huge record does not pin its memory for the rest of the file.
+constexpr size_t kReusedRecordCapacity = 64 * 1024;
 
-// Bytes that end a run of data in an unquoted field.
-constexpr bool isPlainStop(char c) { return c == ',' || c == '\n' || c == '\r' || c == '\0'; }
+// Bytes that end a run of data in an unquoted field, looked up in a table
+// since every byte of a table file passes through this test.
+constexpr auto kPlainStops = [] {
+  std::array<bool, 256> stops{};
+  for (unsigned char c : {',', '\n', '\r', '\0'}) stops[c] = true;
+  return stops;
+}();
+
+bool isPlainStop(char c) { return kPlainStops[static_cast<unsigned char>(c)]; }
 
 }  // namespace
 
@@ -36,13 +44,13 @@ bool CsvReader::read(bool* haveRecord, std::string* err) {
   }
   if (pos_ == end_) return true;  // end of file
   recordLine_ = line_;
-  recordBytes_ = 0;
-  fieldCount_ = 0;
+  if (record_.capacity() > kReusedRecordCapacity) std::string().swap(record_);
+  record_.clear();
+  fieldStarts_.clear();
+  fields_.clear();
   FieldEnd end = FieldEnd::Comma;
   while (end == FieldEnd::Comma) {
-    std::string* field = startField();
-    bool ok = field != nullptr &&
-              ((more() && *pos_ == '"') ? readQuoted(field, &end) : readPlain(field, &end));
+    bool ok = startField() && ((more() && *pos_ == '"') ? readQuoted(&end) : readPlain(&end));
     if (!ok) {
       *err = fault_;
       return false;
@@ -53,6 +61,10 @@ bool CsvReader::read(bool* haveRecord, std::string* err) {
     fault(line_, "");
     *err = fault_;
     return false;
+  }
+  fieldStarts_.push_back(record_.size());
+  for (size_t i = 0; i + 1 < fieldStarts_.size(); ++i) {
+    fields_.emplace_back(record_.data() + fieldStarts_[i], fieldStarts_[i + 1] - fieldStarts_[i]);
   }
   *haveRecord = true;
   return true;
@@ -78,22 +90,16 @@ bool CsvReader::more() {
   return true;
 }
 
-std::string* CsvReader::startField() {
-  if (fieldCount_ == limits_.maxFields) {
-    fault(recordLine_, "record has more than " + std::to_string(limits_.maxFields) + " fields");
-    return nullptr;
+bool CsvReader::startField() {
+  if (fieldStarts_.size() == limits_.maxFields) {
+    return fault(recordLine_,
+                 "record has more than " + std::to_string(limits_.maxFields) + " fields");
   }
-  if (fieldCount_ == fields_.size()) {
-    fields_.emplace_back();
-  } else if (fields_[fieldCount_].capacity() > kReusedFieldCapacity) {
-    std::string().swap(fields_[fieldCount_]);
-  } else {
-    fields_[fieldCount_].clear();
-  }
-  return &fields_[fieldCount_++];
+  fieldStarts_.push_back(record_.size());
+  return true;
 }
 
-bool CsvReader::readPlain(std::string* field, FieldEnd* end) {
+bool CsvReader::readPlain(FieldEnd* end) {
   for (;;) {
     if (!more()) {
       *end = FieldEnd::File;
@@ -101,18 +107,18 @@ bool CsvReader::readPlain(std::string* field, FieldEnd* end) {
     }
     const char* stop = pos_;
     while (stop < end_ && !isPlainStop(*stop)) ++stop;
-    if (!append(field, pos_, static_cast<size_t>(stop - pos_))) return false;
+    if (!append(pos_, static_cast<size_t>(stop - pos_))) return false;
     pos_ = stop;
     if (stop == end_) continue;
     const char c = *pos_++;
     if (endsField(c, end)) return true;
     if (c == '\0') return fault(line_, "NUL byte");
-    if (!append(field, "\r", 1)) return false;  // a CR on its own is data
+    if (!append("\r", 1)) return false;  // a CR on its own is data
   }
 }
 
 // Called with pos_ on the opening quote.
-bool CsvReader::readQuoted(std::string* field, FieldEnd* end) {
+bool CsvReader::readQuoted(FieldEnd* end) {
   const int64_t openLine = line_;
   ++pos_;
   for (;;) {
@@ -121,14 +127,14 @@ bool CsvReader::readQuoted(std::string* field, FieldEnd* end) {
     for (; stop < end_ && *stop != '"' && *stop != '\0'; ++stop) {
       if (*stop == '\n') ++line_;
     }
-    if (!append(field, pos_, static_cast<size_t>(stop - pos_))) return false;
+    if (!append(pos_, static_cast<size_t>(stop - pos_))) return false;
     pos_ = stop;
     if (stop == end_) continue;
     if (*pos_ == '\0') return fault(line_, "NUL byte");
     ++pos_;
     if (more() && *pos_ == '"') {
       ++pos_;
-      if (!append(field, "\"", 1)) return false;
+      if (!append("\"", 1)) return false;
       continue;
     }
     return afterClosingQuote(end);
@@ -158,17 +164,16 @@ bool CsvReader::endsField(char c, FieldEnd* end) {
   return false;
 }
 
-bool CsvReader::append(std::string* field, const char* data, size_t size) {
-  if (size > limits_.maxFieldBytes - field->size()) {
+bool CsvReader::append(const char* data, size_t size) {
+  if (size > limits_.maxFieldBytes - (record_.size() - fieldStarts_.back())) {
     return fault(recordLine_,
                  "field longer than " + std::to_string(limits_.maxFieldBytes) + " bytes");
   }
-  recordBytes_ += size;
-  if (recordBytes_ > limits_.maxRecordBytes) {
+  if (size > limits_.maxRecordBytes - record_.size()) {
     return fault(recordLine_,
                  "record longer than " + std::to_string(limits_.maxRecordBytes) + " bytes");
   }
-  field->append(data, size);
+  record_.append(data, size);
   return true;
 }
 

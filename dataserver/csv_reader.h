@@ -27,6 +27,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dataserver {
@@ -55,8 +56,9 @@ class CsvReader {
   // with the same message.
   bool read(bool* haveRecord, std::string* err);
 
-  // The fields of the record read last; valid until the next read().
-  std::span<const std::string> fields() const { return {fields_.data(), fieldCount_}; }
+  // The fields of the record read last, viewing one buffer of the record's
+  // bytes; valid until the next read().
+  std::span<const std::string_view> fields() const { return fields_; }
 
   // The 1-based physical line on which the record read last begins.
   int64_t recordLine() const { return recordLine_; }
@@ -69,14 +71,15 @@ class CsvReader {
   enum class FieldEnd { Comma, Record, File };
 
   bool more();
-  std::string* startField();
-  bool readPlain(std::string* field, FieldEnd* end);
-  bool readQuoted(std::string* field, FieldEnd* end);
+  bool startField();
+  bool readPlain(FieldEnd* end);
+  bool readQuoted(FieldEnd* end);
   bool afterClosingQuote(FieldEnd* end);
   // Consumes `c` (already taken from the buffer) and a following LF when it
   // ends the field: a comma, an LF, or a CR before an LF.
   bool endsField(char c, FieldEnd* end);
-  bool append(std::string* field, const char* data, size_t size);
+  // Appends to the field begun last.
+  bool append(const char* data, size_t size);
   bool fault(int64_t line, const std::string& what);
 
   std::FILE* file_;
@@ -89,9 +92,12 @@ class CsvReader {
   int readErrno_ = 0;
   int64_t line_ = 1;  // physical line of the byte at pos_
   int64_t recordLine_ = 0;
-  size_t recordBytes_ = 0;
-  std::vector<std::string> fields_;  // kept across records to reuse capacity
-  size_t fieldCount_ = 0;
+  // The record read last: its field bytes back to back, where each field
+  // begins, and the views fields() hands out. Kept across records to reuse
+  // their capacity.
+  std::string record_;
+  std::vector<size_t> fieldStarts_;
+  std::vector<std::string_view> fields_;
   std::string fault_;  // non-empty once failed
 };
 

@@ -37,7 +37,8 @@ std::vector<std::string> parse(const std::string& bytes, const CsvLimits& limits
     if (!haveRecord) return out;
     std::string record = std::to_string(reader.recordLine()) + ":";
     for (size_t i = 0; i < reader.fields().size(); ++i) {
-      record += (i > 0 ? "|" : "") + reader.fields()[i];
+      record += i > 0 ? "|" : "";
+      record += reader.fields()[i];
     }
     out.push_back(record);
   }

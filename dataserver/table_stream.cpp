@@ -92,7 +92,7 @@ struct TableStream::Impl {
   bool fail(TableEvent* out, const std::string& message);
   bool failLine(TableEvent* out, const std::string& what);
   std::string_view field(int column) const {
-    return column < 0 ? std::string_view() : std::string_view(reader->fields()[column]);
+    return column < 0 ? std::string_view() : reader->fields()[column];
   }
 
   State state = State::Closed;
@@ -186,10 +186,10 @@ void TableStream::Impl::mapColumns(const Subscription& sub,
       {"@rowid", &rowIdColumn}, {"@op", &opColumn},     {"@text", &textColumn},
       {"@ms", &msColumn},       {"@code", &codeColumn},
   };
-  auto header = headerFault.empty() ? reader->fields() : std::span<const std::string>();
+  auto header = headerFault.empty() ? reader->fields() : std::span<const std::string_view>();
   headerFields = header.size();
   for (size_t i = 0; i < header.size(); ++i) {
-    const std::string& name = header[i];
+    const std::string_view name = header[i];
     if (!name.starts_with('@')) {
       dataColumns.emplace(name, static_cast<int>(i));  // the first of a name wins
       continue;

@@ -3,7 +3,8 @@
 # we are root. Otherwise names what is missing and leaves it to the user.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libasio-dev libclang-rt-14-dev)
+packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libasio-dev libbenchmark-dev
+          libclang-rt-14-dev)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

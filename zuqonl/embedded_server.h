@@ -1,5 +1,6 @@
 // The data server embedded in the library: serves the table files of one
-// folder in process, one TableStream per connection.
+// folder in process, one TableStream per connection, each read ahead on a
+// thread of its own.
 #pragma once
 
 #include <chrono>
@@ -10,6 +11,7 @@
 
 #include "backend.h"
 #include "dataserver/table_stream.h"
+#include "read_ahead_stream.h"
 
 namespace zuqonl {
 
@@ -35,7 +37,7 @@ class EmbeddedServer final : public Backend {
 
   struct Connection {
     int32_t conn = 0;
-    dataserver::TableStream stream;
+    ReadAheadStream stream;
     Clock::time_point readyAt;  // a Pause holds the connection until then
     bool ended = false;
   };

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -367,12 +368,50 @@ void readValueKeptPastTheCallback() {
   std::lock_guard lock(g_keptMutex);
   std::printf("kept '%s'\n", g_keptValue);
 }
+
+// A program that reads, in one row's callback, a text it kept from the row
+// before: the block that row lived in is poisoned until the row after next.
+const char* g_previousValue = nullptr;  // notification thread only
+std::atomic<bool> g_compared{false};
+
+void comparingCallback(int32_t code, void* data) {
+  if (code != ZUQONL_ADD_ROW) return;
+  const char* value = static_cast<RowNotice*>(data)->values[0];
+  if (g_previousValue != nullptr) {
+    std::printf("%d\n", std::strcmp(g_previousValue, value));
+    g_compared = true;
+  }
+  g_previousValue = value;
+}
+
+void readPreviousRowInTheNextCallback() {
+  TempDir dir;
+  writeFile(dir / "data/Small.csv", "id\n1\n2\n");
+  writeFile(dir / "test.ini", "[zuqonl]\ndata_dir=data\n");
+  zuqonlSetIniPath((dir / "test.ini").c_str());
+  zuqonlRegisterCallback(comparingCallback);
+  zuqonlOpen();
+  zuqonlOpenConnection(1, "Small", "id", "", "", "", 0);
+  for (int i = 0; i < 1000 && !g_compared; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  zuqonlClose();
+}
 #endif
 
 TEST(LibraryRecordLifetime, TextsAreFreedWhenTheCallbackReturns) {
 #ifdef ZUQONL_TEST_ASAN
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(readValueKeptPastTheCallback(), "heap-use-after-free");
+#else
+  GTEST_SKIP() << "needs the address sanitizer";
+#endif
+}
+
+TEST(LibraryRecordLifetime, TextsOfTheRowBeforeAreCaughtInTheNextCallback) {
+#ifdef ZUQONL_TEST_ASAN
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(readPreviousRowInTheNextCallback(), "use-after-poison");
 #else
   GTEST_SKIP() << "needs the address sanitizer";
 #endif

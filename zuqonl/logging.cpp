@@ -23,8 +23,7 @@ Log::~Log() {
 
 void Log::write(std::string_view text) {
   std::lock_guard lock(mutex_);
-  std::fwrite(text.data(), 1, text.size(), out_);
-  if (file_ != nullptr) std::fwrite(text.data(), 1, text.size(), file_);
+  pending_.append(text);
   if (keepEarly_) {
     if (early_.size() + text.size() <= kEarlyCapacity) {
       early_.append(text);
@@ -32,13 +31,15 @@ void Log::write(std::string_view text) {
       earlyOverflowed_ = true;
     }
   }
-  if (!t_notificationThread || std::chrono::steady_clock::now() - lastFlush_ >= kFlushInterval) {
+  if (!t_notificationThread || pending_.size() >= kPendingCapacity ||
+      std::chrono::steady_clock::now() - lastFlush_ >= kFlushInterval) {
     flushLocked();
   }
 }
 
 bool Log::openFile(const std::string& path, std::string* err) {
   std::lock_guard lock(mutex_);
+  flushLocked();
   if (file_ != nullptr) std::fclose(file_);
   file_ = std::fopen(path.c_str(), "ab");
   if (file_ == nullptr) {
@@ -59,6 +60,7 @@ bool Log::openFile(const std::string& path, std::string* err) {
 
 void Log::noFile() {
   std::lock_guard lock(mutex_);
+  flushLocked();
   if (file_ != nullptr) std::fclose(file_);
   file_ = nullptr;
   keepEarly_ = false;
@@ -71,6 +73,11 @@ void Log::flush() {
 }
 
 void Log::flushLocked() {
+  if (!pending_.empty()) {
+    std::fwrite(pending_.data(), 1, pending_.size(), out_);
+    if (file_ != nullptr) std::fwrite(pending_.data(), 1, pending_.size(), file_);
+    pending_.clear();
+  }
   std::fflush(out_);
   if (file_ != nullptr) std::fflush(file_);
   lastFlush_ = std::chrono::steady_clock::now();

@@ -37,6 +37,9 @@ class Log {
   void flush();
 
   static constexpr size_t kEarlyCapacity = 64 * 1024;
+  // Texts gathered before they are handed to the output and the file in one
+  // piece each.
+  static constexpr size_t kPendingCapacity = 64 * 1024;
   static constexpr std::chrono::milliseconds kFlushInterval{100};
 
  private:
@@ -45,6 +48,7 @@ class Log {
   std::mutex mutex_;
   std::FILE* out_;
   std::FILE* file_ = nullptr;                        // guarded by mutex_
+  std::string pending_;                              // guarded by mutex_; not yet written
   std::string early_;                                // guarded by mutex_
   bool keepEarly_ = true;                            // guarded by mutex_
   bool earlyOverflowed_ = false;                     // guarded by mutex_

@@ -4,8 +4,75 @@
 #include <cstring>
 #include <new>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZUQONL_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define ZUQONL_ASAN 1
+#endif
+#ifdef ZUQONL_ASAN
+#include <sanitizer/asan_interface.h>
+#define ZUQONL_POISON(address, size) ASAN_POISON_MEMORY_REGION(address, size)
+#define ZUQONL_UNPOISON(address, size) ASAN_UNPOISON_MEMORY_REGION(address, size)
+#else
+#define ZUQONL_POISON(address, size) ((void)(address), (void)(size))
+#define ZUQONL_UNPOISON(address, size) ((void)(address), (void)(size))
+#endif
+
 namespace zuqonl {
+
+// A block a thread builds its rows in, so that a table of a million rows
+// costs two allocations, not a million. Outside its row's callback it is
+// poisoned: a program that reads a record after its callback returned is
+// caught as it would be with a freed block.
+class RowBlock {
+ public:
+  RowBlock() = default;
+  RowBlock(const RowBlock&) = delete;
+  RowBlock& operator=(const RowBlock&) = delete;
+  ~RowBlock() {
+    ZUQONL_UNPOISON(bytes_, capacity_);
+    std::free(bytes_);
+  }
+
+  // `size` bytes, or null while a Notice holds the block.
+  void* take(size_t size) {
+    if (taken_) return nullptr;
+    if (size > capacity_) {
+      ZUQONL_UNPOISON(bytes_, capacity_);
+      std::free(bytes_);
+      capacity_ = std::max(size, 2 * capacity_);
+      bytes_ = std::malloc(capacity_);
+      if (bytes_ == nullptr) {
+        capacity_ = 0;
+        throw std::bad_alloc();
+      }
+      ZUQONL_POISON(bytes_, capacity_);
+    }
+    ZUQONL_UNPOISON(bytes_, size);
+    taken_ = true;
+    return bytes_;
+  }
+
+  void giveBack() {
+    ZUQONL_POISON(bytes_, capacity_);
+    taken_ = false;
+  }
+
+ private:
+  void* bytes_ = nullptr;
+  size_t capacity_ = 0;
+  bool taken_ = false;
+};
+
 namespace {
+
+// A thread's rows take turns in two blocks, so that a text kept from one row
+// and read in the next row's callback is caught as well.
+thread_local RowBlock t_rowBlocks[2];
+thread_local unsigned t_nextRowBlock = 0;
 
 // Heap block holding a record of type R followed by `textBytes` bytes of
 // texts. Throws std::bad_alloc like any other allocation of the library.
@@ -27,6 +94,14 @@ const char* placeText(std::string_view text, char** cursor) {
 }
 
 }  // namespace
+
+void Notice::FreeBlock::operator()(void* block) const {
+  if (owner != nullptr) {
+    owner->giveBack();
+  } else {
+    std::free(block);
+  }
+}
 
 Notice Notice::bare(int32_t code) { return Notice(code, nullptr); }
 
@@ -67,11 +142,20 @@ Notice Notice::row(int32_t code, int32_t conn, int32_t rowId,
   size_t textBytes = 0;
   for (size_t i = 0; i < count; ++i) textBytes += values[i].size() + 1;
   char* cursor = nullptr;
-  auto* record = allocateRecord<RowNotice>(textBytes, &cursor);
+  RowBlock& rowBlock = t_rowBlocks[t_nextRowBlock];
+  void* reused = rowBlock.take(sizeof(RowNotice) + textBytes);
+  RowNotice* record = nullptr;
+  if (reused != nullptr) {
+    cursor = static_cast<char*>(reused) + sizeof(RowNotice);
+    record = new (reused) RowNotice{};
+    t_nextRowBlock ^= 1;
+  } else {
+    record = allocateRecord<RowNotice>(textBytes, &cursor);
+  }
   record->conn = conn;
   record->rowID = rowId;
   for (size_t i = 0; i < count; ++i) record->values[i] = placeText(values[i], &cursor);
-  return Notice(code, record);
+  return Notice(code, record, reused != nullptr ? &rowBlock : nullptr);
 }
 
 }  // namespace zuqonl

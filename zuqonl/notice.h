@@ -1,7 +1,10 @@
 // One notification as the program receives it: a code and a record whose
-// texts live in the same heap block. The block is freed when the Notice is
+// texts live in the same heap block. The block is given up when the Notice is
 // destroyed, right after the callback returns, so a program that keeps a
-// pointer into a record reads freed memory (which sanitizers report).
+// pointer into a record reads memory that is no longer its own, which the
+// address sanitizer reports: a freed block, or one of the two blocks that
+// the thread's rows take turns in, poisoned from the callback's return until
+// the row after next.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +17,8 @@
 #include "zuqonl.h"
 
 namespace zuqonl {
+
+class RowBlock;
 
 class Notice {
  public:
@@ -33,16 +38,21 @@ class Notice {
   static Notice format(int32_t conn, int32_t columnsCount, std::string_view columnsFormat);
   // RowNotice (AddRow, UpdateRow, DeleteRow): values in the requested order;
   // entries past the last value are null and values past ZUQONL_ROW_VALUES
-  // are not carried.
+  // are not carried. The block is one of the calling thread's two row
+  // blocks when no other Notice holds it; the row after next overwrites it,
+  // and the thread's end frees it.
   static Notice row(int32_t code, int32_t conn, int32_t rowId,
                     const std::vector<std::string>& values);
 
  private:
+  // Frees an own block, gives a thread's row block back.
   struct FreeBlock {
-    void operator()(void* block) const { std::free(block); }
+    RowBlock* owner;  // null (as value-initialized): the block is the Notice's own
+    void operator()(void* block) const;
   };
 
-  Notice(int32_t code, void* block) : code_(code), block_(block) {}
+  Notice(int32_t code, void* block, RowBlock* owner = nullptr)
+      : code_(code), block_(block, FreeBlock{owner}) {}
 
   int32_t code_ = 0;
   std::unique_ptr<void, FreeBlock> block_;

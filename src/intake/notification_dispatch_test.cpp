@@ -65,6 +65,23 @@ TEST_F(DispatchTest, UpdateDeleteAndClearLeaveTheStoreAlone) {
   });
 }
 
+TEST_F(DispatchTest, SignalsAndRowsReachTheAttachedRunOnly) {
+  onlineCallback(ZUQONL_DS_CONNECTED, nullptr);
+  EXPECT_EQ(run.ready.wait(0), platform::kWaitSignalled);
+  RunContext other;
+  attachRunContext(&other);
+  RowNotice added = row(3, "4");
+  onlineCallback(ZUQONL_ADD_ROW, &added);
+  onlineCallback(ZUQONL_DS_CONNECTED, nullptr);
+  attachRunContext(nullptr);  // no run: rows and signals are only logged
+  onlineCallback(ZUQONL_ADD_ROW, &added);
+  onlineCallback(ZUQONL_DS_CONNECTED, nullptr);
+  EXPECT_EQ(other.store.size(), 1u);
+  EXPECT_EQ(other.ready.wait(0), platform::kWaitSignalled);
+  EXPECT_EQ(storedCount(), 0u);
+  EXPECT_EQ(run.ready.wait(0), platform::kWaitTimeout);
+}
+
 TEST_F(DispatchTest, RowsAfterSynchronizedStillGoThroughTheIntake) {
   ConnNotice conn{1};
   onlineCallback(ZUQONL_SYNCHRONIZED, &conn);

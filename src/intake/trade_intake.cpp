@@ -1,10 +1,7 @@
 #include "intake/trade_intake.h"
 
-#include <string>
-
 #include "intake/firm_side.h"
 #include "intake/trade_columns.h"
-#include "report/trade_line.h"
 
 bool keepsTrade(const TradeRecord& record, const RunSettings& settings) {
   if (!settings.firmCode.empty() && !firmMatches(record.init_name, settings.firmCode) &&
@@ -19,10 +16,5 @@ bool keepsTrade(const TradeRecord& record, const RunSettings& settings) {
 void addTradeRow(const RowNotice& row, const RunSettings& settings, TradeStore& store) {
   uint32_t key = 0;
   const TradeRecord record = decodeTradeRow(row, &key);
-  if (!keepsTrade(record, settings)) return;
-  // The joined texts of a line seen from neither or both sides; reused, since
-  // the notification thread is the only caller.
-  thread_local std::string joined;
-  const FirmSide side = firmSide(record, settings.firmCode);
-  store.add(key, tradeLineOf(record, side, &joined));
+  if (keepsTrade(record, settings)) store.add(key, record, firmSide(record, settings.firmCode));
 }

@@ -32,10 +32,19 @@ const char* getLength(const char* at, size_t* length) {
 
 }  // namespace
 
+void TradeStore::add(uint32_t key, const TradeRecord& record, FirmSide side) {
+  MutexLock lock(mutex_);
+  pack(key, tradeLineOf(record, side, &joined_));
+}
+
 void TradeStore::add(uint32_t key, const TradeLine& line) {
+  MutexLock lock(mutex_);
+  pack(key, line);
+}
+
+void TradeStore::pack(uint32_t key, const TradeLine& line) {
   size_t bytes = 0;
   for (std::string_view text : line.texts) bytes += text.size() + kMaxLengthBytes;
-  MutexLock lock(mutex_);
   Entry& entry = entries_.emplace_back();
   entry.key = key;
   entry.rowID = line.rowID;

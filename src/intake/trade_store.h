@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/mutex.h"
@@ -26,9 +27,12 @@ class TradeStore {
   TradeStore(const TradeStore&) = delete;
   TradeStore& operator=(const TradeStore&) = delete;
 
-  // Notification thread: files `line` under `key` (the row's "rev"), copying
-  // its texts. Of several trades under one key the first added is the one
-  // walked.
+  // Notification thread: files the line of `record` seen from the firm's
+  // `side` under `key` (the row's "rev"), copying its texts. Of several
+  // trades under one key the first added is the one walked.
+  void add(uint32_t key, const TradeRecord& record, FirmSide side) EXCLUDES(mutex_);
+
+  // The same for a line already resolved.
   void add(uint32_t key, const TradeLine& line) EXCLUDES(mutex_);
 
   // Notification thread: discards every stored trade.
@@ -62,6 +66,7 @@ class TradeStore {
     size_t used = 0;
   };
 
+  void pack(uint32_t key, const TradeLine& line) REQUIRES(mutex_);
   // Room for `bytes` in the last block (a new block when they don't fit).
   char* reserveText(size_t bytes, Entry* entry) REQUIRES(mutex_);
   // Orders the entries by key, those added since the last walk included, and
@@ -73,4 +78,5 @@ class TradeStore {
   std::vector<Entry> entries_ GUARDED_BY(mutex_);
   std::vector<Block> blocks_ GUARDED_BY(mutex_);
   size_t ordered_ GUARDED_BY(mutex_) = 0;  // entries_[0, ordered_) are ordered and unique
+  std::string joined_ GUARDED_BY(mutex_);  // the joined texts of the line being added
 };

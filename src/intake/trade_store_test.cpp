@@ -59,6 +59,28 @@ TEST(TradeStoreTest, ClearDiscardsEveryTrade) {
   EXPECT_EQ(walked(store), (Walked{{5, 3}}));
 }
 
+// The texts a line joins are built in one place per store and copied out.
+TEST(TradeStoreTest, JoinedTextsOfEveryTradeAreKept) {
+  TradeStore store;
+  TradeRecord first;
+  first.init_name = "F1";
+  first.conf_name = "F2";
+  first.init_action = "B";
+  first.type = "T";
+  TradeRecord second = first;
+  second.init_name = "G1";
+  second.conf_name = "G2";
+  store.add(1, first, FirmSide::None);
+  store.add(2, second, FirmSide::None);
+  store.add(3, second, FirmSide::Initiator);
+  std::vector<std::string> contras;
+  store.walk([&](uint32_t, const TradeLine& line) {
+    EXPECT_EQ(line.texts[kActText], "BT");
+    contras.emplace_back(line.texts[kContraText]);
+  });
+  EXPECT_EQ(contras, (std::vector<std::string>{"F1-F2", "G1-G2", "G2"}));
+}
+
 // Lengths of every size survive packing, one text larger than a block too.
 TEST(TradeStoreTest, TextsOfAnyLengthAreKeptWhole) {
   TradeStore store;

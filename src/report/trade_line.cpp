@@ -30,6 +30,13 @@ constexpr RepoCode kRepoCodes[] = {
 // printf's "%0<width>d": at least `width` characters, zeros between the sign
 // and the digits, never cut. `out` holds at least 24 characters.
 size_t formatPadded(char* out, int64_t value, int width) {
+  constexpr int64_t kLimits[] = {1,      10,      100,      1000,      10000,
+                                 100000, 1000000, 10000000, 100000000, 1000000000};
+  if (value >= 0 && width < 10 && value < kLimits[width]) {
+    // The common case: the digits fill the width exactly.
+    for (int i = width - 1; i >= 0; --i, value /= 10) out[i] = static_cast<char>('0' + value % 10);
+    return static_cast<size_t>(width);
+  }
   char digits[24];
   const uint64_t magnitude =
       value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);

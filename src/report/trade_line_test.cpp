@@ -45,10 +45,8 @@ class TradeLineTest : public ::testing::Test {
   std::string line(const TradeRecord& record, const std::string& firm,
                    std::string_view delimiter = ";", int32_t dateFormat = 0) {
     TradeStore store;
-    std::string joined;
-    store.add(0, tradeLineOf(record, firmSide(record, firm), &joined));
-    joined.assign(joined.size(), '#');  // the store holds copies of the texts
-    ReportFile file;                    // no stream: the text stays in `pending`
+    store.add(0, record, firmSide(record, firm));
+    ReportFile file;  // no stream: the text stays in `pending`
     store.walk([&](uint32_t, const TradeLine& stored) {
       writeTradeLine(file, stored, delimiter, dateFormat);
     });

@@ -1,0 +1,76 @@
+// The program's side of a row: its intake (decode, filter, store) and its
+// trade line in the report.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bench_rows.h"
+#include "intake/firm_side.h"
+#include "intake/trade_columns.h"
+#include "intake/trade_intake.h"
+#include "report/trade_line.h"
+
+namespace {
+
+// Rows of AddRow notifications over owned texts.
+class RowNotices {
+ public:
+  explicit RowNotices(int count) {
+    for (int n = 0; n < count; ++n) texts_.push_back(bench::rowValues(n));
+    for (int n = 0; n < count; ++n) {
+      RowNotice row{};
+      row.conn = 1;
+      row.rowID = n + 1;
+      for (size_t i = 0; i < texts_[n].size(); ++i) row.values[i] = texts_[n][i].c_str();
+      rows_.push_back(row);
+    }
+  }
+  const RowNotice& operator[](size_t n) const { return rows_[n % rows_.size()]; }
+
+ private:
+  std::vector<std::vector<std::string>> texts_;
+  std::vector<RowNotice> rows_;
+};
+
+void BM_IntakePerRow(benchmark::State& state) {
+  const RowNotices rows(1024);
+  const RunSettings settings;  // no firm code: every row is kept
+  TradeStore store;
+  size_t n = 0;
+  for (auto _ : state) {
+    addTradeRow(rows[n], settings, store);
+    // A store of a million trades is the common case; keep it near that.
+    if (++n % (1 << 20) == 0) store.clear();
+  }
+}
+BENCHMARK(BM_IntakePerRow);
+
+void BM_TradeLinePerTrade(benchmark::State& state) {
+  const RowNotices rows(1024);
+  std::vector<TradeRecord> records;
+  for (size_t n = 0; n < 1024; ++n) {
+    uint32_t key = 0;
+    records.push_back(decodeTradeRow(rows[n], &key));
+  }
+  std::string joined[1024];
+  std::vector<TradeLine> lines;
+  for (size_t n = 0; n < 1024; ++n) {
+    lines.push_back(tradeLineOf(records[n], firmSide(records[n], ""), &joined[n]));
+  }
+  const auto path = std::filesystem::temp_directory_path() / "zuq-bench-report.txt";
+  ReportFile file;
+  if (!openReportFile(file, path.string().c_str())) {
+    state.SkipWithError("cannot open the report file");
+    return;
+  }
+  size_t n = 0;
+  for (auto _ : state) writeTradeLine(file, lines[n++ % lines.size()], ";", 0);
+  closeReportFile(file);
+  std::filesystem::remove(path);
+}
+BENCHMARK(BM_TradeLinePerTrade);
+
+}  // namespace

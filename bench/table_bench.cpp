@@ -1,0 +1,99 @@
+// The data server's side: a table file parsed into row events, and row
+// events decoded from the wire.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "bench_rows.h"
+#include "dataserver/protocol.h"
+#include "dataserver/table_stream.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace dataserver;
+
+constexpr int kRows = 20000;
+
+// A folder holding Trade.csv of kRows rows, removed at exit.
+class TableFolder {
+ public:
+  TableFolder() {
+    path_ = fs::temp_directory_path() / ("zuq-bench-" + std::to_string(std::random_device{}()));
+    fs::create_directories(path_);
+    std::FILE* file = std::fopen((path_ / "Trade.csv").string().c_str(), "wb");
+    const std::string header = std::string(bench::kColumns) + "\r\n";
+    std::fwrite(header.data(), 1, header.size(), file);
+    for (int n = 0; n < kRows; ++n) {
+      const std::string line = bench::csvRow(n);
+      std::fwrite(line.data(), 1, line.size(), file);
+    }
+    std::fclose(file);
+    bytes_ = static_cast<int64_t>(fs::file_size(path_ / "Trade.csv"));
+  }
+  ~TableFolder() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  std::string path() const { return path_.string(); }
+  int64_t bytes() const { return bytes_; }
+
+ private:
+  fs::path path_;
+  int64_t bytes_ = 0;
+};
+
+Subscription tradeSubscription() {
+  return Subscription{"Trade", bench::kColumns, "issue_name", "BOND-2031", "BOND-2031"};
+}
+
+void BM_TableParsing(benchmark::State& state) {
+  const TableFolder folder;
+  TableEvent event;
+  int64_t rows = 0;
+  for (auto _ : state) {
+    TableStream stream;
+    std::string err;
+    if (!stream.open(folder.path(), tradeSubscription(), &err)) {
+      state.SkipWithError(err.c_str());
+      return;
+    }
+    for (stream.next(&event); event.kind == EventKind::AddRow; stream.next(&event)) ++rows;
+  }
+  state.SetBytesProcessed(state.iterations() * folder.bytes());
+  state.counters["rows"] =
+      benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_TableParsing)->Unit(benchmark::kMillisecond);
+
+void BM_ProtocolDecoding(benchmark::State& state) {
+  std::string frames;
+  std::string err;
+  TableEvent event;
+  event.kind = EventKind::AddRow;
+  for (int n = 0; n < kRows; ++n) {
+    event.rowId = n + 1;
+    event.values = bench::rowValues(n);
+    protocol::encodeEvent(1, event, &frames, &err);
+  }
+  protocol::Message message;
+  for (auto _ : state) {
+    protocol::Decoder decoder(protocol::Sender::Server);
+    // Fed in pieces the size of a socket read, as the client receives them.
+    constexpr size_t kPiece = 64 * 1024;
+    for (size_t at = 0; at < frames.size(); at += kPiece) {
+      decoder.feed(frames.data() + at, std::min(kPiece, frames.size() - at));
+      while (decoder.next(&message, &err) == protocol::Decoder::Result::Message) {
+        benchmark::DoNotOptimize(message);
+      }
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(frames.size()));
+}
+BENCHMARK(BM_ProtocolDecoding)->Unit(benchmark::kMillisecond);
+
+}  // namespace
