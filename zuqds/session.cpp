@@ -11,6 +11,14 @@ namespace protocol = dataserver::protocol;
 using dataserver::EventKind;
 using dataserver::TableEvent;
 
+namespace {
+
+std::string rowRefused(int32_t rowId, const std::string& why) {
+  return "row " + std::to_string(rowId) + " cannot be sent: " + why;
+}
+
+}  // namespace
+
 struct Session::Stream {
   explicit Stream(const asio::any_io_executor& executor) : timer(executor) {}
 
@@ -147,6 +155,16 @@ void Session::onSubscribe(const protocol::Subscribe& subscribe) {
           inQuotes(sub.from) + " to " + inQuotes(sub.to) + (subscribe.resume ? ", resuming" : "") +
           (opened ? "" : ": " + printable(err)));
   if (!opened) return queueFailure(subId, err);
+  // A row too large for a frame is refused before it is built; its Error
+  // then ends the subscription.
+  stream->events.checkRows([this, subId, table = sub.table](int32_t rowId, size_t valueCount,
+                                                            size_t valueBytes, std::string* fault) {
+    std::string why;
+    if (protocol::checkRowEvent(valueCount, valueBytes, &why)) return true;
+    *fault = rowRefused(rowId, why);
+    logLine(name() + " #" + std::to_string(subId) + " " + inQuotes(table) + ": " + *fault);
+    return false;
+  });
   queue(protocol::Subscribed{subId, static_cast<uint32_t>(stream->events.columnCount())});
   // A client that held the subscription before gets the table anew.
   if (subscribe.resume) queue(protocol::Event{subId, TableEvent{EventKind::Clear, 0, {}, "", 0}});
@@ -245,7 +263,7 @@ void Session::queueEvent(Stream& stream, const TableEvent& event) {
     stream.ended = event.kind == EventKind::End;
     return;
   }
-  const std::string fault = "row " + std::to_string(event.rowId) + " cannot be sent: " + err;
+  const std::string fault = rowRefused(event.rowId, err);
   logLine(name() + " #" + std::to_string(stream.subId) + " " + inQuotes(stream.table) + ": " +
           fault);
   queueFailure(stream.subId, fault);

@@ -84,6 +84,7 @@ class ServerProcess {
   }
 
   uint16_t port() const { return port_; }
+  pid_t pid() const { return pid_; }
 
   // Reads log lines until one contains `text`; false after kWaitMs or at
   // the end of the output.
@@ -392,6 +393,40 @@ TEST_F(ZuqdsTest, DsDownEndsTheLinkAfterWhatCameBefore) {
   EXPECT_EQ(client.until("closed"),
             (std::vector<std::string>{"Subscribed #1 1", "#1 add 1 a", "DsDown", "closed"}));
   EXPECT_TRUE(server_.waitForLine("dropped: data session down (ds_down in 'Down')"));
+}
+
+#ifdef __linux__
+// The peak resident memory of process `pid` in KiB; -1 when unknown.
+long peakResidentKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+#endif
+
+TEST_F(ZuqdsTest, ARowTooLargeForAFrameIsRefusedBeforeItIsBuilt) {
+  write("Wide", "v\n" + std::string(dataserver::kMaxFieldBytes, 'x') + "\n");
+  serve();
+  Client client(server_.port());
+  client.greet();
+  std::string columns = "v";
+  for (size_t i = 1; i < dataserver::kMaxColumns; ++i) columns += ",v";
+  client.send(subscribe(1, "Wide", columns));
+  // 1024 values of 1 MiB: 1 GiB that is never allocated.
+  const std::string fault =
+      "row 1 cannot be sent: Event: payload of 1073745941 bytes exceeds the limit of 8388608";
+  EXPECT_EQ(client.until("#1 end"),
+            (std::vector<std::string>{"Subscribed #1 1024", "#1 error " + fault, "#1 end"}));
+  EXPECT_TRUE(server_.waitForLine("client 1 #1 'Wide': " + fault));
+  client.send(protocol::Ping{3});
+  EXPECT_EQ(client.next(), "Pong 3");
+#ifdef __linux__
+  const long peak = peakResidentKiB(server_.pid());
+  EXPECT_GT(peak, 0);
+  EXPECT_LT(peak, 256 * 1024) << "zuqds held a row it could not send";
+#endif
 }
 
 TEST_F(ZuqdsTest, UnsubscribeStopsTheEvents) {
