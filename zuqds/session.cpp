@@ -19,12 +19,32 @@ std::string rowRefused(int32_t rowId, const std::string& why) {
 
 }  // namespace
 
+std::string DsDownMemory::key(const std::string& address, const std::string& clientName,
+                              uint32_t subId, const std::string& table) {
+  std::string key = address;
+  for (const std::string* part : {&clientName, &table}) (key += '\0') += *part;
+  return key + '\0' + std::to_string(subId);
+}
+
+int DsDownMemory::dropped(const std::string& key) const {
+  const auto it = counts_.find(key);
+  return it == counts_.end() ? 0 : it->second;
+}
+
+void DsDownMemory::record(const std::string& key, int count) {
+  if (counts_.size() >= kMaxEntries && counts_.count(key) == 0) counts_.clear();
+  counts_[key] = count;
+}
+
 struct Session::Stream {
   explicit Stream(const asio::any_io_executor& executor) : timer(executor) {}
 
   uint32_t subId = 0;
   uint64_t serial = 0;  // tells a pause's wake-up whether this is still its stream
   std::string table;
+  std::string dsDownKey;  // in the server's DsDownMemory
+  int dsDownsToPass = 0;  // ds_down lines that have dropped this client already
+  int dsDownsSeen = 0;
   dataserver::TableStream events;
   asio::steady_timer timer;  // runs while the table pauses
   bool paused = false;
@@ -129,6 +149,7 @@ void Session::onHello(const protocol::Hello& hello) {
   }
   helloTimer_.cancel();
   state_ = State::Serving;
+  clientName_ = hello.clientName;
   logLine(name() + " is " + inQuotes(hello.clientName) + ", protocol " +
           std::to_string(hello.version));
   queue(protocol::Welcome{protocol::kVersion, "zuqds"});
@@ -171,6 +192,14 @@ void Session::onSubscribe(const protocol::Subscribe& subscribe) {
   stream->subId = subId;
   stream->serial = nextSerial_++;
   stream->table = sub.table;
+  asio::error_code ignored;
+  stream->dsDownKey = DsDownMemory::key(socket_.remote_endpoint(ignored).address().to_string(),
+                                        clientName_, subId, sub.table);
+  if (subscribe.resume) {
+    stream->dsDownsToPass = config_->dsDowns->dropped(stream->dsDownKey);
+  } else {
+    config_->dsDowns->forget(stream->dsDownKey);
+  }
   streams_.push_back(std::move(stream));
 }
 
@@ -233,6 +262,9 @@ void Session::serve(Stream& stream) {
     case EventKind::DsUp:
       return;  // the data session is up for as long as the link lives
     case EventKind::DsDown:
+      // A line that dropped this client before lets its reconnect through.
+      if (++stream.dsDownsSeen <= stream.dsDownsToPass) return;
+      config_->dsDowns->record(stream.dsDownKey, stream.dsDownsSeen);
       queue(protocol::DsDown{});
       return finish("dropped: data session down (ds_down in " + inQuotes(stream.table) + ")");
     default:

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,10 +33,33 @@ inline constexpr std::chrono::seconds kHelloTimeout{10};
 // How long a link that is being ended may take to take its last bytes.
 inline constexpr std::chrono::seconds kLingerTimeout{5};
 
+// How many `ds_down` lines of a subscription have ended a client's links,
+// so that the client, subscribing again with resume after its reconnect,
+// gets the table anew without being dropped at those lines again: each line
+// drops each client once. A client's subscription is known by the client's
+// address and name and the subscription's id and table. Bounded: when
+// kMaxEntries are known, all is forgotten (those clients are dropped again).
+// Used on the server's thread only.
+class DsDownMemory {
+ public:
+  static constexpr size_t kMaxEntries = 4096;
+
+  static std::string key(const std::string& address, const std::string& clientName, uint32_t subId,
+                         const std::string& table);
+  // The ds_down lines that have dropped `key` so far (0 when unknown).
+  int dropped(const std::string& key) const;
+  void record(const std::string& key, int count);
+  void forget(const std::string& key) { counts_.erase(key); }
+
+ private:
+  std::map<std::string, int> counts_;
+};
+
 // What every session of a server shares; outlives them all.
 struct SessionConfig {
   std::string dataDir;
   size_t maxSubscriptions = 0;
+  std::shared_ptr<DsDownMemory> dsDowns;  // never null
   // Called once per session, when its socket is closed, with its id.
   std::function<void(uint64_t id)> onClosed;
 };
@@ -92,6 +116,7 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::ip::tcp::socket socket_;
   const uint64_t id_;
   const std::string peer_;
+  std::string clientName_;  // from Hello
   const std::shared_ptr<const SessionConfig> config_;
   State state_ = State::Greeting;
   bool reading_ = false;  // a read is in flight

@@ -429,6 +429,35 @@ TEST_F(ZuqdsTest, ARowTooLargeForAFrameIsRefusedBeforeItIsBuilt) {
 #endif
 }
 
+TEST_F(ZuqdsTest, EachDsDownLineDropsAClientOnce) {
+  write("Down", "@op,v\n,a\nds_down,\n,b\nds_down,\n,c\n");
+  serve();
+  // One link's messages up to the subscription's End or the link's close.
+  auto link = [this](bool resume, uint32_t subId = 1) {
+    Client client(server_.port());
+    client.greet();
+    client.send(subscribe(subId, "Down", "v", resume));
+    std::vector<std::string> lines;
+    do {
+      lines.push_back(client.next());
+    } while (lines.back() != "closed" && !lines.back().ends_with(" end"));
+    return lines;
+  };
+  EXPECT_EQ(link(false),
+            (std::vector<std::string>{"Subscribed #1 1", "#1 add 1 a", "DsDown", "closed"}));
+  // The reconnect passes the line that dropped it and stops at the next.
+  EXPECT_EQ(link(true), (std::vector<std::string>{"Subscribed #1 1", "#1 clear", "#1 add 1 a",
+                                                  "#1 add 2 b", "DsDown", "closed"}));
+  EXPECT_EQ(link(true),
+            (std::vector<std::string>{"Subscribed #1 1", "#1 clear", "#1 add 1 a", "#1 add 2 b",
+                                      "#1 add 3 c", "#1 sync", "#1 end"}));
+  // Another subscription, and a fresh one, are dropped at the first line.
+  EXPECT_EQ(link(true, 2), (std::vector<std::string>{"Subscribed #2 1", "#2 clear", "#2 add 1 a",
+                                                     "DsDown", "closed"}));
+  EXPECT_EQ(link(false),
+            (std::vector<std::string>{"Subscribed #1 1", "#1 add 1 a", "DsDown", "closed"}));
+}
+
 TEST_F(ZuqdsTest, UnsubscribeStopsTheEvents) {
   write("Big", bigTable(20000));
   serve();
