@@ -58,6 +58,7 @@ Session::Session(asio::ip::tcp::socket socket, uint64_t id, std::string peer,
       peer_(std::move(peer)),
       config_(std::move(config)),
       helloTimer_(socket_.get_executor()),
+      idleTimer_(socket_.get_executor()),
       lingerTimer_(socket_.get_executor()) {}
 
 Session::~Session() = default;
@@ -153,6 +154,7 @@ void Session::onHello(const protocol::Hello& hello) {
   logLine(name() + " is " + inQuotes(hello.clientName) + ", protocol " +
           std::to_string(hello.version));
   queue(protocol::Welcome{protocol::kVersion, "zuqds"});
+  watchIdle();
 }
 
 void Session::onSubscribe(const protocol::Subscribe& subscribe) {
@@ -201,12 +203,34 @@ void Session::onSubscribe(const protocol::Subscribe& subscribe) {
     config_->dsDowns->forget(stream->dsDownKey);
   }
   streams_.push_back(std::move(stream));
+  watchIdle();
 }
 
 void Session::onUnsubscribe(uint32_t subId) {
   const size_t removed =
       std::erase_if(streams_, [subId](const auto& stream) { return stream->subId == subId; });
   logLine(name() + " unsubscribes #" + std::to_string(subId) + (removed ? "" : " (not open)"));
+  watchIdle();
+}
+
+// Starts the idle wait when the last subscription has gone and stops it when
+// one is open. A subscription that could not be opened leaves a running wait
+// as it is, so failing Subscribes do not keep a client.
+void Session::watchIdle() {
+  if (state_ != State::Serving) return;
+  if (!streams_.empty()) {
+    if (idleSerial_ != 0) idleTimer_.cancel();
+    idleSerial_ = 0;
+    return;
+  }
+  if (idleSerial_ != 0) return;
+  idleSerial_ = nextSerial_++;
+  idleTimer_.expires_after(config_->idleTimeout);
+  idleTimer_.async_wait([self = shared_from_this(),
+                         serial = idleSerial_](const asio::error_code& error) {
+    if (error || self->idleSerial_ != serial || self->state_ != State::Serving) return;
+    self->fail("no subscription for " + std::to_string(self->config_->idleTimeout.count()) + " ms");
+  });
 }
 
 // ---- Streaming ----
@@ -229,6 +253,7 @@ void Session::pump() {
     }
   }
   std::erase_if(streams_, [](const auto& stream) { return stream->ended; });
+  watchIdle();
   flush();
 }
 
@@ -362,6 +387,7 @@ void Session::finish(const std::string& logTail) {
   logEnd(logTail);
   streams_.clear();
   helloTimer_.cancel();
+  idleTimer_.cancel();
   lingerTimer_.expires_after(kLingerTimeout);
   lingerTimer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
     if (!error) self->closeNow("disconnected: linger timeout");
@@ -376,6 +402,7 @@ void Session::closeNow(const std::string& logTail) {
   state_ = State::Closed;
   streams_.clear();
   helloTimer_.cancel();
+  idleTimer_.cancel();
   lingerTimer_.cancel();
   asio::error_code ignored;
   socket_.close(ignored);

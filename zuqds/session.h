@@ -59,7 +59,8 @@ class DsDownMemory {
 struct SessionConfig {
   std::string dataDir;
   size_t maxSubscriptions = 0;
-  std::shared_ptr<DsDownMemory> dsDowns;  // never null
+  std::chrono::milliseconds idleTimeout{0};  // see Limits::idleTimeout
+  std::shared_ptr<DsDownMemory> dsDowns;     // never null
   // Called once per session, when its socket is closed, with its id.
   std::function<void(uint64_t id)> onClosed;
 };
@@ -93,6 +94,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void onHello(const dataserver::protocol::Hello& hello);
   void onSubscribe(const dataserver::protocol::Subscribe& subscribe);
   void onUnsubscribe(uint32_t subId);
+  void watchIdle();
 
   void pump();
   Stream* nextReady();
@@ -133,6 +135,8 @@ class Session : public std::enable_shared_from_this<Session> {
   uint64_t nextSerial_ = 1;
   dataserver::TableEvent event_;  // reused, so that rows keep their capacity
   asio::steady_timer helloTimer_;
+  asio::steady_timer idleTimer_;  // runs while no subscription is open
+  uint64_t idleSerial_ = 0;       // of the idle wait in force; 0: none
   asio::steady_timer lingerTimer_;
 };
 

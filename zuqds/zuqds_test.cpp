@@ -9,12 +9,14 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -559,6 +561,73 @@ TEST_F(ZuqdsTest, ClientsAndSubscriptionsAreLimited) {
                                       "Goodbye more than 2 subscriptions", "closed"}));
   EXPECT_TRUE(server_.waitForLine("client 4 (127.0.0.1:"));
 }
+
+TEST_F(ZuqdsTest, ClientsWithoutASubscriptionAreDroppedAfterTheIdleTimeout) {
+  write("Slow", "@op,@ms\npause,3600000\n");
+  write("Quick", "v\nx\n");
+  serve({"--idle-timeout-ms", "300"});
+  Client idle(server_.port());
+  idle.greet();
+  Client busy(server_.port());
+  busy.greet();
+  busy.send(subscribe(1, "Slow"));
+  EXPECT_EQ(busy.next(), "Subscribed #1 0");
+  Client done(server_.port());
+  done.greet();
+  done.send(subscribe(1, "Quick", "v"));
+  EXPECT_EQ(done.until("#1 end"),
+            (std::vector<std::string>{"Subscribed #1 1", "#1 add 1 x", "#1 sync", "#1 end"}));
+  Client failing(server_.port());
+  failing.greet();
+  failing.send(subscribe(1, "Nope"));  // a table that cannot be opened keeps no one
+
+  const std::vector<std::string> dropped = {"Goodbye no subscription for 300 ms", "closed"};
+  EXPECT_EQ(idle.until("closed"), dropped);
+  EXPECT_EQ(done.until("closed"), dropped);
+  EXPECT_EQ(failing.until("closed"),
+            (std::vector<std::string>{"#1 error unknown table 'Nope'", "#1 end",
+                                      "Goodbye no subscription for 300 ms", "closed"}));
+  EXPECT_TRUE(server_.waitForLine("dropped: no subscription for 300 ms"));
+  // One with an open subscription stays, however quiet its table.
+  busy.send(protocol::Ping{5});
+  EXPECT_EQ(busy.next(), "Pong 5");
+  busy.send(protocol::Unsubscribe{1});
+  EXPECT_EQ(busy.until("closed"), dropped);
+}
+
+#ifndef _WIN32
+// zuqds started with a low soft limit of open files raises it to the hard
+// one, so that more clients than the low limit allows are all served.
+TEST_F(ZuqdsTest, TheOpenFileLimitIsRaisedAndSizesTheClients) {
+  constexpr int kClients = 100;
+  rlimit inherited{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &inherited), 0);
+  if (inherited.rlim_max != RLIM_INFINITY && inherited.rlim_max < 2 * kClients + 64) {
+    GTEST_SKIP() << "the hard limit of open files is too low for this test";
+  }
+  rlimit low = inherited;
+  low.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  serve();
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &inherited), 0);
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.push_back(std::make_unique<Client>(server_.port()));
+    clients.back()->send(protocol::Hello{protocol::kVersion, "many"});
+  }
+  for (int i = 0; i < kClients; ++i) {
+    ASSERT_EQ(clients[i]->next(), "Welcome 1 zuqds") << "client " << i + 1;
+  }
+
+  // A client limit beyond what the open files serve is brought down to it.
+  ServerProcess capped;
+  ASSERT_TRUE(
+      capped.start({"--data", dir_, "--listen", "127.0.0.1:0", "--max-clients", "1000000"}));
+  EXPECT_TRUE(capped.waitForLine(" clients: the open-file limit is "));
+  EXPECT_TRUE(capped.waitForLine("listening on "));
+  EXPECT_EQ(capped.stop(SIGTERM), 0);
+}
+#endif
 
 TEST_F(ZuqdsTest, SignalsEndTheServerWithItsClients) {
   write("Big", bigTable(100000));
