@@ -129,6 +129,11 @@ std::string stringTooLong(const char* message, const char* field, size_t size) {
          " bytes exceeds the limit of " + std::to_string(kMaxStringBytes);
 }
 
+std::string payloadTooLong(const char* message, size_t size, size_t limit) {
+  return std::string(message) + ": payload of " + std::to_string(size) +
+         " bytes exceeds the limit of " + std::to_string(limit);
+}
+
 std::string tooManyValues(const char* message, size_t count) {
   return std::string(message) + ": " + std::to_string(count) + " values exceed the limit of " +
          std::to_string(kMaxValues);
@@ -309,8 +314,7 @@ bool encodeFrame(size_t index, const T& message, std::string* out, std::string* 
     return false;
   }
   if (counter.size() > payloadLimit(type)) {
-    *err = std::string(name) + ": payload of " + std::to_string(counter.size()) +
-           " bytes exceeds the limit of " + std::to_string(payloadLimit(type));
+    *err = payloadTooLong(name, counter.size(), payloadLimit(type));
     return false;
   }
   Writer writer(out);
@@ -367,6 +371,24 @@ bool encodeEvent(uint32_t subId, const TableEvent& event, std::string* out, std:
   return encodeFrame(indexOf<Event>(), EventView{subId, event}, out, err);
 }
 
+bool checkRowEvent(size_t valueCount, size_t valueBytes, std::string* err) {
+  const char* name = kNames[indexOf<Event>()];
+  if (valueCount > kMaxValues) {
+    *err = tooManyValues(name, valueCount);
+    return false;
+  }
+  const TableEvent empty{EventKind::AddRow, 0, {}, "", 0};
+  const EventView row{0, empty};
+  Counter counter(name);
+  layout(counter, row);
+  const size_t size = counter.size() + valueCount * 4 + valueBytes;
+  if (size > kMaxServerPayload) {
+    *err = payloadTooLong(name, size, kMaxServerPayload);
+    return false;
+  }
+  return true;
+}
+
 Decoder::Decoder(Sender sender) : sender_(sender) {}
 
 void Decoder::feed(const char* data, size_t size) {
@@ -398,8 +420,7 @@ Decoder::Result Decoder::next(Message* out, std::string* err) {
     fault_ = std::string(sender_ == Sender::Client ? "a client" : "a server") + " does not send " +
              kNames[index];
   } else if (length > payloadLimit(kTypes[index])) {
-    fault_ = std::string(kNames[index]) + ": payload of " + std::to_string(length) +
-             " bytes exceeds the limit of " + std::to_string(payloadLimit(kTypes[index]));
+    fault_ = payloadTooLong(kNames[index], length, payloadLimit(kTypes[index]));
   } else if (available - kHeaderBytes < length) {
     return Result::NeedMore;
   } else if (parseFrame(type, frame + kHeaderBytes, length, out)) {

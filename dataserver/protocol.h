@@ -120,6 +120,12 @@ bool encode(const Message& message, std::string* out, std::string* err);
 // The same for an Event, without copying the event into a Message.
 bool encodeEvent(uint32_t subId, const TableEvent& event, std::string* out, std::string* err);
 
+// Whether the Event of a row of `valueCount` values, `valueBytes` bytes in
+// all and each within kMaxStringBytes (as a table field is), fits in a
+// frame. False with the message encodeEvent() would give for that row. For
+// a server that checks a row before it builds it (TableStream::checkRows).
+bool checkRowEvent(size_t valueCount, size_t valueBytes, std::string* err);
+
 // Turns the bytes received from one peer into messages. One decoder per
 // link; one thread at a time.
 class Decoder {

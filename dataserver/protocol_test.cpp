@@ -235,6 +235,13 @@ TEST(ProtocolTest, MessagesAtTheLimitsPass) {
   std::string bytes, err;
   ASSERT_TRUE(encodeEvent(3, TableEvent{EventKind::AddRow, 1, values, "", 0}, &bytes, &err)) << err;
   EXPECT_EQ(bytes.size(), kHeaderBytes + kMaxServerPayload);
+  // A row checked before it is built meets the same limit, in the same words.
+  const size_t valueBytes = 7 * kMaxStringBytes + values.back().size();
+  EXPECT_TRUE(checkRowEvent(values.size(), valueBytes, &err)) << err;
+  EXPECT_FALSE(checkRowEvent(values.size(), valueBytes + 1, &err));
+  EXPECT_EQ(err, "Event: payload of 8388609 bytes exceeds the limit of 8388608");
+  EXPECT_FALSE(checkRowEvent(kMaxValues + 1, 0, &err));
+  EXPECT_EQ(err, "Event: 1025 values exceed the limit of 1024");
   std::string fault;
   EXPECT_EQ(decodeAll(Sender::Server, bytes, 64 * 1024, &fault).size(), 1u);
   EXPECT_EQ(fault, "");

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "dataserver/csv_reader.h"
 
@@ -113,13 +114,16 @@ struct TableStream::Impl {
   std::string to;
   int64_t rowLines = 0;  // row lines read so far, filtered or not
   bool synchronized = false;
+  RowCheck rowCheck;  // may be empty
 };
 
 TableStream::TableStream() : impl_(std::make_unique<Impl>()) {}
 TableStream::~TableStream() = default;
 
 bool TableStream::open(const std::string& dataDir, const Subscription& sub, std::string* err) {
+  RowCheck rowCheck = std::move(impl_->rowCheck);
   impl_ = std::make_unique<Impl>();
+  impl_->rowCheck = rowCheck;
   Impl& s = *impl_;
   if (!isTableNameValid(sub.table)) {
     *err = "unknown table '" + printable(sub.table) + "'";
@@ -136,6 +140,7 @@ bool TableStream::open(const std::string& dataDir, const Subscription& sub, std:
   if (!s.openFile(path, sub.table, err)) return false;
   if (!s.readHeader(err)) {
     impl_ = std::make_unique<Impl>();
+    impl_->rowCheck = std::move(rowCheck);
     return false;
   }
   s.mapColumns(sub, requested);
@@ -209,6 +214,8 @@ void TableStream::Impl::mapColumns(const Subscription& sub,
   to = sub.to;
 }
 
+void TableStream::checkRows(RowCheck check) { impl_->rowCheck = std::move(check); }
+
 int TableStream::columnCount() const { return static_cast<int>(impl_->requestedColumns.size()); }
 
 TableEvent TableStream::next() {
@@ -272,6 +279,12 @@ bool TableStream::Impl::rowLine(EventKind kind, TableEvent* out) {
     // string_view compares as unsigned bytes, which is the order keys have.
     std::string_view key = field(keyColumn);
     if (key < from || key > to) return false;
+  }
+  if (rowCheck) {
+    size_t valueBytes = 0;
+    for (int column : requestedColumns) valueBytes += field(column).size();
+    std::string refusal;
+    if (!rowCheck(rowId, requestedColumns.size(), valueBytes, &refusal)) return fail(out, refusal);
   }
   out->kind = kind;
   out->rowId = rowId;

@@ -44,6 +44,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,6 +92,12 @@ struct Subscription {
   std::string to;
 };
 
+// Decides whether next() may build a row line that delivers `valueCount`
+// values of `valueBytes` bytes in all: false, with a finished message in
+// *err, refuses it. Called on next()'s thread, before any value is copied.
+using RowCheck =
+    std::function<bool(int32_t rowId, size_t valueCount, size_t valueBytes, std::string* err)>;
+
 // One stream is used by one thread at a time; separate streams share nothing.
 class TableStream {
  public:
@@ -110,6 +117,13 @@ class TableStream {
   // A malformed header is no failure here: the first next() reports it.
   // Opening again starts over with the new subscription.
   bool open(const std::string& dataDir, const Subscription& sub, std::string* err);
+
+  // Checks each row before next() builds it (none by default; kept across
+  // open()). A refused row ends the stream: next() yields an Error with the
+  // check's message, then End, without copying the row's values, so a
+  // server that cannot send a row never holds it whole (a 1 MiB column
+  // requested kMaxColumns times would be 1 GiB).
+  void checkRows(RowCheck check);
 
   // The number of requested columns (0 before a successful open()).
   int columnCount() const;

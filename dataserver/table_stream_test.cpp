@@ -207,6 +207,32 @@ TEST_F(TableStreamTest, LimitsOfFieldsAndRecords) {
   EXPECT_EQ(events("e"), (Events{"error t.csv:2: record longer than 4194304 bytes", "end", "end"}));
 }
 
+TEST_F(TableStreamTest, ARefusedRowIsNeverBuiltAndEndsTheStream) {
+  const std::string big(kMaxFieldBytes, 'x');
+  write("t", "v,w\na,b\n" + big + ",c\nd,e\n");
+  std::vector<std::string> checked;
+  TableStream stream;
+  stream.checkRows([&checked](int32_t rowId, size_t count, size_t bytes, std::string* err) {
+    checked.push_back(std::to_string(rowId) + ":" + std::to_string(count) + ":" +
+                      std::to_string(bytes));
+    *err = "row " + std::to_string(rowId) + " refused";
+    return bytes < 1000;
+  });
+  std::string err;
+  // Checks survive a new open.
+  ASSERT_TRUE(stream.open(dir_, Subscription{"t", "v,w,w", "", "", ""}, &err)) << err;
+  TableEvent event;
+  stream.next(&event);
+  EXPECT_EQ(describe(event), "add 1 a|b|b");
+  event = TableEvent();
+  stream.next(&event);
+  EXPECT_EQ(describe(event), "error row 2 refused");
+  EXPECT_EQ(event.values.capacity(), 0u) << "the refused row was built";
+  EXPECT_EQ(describe(stream.next()), "end");
+  EXPECT_EQ(checked,
+            (std::vector<std::string>{"1:3:3", "2:3:" + std::to_string(kMaxFieldBytes + 2)}));
+}
+
 TEST_F(TableStreamTest, OpenFailures) {
   std::string err;
   TableStream stream;

@@ -150,6 +150,30 @@ TEST(NetworkE2eTest, AServerRestartedDuringTheWaitDeliversTheWholeTableAgain) {
   EXPECT_EQ(maskHeaderStamp(box.read("network.txt")), expected);
 }
 
+// A scripted drop: the library reconnects, the table comes again from a
+// Clear and passes the line that dropped it, and the run completes.
+TEST(NetworkE2eTest, ADsDownLineDropsTheLinkOnceAndTheRunCompletes) {
+  Sandbox box;
+  const Rows tail = {trade({{"rev", "5000"}, {"init_name", "F1"}})};
+  box.write("data/Trade.csv", tradeTable(400, 0, tail));
+  box.write("dropping/Trade.csv", tradeTable(400, 0, Rows{{{"@op", "ds_down"}}, tail[0]}));
+  const std::string options = "sync_timeout=10\r\n" + kReportOptions;
+  const std::string expected = embeddedReport(box, options);
+
+  DataServer zuqds(box, "dropping");
+  box.write("test.ini", networkIniFile(zuqds.address(), options + "report_file=network.txt\r\n",
+                                       kQuickReconnect));
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(occurrences(run.log, "[ZUQTradeReport] DS Disconnected\n"), 1u) << run.log;
+  EXPECT_EQ(occurrences(run.log, "[ZUQTradeReport] DS Connected\n"), 2u);
+  EXPECT_EQ(occurrences(run.log, "[ZUQTradeReport] Clear conn=1\n"), 1u);
+  EXPECT_EQ(occurrences(run.log, "[ZUQTradeReport] Sychronized conn=1\n"), 1u);
+  EXPECT_EQ(occurrences(run.log, "AddRow conn=1, rowID=400\n"), 2u);
+  EXPECT_EQ(occurrences(run.log, "AddRow conn=1, rowID=401\n"), 1u);
+  EXPECT_EQ(maskHeaderStamp(box.read("network.txt")), expected);
+}
+
 TEST(NetworkE2eTest, AStalledServerIsCantReceiveRecords) {
   Sandbox box;
   box.write("data/Trade.csv", tradeTable(10, 0, {{{"@op", "stall"}}, trade({{"rev", "99"}})}));

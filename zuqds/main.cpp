@@ -8,6 +8,7 @@
 #include <string>
 
 #include "zuqds/log.h"
+#include "zuqds/open_files.h"
 #include "zuqds/options.h"
 #include "zuqds/server.h"
 
@@ -21,13 +22,25 @@ bool checkDataDir(const std::string& dataDir, std::string* err) {
   return false;
 }
 
+// Brings the client limit within what the open-file limit, raised as far as
+// allowed, can serve.
+void fitClientsToOpenFiles(zuqds::Limits* limits) {
+  const size_t openFiles = zuqds::raiseOpenFileLimit();
+  const size_t clients = zuqds::clientsForOpenFiles(openFiles);
+  if (limits->maxClients <= clients) return;
+  zuqds::logLine("at most " + std::to_string(clients) + " clients: the open-file limit is " +
+                 std::to_string(openFiles));
+  limits->maxClients = clients;
+}
+
 // Exit status: 0 after a signal, 1 when the server cannot start.
-int serve(const zuqds::Options& options) {
+int serve(zuqds::Options options) {
   std::string err;
   if (!checkDataDir(options.dataDir, &err)) {
     std::cerr << "zuqds: " << err << "\n";
     return 1;
   }
+  fitClientsToOpenFiles(&options.limits);
   asio::io_context io;
   zuqds::Server server(io, options.dataDir, options.limits);
   if (!server.listen(options.host, options.port, &err)) {

@@ -10,13 +10,19 @@ namespace zuqds {
 
 const char kUsage[] =
     "usage: zuqds --data DIR [--listen HOST:PORT] [--max-clients N] [--max-subscriptions N]\n"
+    "             [--idle-timeout-ms N]\n"
     "  --data DIR               serve table T from file DIR/T.csv\n"
     "  --listen HOST:PORT       numeric address to listen on (default 127.0.0.1:7415;\n"
     "                           [::1]:PORT for IPv6; port 0 picks a free one)\n"
-    "  --max-clients N          clients connected at once (default 1024)\n"
-    "  --max-subscriptions N    subscriptions open at once per client (default 64)\n";
+    "  --max-clients N          clients connected at once (default 1024; never more\n"
+    "                           than the open-file limit serves, about half of it)\n"
+    "  --max-subscriptions N    subscriptions open at once per client (default 64)\n"
+    "  --idle-timeout-ms N      drop a client that has no subscription open for N\n"
+    "                           milliseconds (default 30000)\n";
 
 namespace {
+
+constexpr uint64_t kMaxIdleMs = 24 * 60 * 60 * 1000;
 
 bool parseNumber(const std::string& text, uint64_t max, uint64_t* value) {
   const char* end = text.data() + text.size();
@@ -53,10 +59,25 @@ bool applyOption(const std::string& option, const std::string& value, Options* o
   if (option == "--max-clients") {
     return parseLimit(option, value, &options->limits.maxClients, err);
   }
+  if (option == "--idle-timeout-ms") {
+    uint64_t ms = 0;
+    if (!parseNumber(value, kMaxIdleMs, &ms) || ms == 0) {
+      *err = option + " needs a number from 1 to " + std::to_string(kMaxIdleMs) + ", not '" +
+             value + "'";
+      return false;
+    }
+    options->limits.idleTimeout = std::chrono::milliseconds(ms);
+    return true;
+  }
   return parseLimit(option, value, &options->limits.maxSubscriptions, err);
 }
 
 }  // namespace
+
+size_t clientsForOpenFiles(size_t openFiles) {
+  if (openFiles < kFilesReserved + kFilesPerClient) return 1;
+  return (openFiles - kFilesReserved) / kFilesPerClient;
+}
 
 bool parseListen(const std::string& text, std::string* host, uint16_t* port, std::string* err) {
   dataserver::HostPort address;
@@ -76,7 +97,7 @@ bool parseListen(const std::string& text, std::string* host, uint16_t* port, std
 
 bool parseOptions(int argc, const char* const* argv, Options* options, std::string* err) {
   static const std::set<std::string> kKnown = {"--data", "--listen", "--max-clients",
-                                               "--max-subscriptions"};
+                                               "--max-subscriptions", "--idle-timeout-ms"};
   std::set<std::string> seen;
   for (int i = 1; i < argc; i += 2) {
     const std::string option = argv[i];

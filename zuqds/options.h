@@ -1,6 +1,7 @@
 // The command line of zuqds.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,7 +14,19 @@ inline constexpr uint16_t kDefaultPort = 7415;
 struct Limits {
   size_t maxClients = 1024;      // connected at once; more are refused
   size_t maxSubscriptions = 64;  // open at once per client; more end the link
+  // A client with no open subscription for this long is dropped, so that
+  // clients that greet and do nothing more cannot hold every place.
+  std::chrono::milliseconds idleTimeout{30000};
 };
+
+// File handles the server keeps for itself (standard streams, the listening
+// socket, the event loop's own), and those a client takes: its socket and
+// the file of the table it is being served.
+inline constexpr size_t kFilesReserved = 16;
+inline constexpr size_t kFilesPerClient = 2;
+
+// The most clients that `openFiles` file handles serve (at least 1).
+size_t clientsForOpenFiles(size_t openFiles);
 
 struct Options {
   std::string dataDir;             // table T is file <dataDir>/T.csv
@@ -28,7 +41,7 @@ extern const char kUsage[];
 // Fills *options from the arguments after the program name. False with a
 // finished message in *err for a missing --data, an unknown or repeated
 // option, a missing value, or a value that is not one (an address that is
-// not numeric, a port beyond 65535, a limit of 0).
+// not numeric, a port beyond 65535, a limit or timeout of 0).
 bool parseOptions(int argc, const char* const* argv, Options* options, std::string* err);
 
 // "HOST:PORT" (IPv6 as "[HOST]:PORT") into *host and *port, as above.

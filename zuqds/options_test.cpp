@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,15 +20,17 @@ std::string parse(std::vector<const char*> args) {
   }
   return options.dataDir + " " + options.host + " " + std::to_string(options.port) + " " +
          std::to_string(options.limits.maxClients) + " " +
-         std::to_string(options.limits.maxSubscriptions);
+         std::to_string(options.limits.maxSubscriptions) + " " +
+         std::to_string(options.limits.idleTimeout.count());
 }
 
 TEST(OptionsTest, DefaultsAndEveryOption) {
-  EXPECT_EQ(parse({"--data", "d"}), "d 127.0.0.1 7415 1024 64");
+  EXPECT_EQ(parse({"--data", "d"}), "d 127.0.0.1 7415 1024 64 30000");
   EXPECT_EQ(parse({"--listen", "0.0.0.0:0", "--max-subscriptions", "3", "--data", "/t",
-                   "--max-clients", "1000000"}),
-            "/t 0.0.0.0 0 1000000 3");
-  EXPECT_EQ(parse({"--data", "d", "--listen", "[::1]:65535"}), "d ::1 65535 1024 64");
+                   "--max-clients", "1000000", "--idle-timeout-ms", "86400000"}),
+            "/t 0.0.0.0 0 1000000 3 86400000");
+  EXPECT_EQ(parse({"--data", "d", "--listen", "[::1]:65535", "--idle-timeout-ms", "1"}),
+            "d ::1 65535 1024 64 1");
 }
 
 TEST(OptionsTest, FaultsAreNamed) {
@@ -41,6 +44,11 @@ TEST(OptionsTest, FaultsAreNamed) {
             "error: --max-clients needs a number from 1 to 1000000, not '0'");
   EXPECT_EQ(parse({"--data", "d", "--max-subscriptions", "-1"}),
             "error: --max-subscriptions needs a number from 1 to 1000000, not '-1'");
+  for (const char* ms : {"0", "86400001", "1.5", ""}) {
+    EXPECT_EQ(parse({"--data", "d", "--idle-timeout-ms", ms}),
+              "error: --idle-timeout-ms needs a number from 1 to 86400000, not '" +
+                  std::string(ms) + "'");
+  }
   // The parser's cases are dataserver/host_port_test.cpp's; here, the message.
   EXPECT_EQ(parse({"--data", "d", "--listen", "::1:80"}),
             "error: --listen needs HOST:PORT with a numeric address, not '::1:80': an IPv6 "
@@ -51,6 +59,14 @@ TEST(OptionsTest, FaultsAreNamed) {
   EXPECT_EQ(parse({"--data", "d", "--listen", "localhost:7415"}),
             "error: --listen needs HOST:PORT with a numeric address, not 'localhost:7415': the "
             "host is not a numeric address");
+}
+
+TEST(OptionsTest, ClientsFitTheOpenFileLimit) {
+  EXPECT_EQ(clientsForOpenFiles(1024), 504u);
+  EXPECT_EQ(clientsForOpenFiles(20000), 9992u);
+  EXPECT_EQ(clientsForOpenFiles(kFilesReserved + kFilesPerClient), 1u);
+  EXPECT_EQ(clientsForOpenFiles(3), 1u);
+  EXPECT_EQ(clientsForOpenFiles(SIZE_MAX), (SIZE_MAX - kFilesReserved) / kFilesPerClient);
 }
 
 }  // namespace

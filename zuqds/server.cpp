@@ -20,6 +20,8 @@ Server::Server(asio::io_context& io, std::string dataDir, Limits limits)
     : acceptor_(io), retryTimer_(io), limits_(limits), config_(std::make_shared<SessionConfig>()) {
   config_->dataDir = std::move(dataDir);
   config_->maxSubscriptions = limits.maxSubscriptions;
+  config_->idleTimeout = limits.idleTimeout;
+  config_->dsDowns = std::make_shared<DsDownMemory>();
   config_->onClosed = [this](uint64_t id) { sessions_.erase(id); };
 }
 

@@ -11,12 +11,40 @@ namespace protocol = dataserver::protocol;
 using dataserver::EventKind;
 using dataserver::TableEvent;
 
+namespace {
+
+std::string rowRefused(int32_t rowId, const std::string& why) {
+  return "row " + std::to_string(rowId) + " cannot be sent: " + why;
+}
+
+}  // namespace
+
+std::string DsDownMemory::key(const std::string& address, const std::string& clientName,
+                              uint32_t subId, const std::string& table) {
+  std::string key = address;
+  for (const std::string* part : {&clientName, &table}) (key += '\0') += *part;
+  return key + '\0' + std::to_string(subId);
+}
+
+int DsDownMemory::dropped(const std::string& key) const {
+  const auto it = counts_.find(key);
+  return it == counts_.end() ? 0 : it->second;
+}
+
+void DsDownMemory::record(const std::string& key, int count) {
+  if (counts_.size() >= kMaxEntries && counts_.count(key) == 0) counts_.clear();
+  counts_[key] = count;
+}
+
 struct Session::Stream {
   explicit Stream(const asio::any_io_executor& executor) : timer(executor) {}
 
   uint32_t subId = 0;
   uint64_t serial = 0;  // tells a pause's wake-up whether this is still its stream
   std::string table;
+  std::string dsDownKey;  // in the server's DsDownMemory
+  int dsDownsToPass = 0;  // ds_down lines that have dropped this client already
+  int dsDownsSeen = 0;
   dataserver::TableStream events;
   asio::steady_timer timer;  // runs while the table pauses
   bool paused = false;
@@ -30,6 +58,7 @@ Session::Session(asio::ip::tcp::socket socket, uint64_t id, std::string peer,
       peer_(std::move(peer)),
       config_(std::move(config)),
       helloTimer_(socket_.get_executor()),
+      idleTimer_(socket_.get_executor()),
       lingerTimer_(socket_.get_executor()) {}
 
 Session::~Session() = default;
@@ -121,9 +150,11 @@ void Session::onHello(const protocol::Hello& hello) {
   }
   helloTimer_.cancel();
   state_ = State::Serving;
+  clientName_ = hello.clientName;
   logLine(name() + " is " + inQuotes(hello.clientName) + ", protocol " +
           std::to_string(hello.version));
   queue(protocol::Welcome{protocol::kVersion, "zuqds"});
+  watchIdle();
 }
 
 void Session::onSubscribe(const protocol::Subscribe& subscribe) {
@@ -147,19 +178,59 @@ void Session::onSubscribe(const protocol::Subscribe& subscribe) {
           inQuotes(sub.from) + " to " + inQuotes(sub.to) + (subscribe.resume ? ", resuming" : "") +
           (opened ? "" : ": " + printable(err)));
   if (!opened) return queueFailure(subId, err);
+  // A row too large for a frame is refused before it is built; its Error
+  // then ends the subscription.
+  stream->events.checkRows([this, subId, table = sub.table](int32_t rowId, size_t valueCount,
+                                                            size_t valueBytes, std::string* fault) {
+    std::string why;
+    if (protocol::checkRowEvent(valueCount, valueBytes, &why)) return true;
+    *fault = rowRefused(rowId, why);
+    logLine(name() + " #" + std::to_string(subId) + " " + inQuotes(table) + ": " + *fault);
+    return false;
+  });
   queue(protocol::Subscribed{subId, static_cast<uint32_t>(stream->events.columnCount())});
   // A client that held the subscription before gets the table anew.
   if (subscribe.resume) queue(protocol::Event{subId, TableEvent{EventKind::Clear, 0, {}, "", 0}});
   stream->subId = subId;
   stream->serial = nextSerial_++;
   stream->table = sub.table;
+  asio::error_code ignored;
+  stream->dsDownKey = DsDownMemory::key(socket_.remote_endpoint(ignored).address().to_string(),
+                                        clientName_, subId, sub.table);
+  if (subscribe.resume) {
+    stream->dsDownsToPass = config_->dsDowns->dropped(stream->dsDownKey);
+  } else {
+    config_->dsDowns->forget(stream->dsDownKey);
+  }
   streams_.push_back(std::move(stream));
+  watchIdle();
 }
 
 void Session::onUnsubscribe(uint32_t subId) {
   const size_t removed =
       std::erase_if(streams_, [subId](const auto& stream) { return stream->subId == subId; });
   logLine(name() + " unsubscribes #" + std::to_string(subId) + (removed ? "" : " (not open)"));
+  watchIdle();
+}
+
+// Starts the idle wait when the last subscription has gone and stops it when
+// one is open. A subscription that could not be opened leaves a running wait
+// as it is, so failing Subscribes do not keep a client.
+void Session::watchIdle() {
+  if (state_ != State::Serving) return;
+  if (!streams_.empty()) {
+    if (idleSerial_ != 0) idleTimer_.cancel();
+    idleSerial_ = 0;
+    return;
+  }
+  if (idleSerial_ != 0) return;
+  idleSerial_ = nextSerial_++;
+  idleTimer_.expires_after(config_->idleTimeout);
+  idleTimer_.async_wait([self = shared_from_this(),
+                         serial = idleSerial_](const asio::error_code& error) {
+    if (error || self->idleSerial_ != serial || self->state_ != State::Serving) return;
+    self->fail("no subscription for " + std::to_string(self->config_->idleTimeout.count()) + " ms");
+  });
 }
 
 // ---- Streaming ----
@@ -182,6 +253,7 @@ void Session::pump() {
     }
   }
   std::erase_if(streams_, [](const auto& stream) { return stream->ended; });
+  watchIdle();
   flush();
 }
 
@@ -215,6 +287,9 @@ void Session::serve(Stream& stream) {
     case EventKind::DsUp:
       return;  // the data session is up for as long as the link lives
     case EventKind::DsDown:
+      // A line that dropped this client before lets its reconnect through.
+      if (++stream.dsDownsSeen <= stream.dsDownsToPass) return;
+      config_->dsDowns->record(stream.dsDownKey, stream.dsDownsSeen);
       queue(protocol::DsDown{});
       return finish("dropped: data session down (ds_down in " + inQuotes(stream.table) + ")");
     default:
@@ -245,7 +320,7 @@ void Session::queueEvent(Stream& stream, const TableEvent& event) {
     stream.ended = event.kind == EventKind::End;
     return;
   }
-  const std::string fault = "row " + std::to_string(event.rowId) + " cannot be sent: " + err;
+  const std::string fault = rowRefused(event.rowId, err);
   logLine(name() + " #" + std::to_string(stream.subId) + " " + inQuotes(stream.table) + ": " +
           fault);
   queueFailure(stream.subId, fault);
@@ -312,6 +387,7 @@ void Session::finish(const std::string& logTail) {
   logEnd(logTail);
   streams_.clear();
   helloTimer_.cancel();
+  idleTimer_.cancel();
   lingerTimer_.expires_after(kLingerTimeout);
   lingerTimer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
     if (!error) self->closeNow("disconnected: linger timeout");
@@ -326,6 +402,7 @@ void Session::closeNow(const std::string& logTail) {
   state_ = State::Closed;
   streams_.clear();
   helloTimer_.cancel();
+  idleTimer_.cancel();
   lingerTimer_.cancel();
   asio::error_code ignored;
   socket_.close(ignored);

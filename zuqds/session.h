@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,10 +33,34 @@ inline constexpr std::chrono::seconds kHelloTimeout{10};
 // How long a link that is being ended may take to take its last bytes.
 inline constexpr std::chrono::seconds kLingerTimeout{5};
 
+// How many `ds_down` lines of a subscription have ended a client's links,
+// so that the client, subscribing again with resume after its reconnect,
+// gets the table anew without being dropped at those lines again: each line
+// drops each client once. A client's subscription is known by the client's
+// address and name and the subscription's id and table. Bounded: when
+// kMaxEntries are known, all is forgotten (those clients are dropped again).
+// Used on the server's thread only.
+class DsDownMemory {
+ public:
+  static constexpr size_t kMaxEntries = 4096;
+
+  static std::string key(const std::string& address, const std::string& clientName, uint32_t subId,
+                         const std::string& table);
+  // The ds_down lines that have dropped `key` so far (0 when unknown).
+  int dropped(const std::string& key) const;
+  void record(const std::string& key, int count);
+  void forget(const std::string& key) { counts_.erase(key); }
+
+ private:
+  std::map<std::string, int> counts_;
+};
+
 // What every session of a server shares; outlives them all.
 struct SessionConfig {
   std::string dataDir;
   size_t maxSubscriptions = 0;
+  std::chrono::milliseconds idleTimeout{0};  // see Limits::idleTimeout
+  std::shared_ptr<DsDownMemory> dsDowns;     // never null
   // Called once per session, when its socket is closed, with its id.
   std::function<void(uint64_t id)> onClosed;
 };
@@ -69,6 +94,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void onHello(const dataserver::protocol::Hello& hello);
   void onSubscribe(const dataserver::protocol::Subscribe& subscribe);
   void onUnsubscribe(uint32_t subId);
+  void watchIdle();
 
   void pump();
   Stream* nextReady();
@@ -92,6 +118,7 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::ip::tcp::socket socket_;
   const uint64_t id_;
   const std::string peer_;
+  std::string clientName_;  // from Hello
   const std::shared_ptr<const SessionConfig> config_;
   State state_ = State::Greeting;
   bool reading_ = false;  // a read is in flight
@@ -108,6 +135,8 @@ class Session : public std::enable_shared_from_this<Session> {
   uint64_t nextSerial_ = 1;
   dataserver::TableEvent event_;  // reused, so that rows keep their capacity
   asio::steady_timer helloTimer_;
+  asio::steady_timer idleTimer_;  // runs while no subscription is open
+  uint64_t idleSerial_ = 0;       // of the idle wait in force; 0: none
   asio::steady_timer lingerTimer_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,10 @@
 #include "testsupport/loopback.h"
 #include "testsupport/process.h"
 #include "testsupport/temp_dir.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 namespace zuqds {
 namespace {
@@ -47,6 +52,7 @@ class ServerProcess {
   }
 
   uint16_t port() const { return port_; }
+  unsigned long pid() const { return process_.id(); }
 
   // Reads log lines until one contains `text`; false after kWaitMs or at
   // the end of the output.
@@ -351,6 +357,69 @@ TEST_F(ZuqdsTest, DsDownEndsTheLinkAfterWhatCameBefore) {
   EXPECT_TRUE(server_.waitForLine("dropped: data session down (ds_down in 'Down')"));
 }
 
+#ifdef __linux__
+// The peak resident memory of process `pid` in KiB; -1 when unknown.
+long peakResidentKiB(unsigned long pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+#endif
+
+TEST_F(ZuqdsTest, ARowTooLargeForAFrameIsRefusedBeforeItIsBuilt) {
+  write("Wide", "v\n" + std::string(dataserver::kMaxFieldBytes, 'x') + "\n");
+  serve();
+  Client client(server_.port());
+  client.greet();
+  std::string columns = "v";
+  for (size_t i = 1; i < dataserver::kMaxColumns; ++i) columns += ",v";
+  client.send(subscribe(1, "Wide", columns));
+  // 1024 values of 1 MiB: 1 GiB that is never allocated.
+  const std::string fault =
+      "row 1 cannot be sent: Event: payload of 1073745941 bytes exceeds the limit of 8388608";
+  EXPECT_EQ(client.until("#1 end"),
+            (std::vector<std::string>{"Subscribed #1 1024", "#1 error " + fault, "#1 end"}));
+  EXPECT_TRUE(server_.waitForLine("client 1 #1 'Wide': " + fault));
+  client.send(protocol::Ping{3});
+  EXPECT_EQ(client.next(), "Pong 3");
+#ifdef __linux__
+  const long peak = peakResidentKiB(server_.pid());
+  EXPECT_GT(peak, 0);
+  EXPECT_LT(peak, 256 * 1024) << "zuqds held a row it could not send";
+#endif
+}
+
+TEST_F(ZuqdsTest, EachDsDownLineDropsAClientOnce) {
+  write("Down", "@op,v\n,a\nds_down,\n,b\nds_down,\n,c\n");
+  serve();
+  // One link's messages up to the subscription's End or the link's close.
+  auto link = [this](bool resume, uint32_t subId = 1) {
+    Client client(server_.port());
+    client.greet();
+    client.send(subscribe(subId, "Down", "v", resume));
+    std::vector<std::string> lines;
+    do {
+      lines.push_back(client.next());
+    } while (lines.back() != "closed" && !lines.back().ends_with(" end"));
+    return lines;
+  };
+  EXPECT_EQ(link(false),
+            (std::vector<std::string>{"Subscribed #1 1", "#1 add 1 a", "DsDown", "closed"}));
+  // The reconnect passes the line that dropped it and stops at the next.
+  EXPECT_EQ(link(true), (std::vector<std::string>{"Subscribed #1 1", "#1 clear", "#1 add 1 a",
+                                                  "#1 add 2 b", "DsDown", "closed"}));
+  EXPECT_EQ(link(true),
+            (std::vector<std::string>{"Subscribed #1 1", "#1 clear", "#1 add 1 a", "#1 add 2 b",
+                                      "#1 add 3 c", "#1 sync", "#1 end"}));
+  // Another subscription, and a fresh one, are dropped at the first line.
+  EXPECT_EQ(link(true, 2), (std::vector<std::string>{"Subscribed #2 1", "#2 clear", "#2 add 1 a",
+                                                     "DsDown", "closed"}));
+  EXPECT_EQ(link(false),
+            (std::vector<std::string>{"Subscribed #1 1", "#1 add 1 a", "DsDown", "closed"}));
+}
+
 TEST_F(ZuqdsTest, UnsubscribeStopsTheEvents) {
   write("Big", bigTable(20000));
   serve();
@@ -452,6 +521,73 @@ TEST_F(ZuqdsTest, ClientsAndSubscriptionsAreLimited) {
                                       "Goodbye more than 2 subscriptions", "closed"}));
   EXPECT_TRUE(server_.waitForLine("client 4 (127.0.0.1:"));
 }
+
+TEST_F(ZuqdsTest, ClientsWithoutASubscriptionAreDroppedAfterTheIdleTimeout) {
+  write("Slow", "@op,@ms\npause,3600000\n");
+  write("Quick", "v\nx\n");
+  serve({"--idle-timeout-ms", "300"});
+  Client idle(server_.port());
+  idle.greet();
+  Client busy(server_.port());
+  busy.greet();
+  busy.send(subscribe(1, "Slow"));
+  EXPECT_EQ(busy.next(), "Subscribed #1 0");
+  Client done(server_.port());
+  done.greet();
+  done.send(subscribe(1, "Quick", "v"));
+  EXPECT_EQ(done.until("#1 end"),
+            (std::vector<std::string>{"Subscribed #1 1", "#1 add 1 x", "#1 sync", "#1 end"}));
+  Client failing(server_.port());
+  failing.greet();
+  failing.send(subscribe(1, "Nope"));  // a table that cannot be opened keeps no one
+
+  const std::vector<std::string> dropped = {"Goodbye no subscription for 300 ms", "closed"};
+  EXPECT_EQ(idle.until("closed"), dropped);
+  EXPECT_EQ(done.until("closed"), dropped);
+  EXPECT_EQ(failing.until("closed"),
+            (std::vector<std::string>{"#1 error unknown table 'Nope'", "#1 end",
+                                      "Goodbye no subscription for 300 ms", "closed"}));
+  EXPECT_TRUE(server_.waitForLine("dropped: no subscription for 300 ms"));
+  // One with an open subscription stays, however quiet its table.
+  busy.send(protocol::Ping{5});
+  EXPECT_EQ(busy.next(), "Pong 5");
+  busy.send(protocol::Unsubscribe{1});
+  EXPECT_EQ(busy.until("closed"), dropped);
+}
+
+#ifndef _WIN32
+// zuqds started with a low soft limit of open files raises it to the hard
+// one, so that more clients than the low limit allows are all served.
+TEST_F(ZuqdsTest, TheOpenFileLimitIsRaisedAndSizesTheClients) {
+  constexpr int kClients = 100;
+  rlimit inherited{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &inherited), 0);
+  if (inherited.rlim_max != RLIM_INFINITY && inherited.rlim_max < 2 * kClients + 64) {
+    GTEST_SKIP() << "the hard limit of open files is too low for this test";
+  }
+  rlimit low = inherited;
+  low.rlim_cur = 64;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  serve();
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &inherited), 0);
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.push_back(std::make_unique<Client>(server_.port()));
+    clients.back()->send(protocol::Hello{protocol::kVersion, "many"});
+  }
+  for (int i = 0; i < kClients; ++i) {
+    ASSERT_EQ(clients[i]->next(), "Welcome 1 zuqds") << "client " << i + 1;
+  }
+
+  // A client limit beyond what the open files serve is brought down to it.
+  ServerProcess capped;
+  ASSERT_TRUE(
+      capped.start({"--data", dir_, "--listen", "127.0.0.1:0", "--max-clients", "1000000"}));
+  EXPECT_TRUE(capped.waitForLine(" clients: the open-file limit is "));
+  EXPECT_TRUE(capped.waitForLine("listening on "));
+  EXPECT_EQ(capped.stop(SIGTERM), 0);
+}
+#endif
 
 // An operator's stop: SIGTERM or SIGINT on POSIX, Ctrl+Break on Windows
 // (through the stop event where no console carries it).

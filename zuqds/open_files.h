@@ -1,0 +1,15 @@
+// How many files, sockets included, zuqds may hold open: what sizes its
+// client limit, so that a client beyond it is told "server full" rather than
+// left unaccepted for want of a file handle.
+#pragma once
+
+#include <cstddef>
+
+namespace zuqds {
+
+// Raises the process's limit of open files as far as it is allowed (on
+// POSIX, the soft limit up to the hard one) and returns the limit then in
+// force. Called once, by main(), before the server starts.
+size_t raiseOpenFileLimit();
+
+}  // namespace zuqds
