@@ -1,6 +1,10 @@
 #include "zuqds/options.h"
 
+#ifdef _WIN32
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 #include <charconv>
 #include <set>
