@@ -9,7 +9,7 @@ if(WIN32)
 else()
   include(GNUInstallDirs)
   set(zuq_bin_dir ${CMAKE_INSTALL_BINDIR})
-  set(zuq_doc_dir ${CMAKE_INSTALL_DOCDIR})
+  set(zuq_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/zuqtradereport)
   set(zuq_sample_dir ${CMAKE_INSTALL_DATADIR}/zuqtradereport/sample)
 endif()
 
@@ -18,8 +18,10 @@ if(TARGET zuqds)
   install(TARGETS zuqds RUNTIME DESTINATION ${zuq_bin_dir})
 endif()
 if(WIN32)
-  # The DLL beside the program, where Windows looks first; no import library.
-  install(FILES $<TARGET_FILE:zuqonl> DESTINATION ${zuq_bin_dir})
+  # The DLL beside the program, where Windows looks first; its import
+  # library only when asked for (component Development).
+  install(TARGETS zuqonl RUNTIME DESTINATION ${zuq_bin_dir}
+          ARCHIVE DESTINATION lib COMPONENT Development EXCLUDE_FROM_ALL)
 else()
   install(TARGETS zuqonl LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
@@ -43,6 +45,7 @@ set(CPACK_PACKAGE_VENDOR "ZUQTradeReport developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Writes one firm's trades of one issue as a delimited report")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CONTACT "ZUQTradeReport developers <zuqtradereport@localhost>")
 if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
