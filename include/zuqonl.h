@@ -32,7 +32,11 @@
 #define ZUQONL_API __attribute__((visibility("default")))
 #endif
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__) && defined(__GNUC__)
+/* The library formats with the C++ runtime's (GNU) rules, whatever the
+   caller's C runtime. */
+#define ZUQONL_PRINTF_LIKE __attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
 #define ZUQONL_PRINTF_LIKE __attribute__((format(printf, 1, 2)))
 #else
 #define ZUQONL_PRINTF_LIKE

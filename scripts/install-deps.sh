@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when something is missing and
 # we are root. Otherwise names what is missing and leaves it to the user.
+# With --windows also the mingw-w64 cross compilers (the -posix variants) and
+# Wine, for the Windows builds and their tests.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libasio-dev libbenchmark-dev
           libclang-rt-14-dev)
+if [ "${1:-}" = "--windows" ]; then
+  packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64)
+fi
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -17,22 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The output of a child process with its lines ended by LF: a Windows
-// console program ends them with CR LF.
-std::string withUnixLineEnds(std::string text) {
-#ifdef _WIN32
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
-  }
-  return out;
-#else
-  return text;
-#endif
-}
-
 // A folder the build names relative to the test executables (a Windows
 // build copies its test data beside them) or absolute.
 std::string dataFolder(const std::string& folder) {
@@ -87,7 +71,9 @@ BackgroundProcess::BackgroundProcess(const std::string& program,
 
 BackgroundProcess::~BackgroundProcess() { process_.kill(); }
 
-std::string BackgroundProcess::output() const { return withUnixLineEnds(fileText(outputPath_)); }
+std::string BackgroundProcess::output() const {
+  return testsupport::unixLineEnds(fileText(outputPath_));
+}
 
 bool BackgroundProcess::waitForOutput(const std::string& text, int limitSeconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
@@ -233,7 +219,7 @@ std::string fileText(const std::string& path) {
   return text.str();
 }
 
-std::string logText(const std::string& text) { return withUnixLineEnds(text); }
+std::string logText(const std::string& text) { return testsupport::unixLineEnds(text); }
 
 std::string golden(const std::string& name) {
   return fileText(dataFolder(ZUQ_GOLDEN_DIR) + "/" + name);

@@ -55,3 +55,37 @@ std::string readFile(const std::string& path) {
 }
 
 }  // namespace testsupport
+
+namespace testsupport {
+
+namespace {
+
+#ifdef _WIN32
+constexpr bool kCrLf = true;
+#else
+constexpr bool kCrLf = false;
+#endif
+
+}  // namespace
+
+std::string readTextFile(const std::string& path) { return unixLineEnds(readFile(path)); }
+
+std::string unixLineEnds(const std::string& text) {
+  if (!kCrLf) return text;
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+std::string nativeLineEnds(const std::string& text) {
+  if (!kCrLf) return text;
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+}  // namespace testsupport

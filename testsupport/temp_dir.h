@@ -38,4 +38,16 @@ void writeFile(const std::string& path, const std::string& content);
 // The bytes of the file at `path` ("" when it can't be read).
 std::string readFile(const std::string& path);
 
+// The text of a file written in text mode (a log), its lines ended by LF:
+// on Windows CR LF becomes LF, elsewhere the bytes are as they are.
+std::string readTextFile(const std::string& path);
+
+// `text` as read from a text-mode file or a child's output, its lines ended
+// by LF: on Windows CR LF becomes LF, elsewhere nothing changes.
+std::string unixLineEnds(const std::string& text);
+
+// `text` with the line ends a text-mode file gets on this platform: LF, or
+// CR LF on Windows.
+std::string nativeLineEnds(const std::string& text);
+
 }  // namespace testsupport

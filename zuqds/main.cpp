@@ -1,7 +1,6 @@
 // zuqds: the network data server of the test bed. Serves table files over
-// the protocol of docs/protocol.md until SIGINT or SIGTERM.
-#include <signal.h>
-
+// the protocol of docs/protocol.md until an operator stops it (SIGINT,
+// SIGTERM; Ctrl+C, Ctrl+Break on Windows).
 #include <asio.hpp>
 #include <filesystem>
 #include <iostream>
@@ -11,6 +10,7 @@
 #include "zuqds/open_files.h"
 #include "zuqds/options.h"
 #include "zuqds/server.h"
+#include "zuqds/stop_request.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ void fitClientsToOpenFiles(zuqds::Limits* limits) {
   limits->maxClients = clients;
 }
 
-// Exit status: 0 after a signal, 1 when the server cannot start.
+// Exit status: 0 after a stop request, 1 when the server cannot start.
 int serve(zuqds::Options options) {
   std::string err;
   if (!checkDataDir(options.dataDir, &err)) {
@@ -47,10 +47,8 @@ int serve(zuqds::Options options) {
     std::cerr << "zuqds: " << err << "\n";
     return 1;
   }
-  asio::signal_set signals(io, SIGINT, SIGTERM);
-  signals.async_wait([&server](const asio::error_code& error, int number) {
-    if (error) return;
-    zuqds::logLine("stopping on signal " + std::to_string(number));
+  zuqds::StopRequests stopRequests(io, [&server](const std::string& what) {
+    zuqds::logLine("stopping on " + what);
     server.stop();
   });
   zuqds::logLine("listening on " + server.endpoint());
@@ -64,9 +62,13 @@ int serve(zuqds::Options options) {
 int main(int argc, char** argv) {
   // A client gone while being written to is a write error, not a signal;
   // so is a closed stdout.
-  signal(SIGPIPE, SIG_IGN);
+  zuqds::ignoreBrokenPipes();
   if (argc > 1 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help")) {
     std::cout << zuqds::kUsage;
+    return 0;
+  }
+  if (argc > 1 && std::string(argv[1]) == "--version") {
+    std::cout << "zuqds " << ZUQ_VERSION << "\n";
     return 0;
   }
   zuqds::Options options;

@@ -632,5 +632,12 @@ TEST_F(ZuqdsTest, BadArgumentsGiveTheUsageAndStatus2) {
             std::string::npos);
 }
 
+TEST_F(ZuqdsTest, VersionIsTheProjectVersion) {
+  ServerProcess server;
+  ASSERT_TRUE(server.start({"--version"}));
+  EXPECT_EQ(server.wait(), 0);
+  EXPECT_TRUE(server.waitForLine(std::string("zuqds ") + ZUQ_VERSION));
+}
+
 }  // namespace
 }  // namespace zuqds

@@ -2,12 +2,23 @@
  * wait for it to be synchronized. Exits 0 on success. */
 #define _POSIX_C_SOURCE 200809L
 
+#include <errno.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+
+#ifdef _WIN32
+#include <direct.h>
+#define makeFolder(path) _mkdir(path)
+#define removeFolder(path) _rmdir(path)
+#else
+#include <sys/stat.h>
 #include <unistd.h>
+#define makeFolder(path) mkdir(path, 0700)
+#define removeFolder(path) rmdir(path)
+#endif
 
 #include "zuqonl.h"
 
@@ -74,17 +85,19 @@ static int run(const char* dir) {
   return g_rows == 1 && strcmp(g_lastValue, "2.5") == 0;
 }
 
-int main(void) {
-  char dir[] = "/tmp/zuqonl_c_test_XXXXXX";
+/* The table and INI file go to a fresh folder named by the first argument,
+ * relative to the working folder. */
+int main(int argc, char** argv) {
+  const char* dir = argc > 1 ? argv[1] : "c_api_test_data";
   char path[512];
   int ok;
-  if (mkdtemp(dir) == NULL) return 2;
+  if (makeFolder(dir) != 0 && errno != EEXIST) return 2;
   ok = run(dir);
   snprintf(path, sizeof path, "%s/Trade.csv", dir);
   remove(path);
   snprintf(path, sizeof path, "%s/test.ini", dir);
   remove(path);
-  rmdir(dir);
+  removeFolder(dir);
   printf("c_api_test: %s\n", ok ? "passed" : "FAILED");
   return ok ? 0 : 1;
 }

@@ -28,7 +28,7 @@ using testing::hasRows;
 using testing::Received;
 using testing::Recorder;
 using testing::recordingCallback;
-using testsupport::readFile;
+using testsupport::readTextFile;
 using testsupport::TempDir;
 using testsupport::writeFile;
 
@@ -183,11 +183,11 @@ TEST_F(LibraryTest, WithoutADataSourceLogsWhyAndNeverConnects) {
         Case{"[zuqonl]\ndata_dir=absent\nlog_file=zuqonl.log\n",
              "data_dir '" + (dir_ / "absent") + "' cannot be read"}}) {
     writeIni(c.ini);
-    std::string before = readFile(dir_ / "zuqonl.log");
+    std::string before = readTextFile(dir_ / "zuqonl.log");
     ASSERT_EQ(zuqonlOpen(), 1);
     EXPECT_EQ(subscribe("Small"), 1);
     zuqonlClose();
-    std::string added = readFile(dir_ / "zuqonl.log").substr(before.size());
+    std::string added = readTextFile(dir_ / "zuqonl.log").substr(before.size());
     EXPECT_EQ(added.rfind("[zuqonl] no data source: ", 0), 0u) << added;
     EXPECT_NE(added.find(c.why), std::string::npos) << added;
     EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), 1) << added;
@@ -304,7 +304,7 @@ TEST_F(LibraryTest, LogFileGetsEveryThreadsLinesWhole) {
   for (std::thread& writer : writers) writer.join();
   zuqonlClose();
 
-  std::string log = readFile(dir_ / "run.log");
+  std::string log = readTextFile(dir_ / "run.log");
   EXPECT_EQ(log.rfind("first 1\n" + longLine + "\n", 0), 0u);
   std::istringstream lines(log);
   std::string line;
@@ -325,9 +325,9 @@ TEST_F(LibraryTest, LogFileHasTheCallbacksLinesAfterClose) {
   ASSERT_EQ(subscribe("Small"), 1);
   ASSERT_TRUE(recorder_.waitFor(hasCode(ZUQONL_SYNCHRONIZED, 1)));
   closeLibrary();
-  EXPECT_NE(readFile(dir_ / "zuqonl.log").find("seen 16 conn=0\nseen 27 conn=1\n"),
+  EXPECT_NE(readTextFile(dir_ / "zuqonl.log").find("seen 16 conn=0\nseen 27 conn=1\n"),
             std::string::npos);
-  EXPECT_NE(readFile(dir_ / "zuqonl.log").find("seen 26 conn=1\n"), std::string::npos);
+  EXPECT_NE(readTextFile(dir_ / "zuqonl.log").find("seen 26 conn=1\n"), std::string::npos);
 }
 
 #if defined(__has_feature)

@@ -41,7 +41,9 @@ bool Log::openFile(const std::string& path, std::string* err) {
   std::lock_guard lock(mutex_);
   flushLocked();
   if (file_ != nullptr) std::fclose(file_);
-  file_ = std::fopen(path.c_str(), "ab");
+  // Text mode: on Windows the file's lines end with CR LF, as the console's
+  // do; elsewhere text and binary are the same.
+  file_ = std::fopen(path.c_str(), "a");
   if (file_ == nullptr) {
     int error = errno;
     *err = "cannot open log file '" + path + "': " + std::generic_category().message(error);

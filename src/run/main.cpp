@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("ZUQTradeReport v1.0\n");
+    std::printf("ZUQTradeReport v%s\n", ZUQ_VERSION);
     return 0;
   }
   return runTradeReport(argc > 1 ? argv[1] : platform::kDefaultIniPath);

@@ -1,20 +1,19 @@
-// INI reading with the Windows profile-call behaviour, on POSIX.
+// INI reading with the Windows profile-call behaviour, on every platform: one
+// reader, so that an INI file reads the same on Windows and POSIX.
 //
 // The file is read afresh on every call, so a caller always sees the file as it
 // is now (an edited or deleted file takes effect at the next call). Nothing is
 // cached and nothing is shared between calls, so every function here is safe
 // to call from any thread.
+#include "platform/profile.h"
+
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "platform/profile.h"
-
 namespace platform {
-
-const char kDefaultIniPath[] = "./ZUQTradeReport.ini";
 
 namespace {
 

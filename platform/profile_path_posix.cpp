@@ -1,0 +1,7 @@
+#include "platform/profile.h"
+
+namespace platform {
+
+const char kDefaultIniPath[] = "./ZUQTradeReport.ini";
+
+}  // namespace platform
