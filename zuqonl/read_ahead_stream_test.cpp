@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "test_files.h"
+#include "testsupport/temp_dir.h"
 
 namespace zuqonl {
 namespace {
@@ -13,8 +13,8 @@ namespace {
 using dataserver::EventKind;
 using dataserver::Subscription;
 using dataserver::TableEvent;
-using testing::TempDir;
-using testing::writeFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 
 std::string describe(const TableEvent& event) {
   std::string text = std::to_string(static_cast<int>(event.kind)) + " " +
