@@ -1,6 +1,15 @@
 // The report file, byte for byte, from real runs.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
 #include "e2e_support.h"
 
 namespace e2e {
@@ -237,6 +246,112 @@ TEST(ReportE2eTest, FullDeviceIsNeverASuccess) {
   EXPECT_EQ(run.exitStatus, 3);
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't write file '/dev/full'")) << run.log;
   EXPECT_NE(run.log.find("Sychronized"), std::string::npos);
+}
+#endif
+
+#ifndef _WIN32
+// A report that takes a while to write: `rows` trades of firm F1 with the
+// memo `memo`.
+struct SlowReport {
+  SlowReport(int rows, const std::string& memo) {
+    Rows lines;
+    for (int i = 1; i <= rows; ++i) {
+      lines.push_back(trade({{"rev", std::to_string(i)}, {"init_memo", memo}}));
+      char trans[16];
+      std::snprintf(trans, sizeof trans, "%09d", i);
+      text += std::string("XYZ1;BT;COM;C001;F2;101.5;10;1015;XXX;20031217;") + trans +
+              ";20031215;10:30:15;D1;R1;77;BS;1;" + memo + "\r\n";
+    }
+    table = tableFile(tradeColumns(), lines);
+  }
+  std::string table;
+  std::string text;  // the whole report
+};
+
+// The names in the sandbox's folder: a temporary file left behind shows.
+std::set<std::string> folderNames(const Sandbox& box) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(box.dir())) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// Runs the report of `box` with files limited to 1 MiB: a longer report
+// kills the run in the middle of writing it (SIGXFSZ), or, with the signal
+// ignored, makes its writes fail.
+RunResult runWithFileSizeLimit(const Sandbox& box, bool ignoreSignal) {
+  rlimit unlimited;
+  getrlimit(RLIMIT_FSIZE, &unlimited);
+  rlimit limited = unlimited;
+  limited.rlim_cur = 1024 * 1024;
+  setrlimit(RLIMIT_FSIZE, &limited);
+  const auto previous = signal(SIGXFSZ, ignoreSignal ? SIG_IGN : SIG_DFL);
+  const RunResult run = runReport(box);
+  signal(SIGXFSZ, previous);
+  setrlimit(RLIMIT_FSIZE, &unlimited);
+  return run;
+}
+
+// A run killed while it writes, or whose writes fail, leaves the earlier
+// report as it was; a failed one leaves nothing else behind.
+TEST(ReportE2eTest, KilledOrFailedWhileWritingLeavesTheOldReport) {
+  Sandbox box;
+  box.write("test.ini",
+            iniFile("sync_timeout=10\r\ntrade_participant=F1\r\nreport_file=r.txt\r\n"));
+  box.write("data/Trade.csv", SlowReport(20000, "first").table);
+  box.write("r.txt", "the earlier report\r\n");
+  const RunResult killed = runWithFileSizeLimit(box, false);
+  EXPECT_EQ(killed.exitStatus, -1) << killed.log;
+  EXPECT_TRUE(killed.hasLine("[ZUQTradeReport] Report file: 'r.txt'")) << killed.log;
+  EXPECT_EQ(box.read("r.txt"), "the earlier report\r\n");
+
+  for (const std::string& name : folderNames(box)) {
+    if (name.starts_with("r.txt.")) std::filesystem::remove(box.path(name));
+  }
+  const RunResult failed = runWithFileSizeLimit(box, true);
+  EXPECT_EQ(failed.exitStatus, 3) << failed.log;
+  EXPECT_TRUE(failed.hasLine("[ZUQTradeReport] Can't write file 'r.txt'")) << failed.log;
+  EXPECT_EQ(box.read("r.txt"), "the earlier report\r\n");
+  EXPECT_EQ(folderNames(box), (std::set<std::string>{"data", "r.txt", "test.ini"}));
+}
+
+// The report replaces a regular file (keeping its mode) or a symbolic
+// link's target (keeping the link); a new one gets the mode the umask gives.
+TEST(ReportE2eTest, ReplacedReportKeepsModeAndLink) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=link.txt\r\n"));
+  box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
+  box.write("target.txt", "old\r\n");
+  chmod(box.path("target.txt").c_str(), 0604);
+  std::filesystem::create_symlink("target.txt", box.path("link.txt"));
+  EXPECT_EQ(runReport(box).exitStatus, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(box.path("link.txt")));
+  EXPECT_EQ(box.read("target.txt"), kNoFirmLine);
+  struct stat status;
+  ASSERT_EQ(stat(box.path("target.txt").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0604u);
+
+  box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=new.txt\r\n"));
+  const mode_t mask = umask(027);
+  EXPECT_EQ(runReport(box).exitStatus, 0);
+  umask(mask);
+  ASSERT_EQ(stat(box.path("new.txt").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(box.read("new.txt"), kNoFirmLine);
+  EXPECT_EQ(folderNames(box),
+            (std::set<std::string>{"data", "link.txt", "new.txt", "target.txt", "test.ini"}));
+}
+
+// Standard output redirected to a file is written through, as any device.
+TEST(ReportE2eTest, StandardOutputAsReportIsWrittenThrough) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=/dev/stdout\r\n"));
+  box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(run.log.find(kNoFirmLine), 0u) << run.log;
+  EXPECT_EQ(folderNames(box), (std::set<std::string>{"data", "test.ini"}));
 }
 #endif
 

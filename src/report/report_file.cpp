@@ -1,12 +1,14 @@
 #include "report/report_file.h"
 
+#include <cstdio>
+
 namespace {
 
 constexpr size_t kPendingLimit = 64 * 1024;
 
 void writePending(ReportFile& file) {
   const size_t count = file.pending.size();
-  if (count != 0 && std::fwrite(file.pending.data(), 1, count, file.stream) != count) {
+  if (count != 0 && std::fwrite(file.pending.data(), 1, count, file.output.stream) != count) {
     file.failed = true;
   }
   file.pending.clear();
@@ -15,10 +17,9 @@ void writePending(ReportFile& file) {
 }  // namespace
 
 bool openReportFile(ReportFile& file, const char* path) {
-  file.stream = *path ? std::fopen(path, "wb") : nullptr;
   file.pending.reserve(kPendingLimit + 4096);
   file.failed = false;
-  return file.stream != nullptr;
+  return platform::openAtomicFile(path, &file.output);
 }
 
 void writeText(ReportFile& file, std::string_view text) {
@@ -35,9 +36,6 @@ void writeLineEnd(ReportFile& file) { writeText(file, "\n"); }
 
 bool closeReportFile(ReportFile& file) {
   writePending(file);
-  if (std::fflush(file.stream) != 0) file.failed = true;
-  if (std::ferror(file.stream)) file.failed = true;
-  if (std::fclose(file.stream) != 0) file.failed = true;
-  file.stream = nullptr;
+  if (!platform::closeAtomicFile(&file.output, !file.failed)) file.failed = true;
   return !file.failed;
 }

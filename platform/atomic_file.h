@@ -1,0 +1,37 @@
+// A file that appears at its path only once it is whole: it is written under
+// a temporary name in the same folder and moved over the path when complete
+// and flushed, so a run that fails or is killed while writing leaves the file
+// that stood there before as it was, and two writers of one path each leave a
+// whole file (the last to finish wins).
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+// Owned by one writer on one thread from openAtomicFile to closeAtomicFile.
+struct AtomicFile {
+  std::FILE* stream = nullptr;  // binary, for writing; null when not open
+  std::string path;             // where the file appears: a symbolic link's target
+  std::string tempPath;         // where it is written meanwhile; empty when written at `path`
+};
+
+// Opens `path` for writing. When it names a regular file, or nothing yet, the
+// stream writes a new temporary file beside it (beside a symbolic link's
+// final target), created with the permissions that creating `path` would
+// give, or with the mode of the file it is to replace. Anything else (a
+// device, a pipe), and a folder where no temporary file can be created, is
+// opened directly and emptied, as a plain open for writing would. False when
+// nothing could be opened (an empty path, a missing folder, no right to write).
+bool openAtomicFile(const char* path, AtomicFile* file);
+
+// Ends the writing and closes the stream. With `complete` (every write
+// succeeded) the temporary file is flushed to the disk and moved over the
+// path. Returns true only when the whole file now stands at its path; in
+// every other case the temporary file is removed and what stood at the path
+// is left untouched. A file written directly can only be closed: false when
+// `complete` is false or the flush or close fails.
+bool closeAtomicFile(AtomicFile* file, bool complete);
+
+}  // namespace platform

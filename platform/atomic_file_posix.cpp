@@ -1,0 +1,113 @@
+// Whole-or-nothing files on POSIX: a temporary file beside the target, then
+// rename(2), which replaces the target in one step.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#endif
+
+#include <cerrno>
+#include <optional>
+#include <vector>
+
+#include "platform/atomic_file.h"
+
+namespace platform {
+
+namespace {
+
+// The same bound the kernel puts on a chain of symbolic links.
+constexpr int kMaxLinkHops = 40;
+
+// Whether the symbolic link `link` is one of the kernel's links to a
+// process's open files (/dev/stdout leads to /proc/self/fd/1). Such a link
+// names whatever the descriptor holds, so the name it shows is no file to
+// replace: /dev/stdout redirected to a file is written through, as before.
+bool isOpenFileLink(const std::string& link) {
+#ifdef __linux__
+  constexpr long kProcFilesystem = 0x9fa0;
+  const size_t slash = link.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : link.substr(0, slash + 1);
+  struct statfs filesystem;
+  return statfs(folder.c_str(), &filesystem) == 0 && filesystem.f_type == kProcFilesystem;
+#else
+  return link.starts_with("/dev/fd/");
+#endif
+}
+
+// The name a chain of symbolic links starting at `path` ends at; that name
+// need not exist (a link may point at a file still to be created). Nothing
+// when the chain cannot be followed (a loop, an unreadable link) or passes
+// through a link to an open file.
+std::optional<std::string> finalName(std::string path) {
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    if (isOpenFileLink(path)) return std::nullopt;
+    std::vector<char> target(static_cast<size_t>(status.st_size > 0 ? status.st_size : 255) + 1);
+    const ssize_t length = readlink(path.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<size_t>(length) == target.size()) return std::nullopt;
+    std::string next(target.data(), static_cast<size_t>(length));
+    const size_t slash = path.rfind('/');
+    if (next.front() != '/' && slash != std::string::npos) next.insert(0, path, 0, slash + 1);
+    path = next;
+  }
+  return std::nullopt;
+}
+
+// Creates the temporary file for `target`. Mode 0666 lets the umask give it
+// what creating `target` would; `replaced` (the file it is to replace, when
+// there is one) lends its own mode instead.
+bool openTemporary(const std::string& target, const struct stat* replaced, AtomicFile* file) {
+  const std::string stem = target + ".tmp-" + std::to_string(getpid()) + "-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temp = stem + std::to_string(attempt);
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) continue;  // left by a killed run of the same pid
+    if (fd < 0) return false;
+    if (replaced != nullptr) fchmod(fd, replaced->st_mode & 07777);
+    file->stream = fdopen(fd, "wb");
+    if (file->stream == nullptr) {
+      close(fd);
+      unlink(temp.c_str());
+      return false;
+    }
+    file->path = target;
+    file->tempPath = temp;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool openAtomicFile(const char* path, AtomicFile* file) {
+  *file = AtomicFile{};
+  if (path == nullptr || *path == '\0') return false;
+  if (const std::optional<std::string> target = finalName(path)) {
+    struct stat status;
+    errno = 0;
+    const bool exists = stat(target->c_str(), &status) == 0;
+    if ((exists && S_ISREG(status.st_mode)) || (!exists && errno == ENOENT)) {
+      if (openTemporary(*target, exists ? &status : nullptr, file)) return true;
+    }
+  }
+  file->path = path;
+  file->stream = std::fopen(path, "wb");
+  return file->stream != nullptr;
+}
+
+bool closeAtomicFile(AtomicFile* file, bool complete) {
+  if (file->stream == nullptr) return false;
+  bool ok = complete && std::fflush(file->stream) == 0 && std::ferror(file->stream) == 0;
+  if (ok && !file->tempPath.empty()) ok = fsync(fileno(file->stream)) == 0;
+  if (std::fclose(file->stream) != 0) ok = false;
+  file->stream = nullptr;
+  if (file->tempPath.empty()) return ok;
+  if (ok) ok = std::rename(file->tempPath.c_str(), file->path.c_str()) == 0;
+  if (!ok) unlink(file->tempPath.c_str());
+  return ok;
+}
+
+}  // namespace platform
