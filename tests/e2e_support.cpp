@@ -141,6 +141,10 @@ void BackgroundProcess::killAndWait(int signal) {
   reaped_ = true;
 }
 
+void BackgroundProcess::sendSignal(int signal) {
+  if (!ended()) kill(pid_, signal);
+}
+
 RunResult BackgroundProcess::wait(int limitSeconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
   while (!ended()) {

@@ -54,6 +54,8 @@ class BackgroundProcess {
   bool waitForOutput(const std::string& text, int limitSeconds = 30);
   // Sends `signal` and waits for the process to end.
   void killAndWait(int signal);
+  // Sends `signal` and returns at once (SIGSTOP, SIGCONT).
+  void sendSignal(int signal);
   // Waits for the end, killing the process after `limitSeconds`, as
   // runProgram does; the result holds the whole output.
   RunResult wait(int limitSeconds = 60);
