@@ -98,6 +98,10 @@ RunResult BackgroundProcess::stop(int limitSeconds) {
   return wait(limitSeconds);
 }
 
+void BackgroundProcess::sendSignal(int signal) {
+  if (!process_.ended()) process_.sendSignal(signal);
+}
+
 RunResult BackgroundProcess::wait(int limitSeconds) {
   if (!process_.waitFor(std::chrono::seconds(limitSeconds))) process_.kill();
   RunResult result;
