@@ -1,6 +1,7 @@
 #include "intake/notification_dispatch.h"
 
 #include "intake/trade_intake.h"
+#include "intake/trade_store.h"
 #include "online/online_library.h"
 #include "run/run_settings.h"
 
@@ -45,6 +46,9 @@ void onlineCallback(int32_t code, void* data) {
     }
     case ZUQONL_CLEAR:
       zuqonlPrintf("[ZUQTradeReport] Clear conn=%d\n", connOf(data));
+      // The server delivers the table anew: rows of the earlier delivery may
+      // be gone or changed since. Once synchronized, the report stands.
+      if (!tableSynchronized()) clearTradeStore();
       break;
     case ZUQONL_FORMAT: {
       const FormatNotice& format = noticeOf<FormatNotice>(data);

@@ -59,7 +59,7 @@ TEST_F(DispatchTest, CodesOutsideTheKnownRangeAndNullRecordsAreHarmless) {
   onlineCallback(ZUQONL_NET_INTEGRITY_OK, &text);
 }
 
-TEST_F(DispatchTest, UpdateDeleteAndClearLeaveTheStoreAlone) {
+TEST_F(DispatchTest, UpdateDeleteAndLateClearLeaveTheStoreAlone) {
   RowNotice added = row(7, "5");
   added.values[11] = "1.0";
   onlineCallback(ZUQONL_ADD_ROW, &added);
@@ -68,6 +68,7 @@ TEST_F(DispatchTest, UpdateDeleteAndClearLeaveTheStoreAlone) {
   onlineCallback(ZUQONL_UPDATE_ROW, &changed);
   onlineCallback(ZUQONL_DELETE_ROW, &changed);
   ConnNotice conn{1};
+  onlineCallback(ZUQONL_SYNCHRONIZED, &conn);
   onlineCallback(ZUQONL_CLEAR, &conn);
   std::lock_guard lock(tradeStoreMutex);
   ASSERT_EQ(tradeStore.size(), 1u);

@@ -8,6 +8,11 @@ bool storeTrade(uint32_t key, TradeRecord&& record) {
   return tradeStore.try_emplace(key, std::move(record)).second;
 }
 
+void clearTradeStore() {
+  std::lock_guard lock(tradeStoreMutex);
+  tradeStore.clear();
+}
+
 void walkTradeStore(const std::function<void(const TradeRecord&)>& visit) {
   std::lock_guard lock(tradeStoreMutex);
   for (const auto& [key, record] : tradeStore) visit(record);

@@ -23,6 +23,9 @@ extern TradeStore tradeStore;  // guarded by tradeStoreMutex
 // per key stays). Returns whether it was filed.
 bool storeTrade(uint32_t key, TradeRecord&& record);
 
+// Discards every stored trade: the table is being delivered anew.
+void clearTradeStore();
+
 // Calls `visit` for every stored record in ascending key order, holding the
 // store's lock throughout; `visit` must not store trades.
 void walkTradeStore(const std::function<void(const TradeRecord&)>& visit);

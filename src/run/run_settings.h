@@ -36,5 +36,10 @@ void signalReady(ReadyReason reason);
 
 // Called by the driver before it opens the table connection: from now on only
 // Synchronized signals readyEvent, and a DS Connected signal still pending
-// from before is dropped.
+// from before is dropped. The table counts as not synchronized until then.
 void awaitSynchronization();
+
+// Whether Synchronized has been signalled since the driver began awaiting
+// it: until then the table is still being delivered, and a Clear (the server
+// delivering it anew after a lost link) discards the trades stored so far.
+bool tableSynchronized();
