@@ -121,8 +121,23 @@ TEST(NetworkE2eTest, AServerKilledMidTableIsDsDisconnectedAndNoReport) {
   EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
 }
 
-// The server dies while the table pauses and a new one takes its port; the
-// library finds it and the table comes again from a Clear.
+// Runs the program against a zuqds serving paused/Trade.csv, which pauses
+// after row 500; there the server dies and a new one serving data/Trade.csv
+// takes its port. The library finds it and the table comes again from a
+// Clear. The report goes to network.txt.
+RunResult runAcrossARestart(const Sandbox& box, const std::string& options) {
+  auto first = std::make_unique<DataServer>(box, "paused");
+  const uint16_t port = first->port();
+  box.write("test.ini", networkIniFile(first->address(), options + "report_file=network.txt\r\n",
+                                       kQuickReconnect));
+  BackgroundProcess program(ZUQ_PROGRAM_PATH, {"test.ini"}, box.dir(), ".program-output");
+  EXPECT_TRUE(program.waitForOutput("AddRow conn=1, rowID=500\n")) << program.output();
+  first->kill();
+  EXPECT_TRUE(program.waitForOutput("[ZUQTradeReport] DS Disconnected\n")) << program.output();
+  DataServer second(box, "data", port);
+  return program.wait();
+}
+
 TEST(NetworkE2eTest, AServerRestartedDuringTheWaitDeliversTheWholeTableAgain) {
   Sandbox box;
   box.write("data/Trade.csv", tradeTable(1000));
@@ -130,17 +145,7 @@ TEST(NetworkE2eTest, AServerRestartedDuringTheWaitDeliversTheWholeTableAgain) {
   const std::string options = "sync_timeout=10\r\n" + kReportOptions;
   const std::string expected = embeddedReport(box, options);
 
-  auto first = std::make_unique<DataServer>(box, "paused");
-  const uint16_t port = first->port();
-  box.write("test.ini", networkIniFile(first->address(), options + "report_file=network.txt\r\n",
-                                       kQuickReconnect));
-  BackgroundProcess program(ZUQ_PROGRAM_PATH, {"test.ini"}, box.dir(), ".program-output");
-  ASSERT_TRUE(program.waitForOutput("AddRow conn=1, rowID=500\n")) << program.output();
-  first->kill();
-  ASSERT_TRUE(program.waitForOutput("[ZUQTradeReport] DS Disconnected\n")) << program.output();
-  DataServer second(box, "data", port);
-
-  const RunResult run = program.wait();
+  const RunResult run = runAcrossARestart(box, options);
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   EXPECT_EQ(occurrences(run.log, "[ZUQTradeReport] DS Connected\n"), 2u) << run.log;
   EXPECT_EQ(occurrences(run.log, "[ZUQTradeReport] Clear conn=1\n"), 1u);
@@ -171,6 +176,21 @@ TEST(NetworkE2eTest, ADsDownLineDropsTheLinkOnceAndTheRunCompletes) {
   EXPECT_EQ(occurrences(run.log, "[ZUQTradeReport] Sychronized conn=1\n"), 1u);
   EXPECT_EQ(occurrences(run.log, "AddRow conn=1, rowID=400\n"), 2u);
   EXPECT_EQ(occurrences(run.log, "AddRow conn=1, rowID=401\n"), 1u);
+  EXPECT_EQ(maskHeaderStamp(box.read("network.txt")), expected);
+}
+
+// The table has changed meanwhile (trades gone, others under new revisions):
+// the report is the new table's alone, nothing of the first delivery stays.
+TEST(NetworkE2eTest, AServerRestartedWithAChangedTableGivesTheNewTablesReport) {
+  Sandbox box;
+  box.write("data/Trade.csv", tradeTable(800));
+  box.write("paused/Trade.csv", tradeTable(1000, 500));
+  const std::string options = "sync_timeout=10\r\n" + kReportOptions;
+  const std::string expected = embeddedReport(box, options);
+
+  const RunResult run = runAcrossARestart(box, options);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Clear conn=1")) << run.log;
   EXPECT_EQ(maskHeaderStamp(box.read("network.txt")), expected);
 }
 

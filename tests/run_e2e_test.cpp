@@ -99,8 +99,9 @@ TEST(RunE2eTest, UnknownTableIsAnError) {
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't receive records: timeout expired (1 sec)"));
 }
 
-// Unknown and unnamed codes are silent; the known ones are logged, and
-// Error, UpdateRow, DeleteRow and Clear change nothing in the report.
+// Unknown and unnamed codes are silent; the known ones are logged. Error,
+// UpdateRow and DeleteRow change nothing in the report; a Clear before
+// Synchronized discards the rows that came before it.
 TEST(RunE2eTest, NotificationsAreLoggedOnlyInTheirOwnWords) {
   Sandbox box;
   box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=out.txt\r\n"));
@@ -109,10 +110,11 @@ TEST(RunE2eTest, NotificationsAreLoggedOnlyInTheirOwnWords) {
     rows.push_back(op("code", {{"@code", code}}));
   }
   rows.push_back(op("code", {{"@code", "15"}}));
+  rows.push_back(trade({{"@rowid", "6"}, {"rev", "4"}, {"price", "0.5"}}));
+  rows.push_back(op("clear"));
   rows.push_back(trade({{"@rowid", "7"}, {"rev", "5"}, {"price", "1.0"}}));
   rows.push_back(op("update", trade({{"@rowid", "7"}, {"rev", "5"}, {"price", "2.0"}})));
   rows.push_back(op("delete", trade({{"@rowid", "7"}, {"rev", "5"}})));
-  rows.push_back(op("clear"));
   rows.push_back(op("error", {{"@text", "100% %s %n"}}));
   rows.push_back(op("net_lost"));
   rows.push_back(op("net_ok", {{"@text", "back"}}));
@@ -121,10 +123,11 @@ TEST(RunE2eTest, NotificationsAreLoggedOnlyInTheirOwnWords) {
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   const std::vector<std::string> expected = {
       "[ZUQTradeReport] NetIntegrityLost",
+      "[ZUQTradeReport] AddRow conn=1, rowID=6",
+      "[ZUQTradeReport] Clear conn=1",
       "[ZUQTradeReport] AddRow conn=1, rowID=7",
       "[ZUQTradeReport] UpdateRow conn=1, rowID=7",
       "[ZUQTradeReport] DeleteRow conn=1, rowID=7",
-      "[ZUQTradeReport] Clear conn=1",
       "[ZUQTradeReport] Error conn=1: 100% %s %n",
       "[ZUQTradeReport] NetIntegrityLost",
       "[ZUQTradeReport] NetIntegrityOk: back",
@@ -138,7 +141,9 @@ TEST(RunE2eTest, NotificationsAreLoggedOnlyInTheirOwnWords) {
     if (line.starts_with("[ZUQTradeReport] Format conn=1")) afterFormat = true;
   }
   EXPECT_EQ(seen, expected) << run.log;
-  EXPECT_NE(box.read("out.txt").find(";1.0;"), std::string::npos);
+  const std::string report = box.read("out.txt");
+  EXPECT_NE(report.find(";1.0;"), std::string::npos) << report;
+  EXPECT_EQ(report.find(";0.5;"), std::string::npos) << report;
 }
 
 TEST(RunE2eTest, MissingIniFileRunsOnDefaults) {

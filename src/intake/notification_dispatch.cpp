@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "intake/trade_intake.h"
+#include "intake/trade_store.h"
 #include "online/online_library.h"
 #include "run/run_context.h"
 
@@ -19,6 +20,12 @@ void signalReady(ReadyReason reason) {
 void takeRow(const RowNotice& row) {
   if (RunContext* run = attachedRun.load(std::memory_order_acquire)) {
     addTradeRow(row, run->settings, run->store);
+  }
+}
+
+void discardUnsynchronizedTrades() {
+  if (RunContext* run = attachedRun.load(std::memory_order_acquire)) {
+    if (!run->ready.tableSynchronized()) run->store.clear();
   }
 }
 
@@ -63,6 +70,9 @@ void onlineCallback(int32_t code, void* data) {
     }
     case ZUQONL_CLEAR:
       zuqonlPrintf("[ZUQTradeReport] Clear conn=%d\n", connOf(data));
+      // The server delivers the table anew: rows of the earlier delivery may
+      // be gone or changed since. Once synchronized, the report stands.
+      discardUnsynchronizedTrades();
       break;
     case ZUQONL_FORMAT: {
       const FormatNotice& format = noticeOf<FormatNotice>(data);

@@ -8,8 +8,9 @@ struct RunContext;
 // Registered with zuqonlRegisterCallback; called on the library's
 // notification thread, one notification at a time. Logs every known
 // notification (codes 14 to 28 but 18 and 19) in its own words, signals the
-// attached run's event on DS Connected and Synchronized, and hands added rows
-// to the intake with the run's settings and store. Everything it keeps is
+// attached run's event on DS Connected and Synchronized, hands added rows to
+// the intake with the run's settings and store, and discards the stored
+// trades on a Clear that comes before Synchronized. Everything it keeps is
 // copied before it returns. Without an attached run it only logs.
 void onlineCallback(int32_t code, void* data);
 

@@ -48,7 +48,7 @@ TEST_F(DispatchTest, CodesOutsideTheKnownRangeAndNullRecordsAreHarmless) {
   onlineCallback(ZUQONL_NET_INTEGRITY_OK, &text);
 }
 
-TEST_F(DispatchTest, UpdateDeleteAndClearLeaveTheStoreAlone) {
+TEST_F(DispatchTest, UpdateDeleteAndLateClearLeaveTheStoreAlone) {
   RowNotice added = row(7, "5");
   added.values[11] = "1.0";
   onlineCallback(ZUQONL_ADD_ROW, &added);
@@ -57,11 +57,34 @@ TEST_F(DispatchTest, UpdateDeleteAndClearLeaveTheStoreAlone) {
   onlineCallback(ZUQONL_UPDATE_ROW, &changed);
   onlineCallback(ZUQONL_DELETE_ROW, &changed);
   ConnNotice conn{1};
+  onlineCallback(ZUQONL_SYNCHRONIZED, &conn);
   onlineCallback(ZUQONL_CLEAR, &conn);
   ASSERT_EQ(storedCount(), 1u);
   run.store.walk([](uint32_t key, const TradeLine& line) {
     EXPECT_EQ(key, 5u);
     EXPECT_EQ(line.texts[kPriceText], "1.0");
+  });
+}
+
+// A Clear while the table is still being delivered is the server starting
+// it anew: what the earlier delivery brought must not reach the report.
+TEST_F(DispatchTest, AClearBeforeSynchronizedDiscardsTheStoredTrades) {
+  run.ready.awaitSynchronization();
+  RowNotice stale = row(7, "5");
+  stale.values[11] = "1.0";
+  onlineCallback(ZUQONL_ADD_ROW, &stale);
+  ConnNotice conn{1};
+  onlineCallback(ZUQONL_CLEAR, &conn);
+  EXPECT_EQ(storedCount(), 0u);
+  RowNotice fresh = row(8, "5");
+  fresh.values[11] = "2.0";
+  onlineCallback(ZUQONL_ADD_ROW, &fresh);
+  onlineCallback(ZUQONL_SYNCHRONIZED, &conn);
+  onlineCallback(ZUQONL_CLEAR, &conn);
+  ASSERT_EQ(storedCount(), 1u);
+  run.store.walk([](uint32_t, const TradeLine& line) {
+    EXPECT_EQ(line.rowID, 8);
+    EXPECT_EQ(line.texts[kPriceText], "2.0");
   });
 }
 

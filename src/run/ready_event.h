@@ -28,8 +28,13 @@ class ReadyEvent {
 
   // Driver, before it opens the table connection: from now on only
   // Synchronized signals, and a DS Connected signal still pending from
-  // before is dropped.
+  // before is dropped. The table counts as not synchronized until then.
   void awaitSynchronization() EXCLUDES(mutex_);
+
+  // Whether Synchronized has been signalled since the driver began awaiting
+  // it: until then the table is still being delivered, and a Clear (the
+  // server delivering it anew after a lost link) discards what was stored.
+  bool tableSynchronized() EXCLUDES(mutex_);
 
   // Driver: platform::waitForEvent's result (signalled, timeout or failed).
   uint32_t wait(uint32_t milliseconds);
@@ -41,4 +46,5 @@ class ReadyEvent {
   // for the synchronization wait.
   Mutex mutex_;
   ReadyReason awaited_ GUARDED_BY(mutex_) = ReadyReason::DataServer;
+  bool synchronized_ GUARDED_BY(mutex_) = false;
 };
