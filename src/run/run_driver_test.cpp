@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "intake/notification_dispatch.h"
-#include "intake/trade_store.h"
-#include "online/online_library.h"
 #include "platform/event.h"
 #include "run/ready_event.h"
 
@@ -38,32 +35,19 @@ TEST(ReadySignalTest, OnlyTheAwaitedNotificationReleasesTheWait) {
   EXPECT_EQ(ready.wait(0), platform::kWaitSignalled);
 }
 
-// The table delivered anew after a lost link starts with a Clear: what came
-// before it is discarded until the table is synchronized, and kept after.
-TEST(ReadySignalTest, AClearDiscardsTheTradesOnlyBeforeSynchronized) {
-  readyEvent = platform::createAutoResetEvent();
-  awaitSynchronization();
-  RowNotice notice{};
-  notice.conn = 1;
-  ConnNotice conn{1};
-  for (const char* rev : {"1", "2"}) {
-    notice.values[0] = rev;
-    onlineCallback(ZUQONL_ADD_ROW, &notice);
-  }
-  onlineCallback(ZUQONL_CLEAR, &conn);
-  EXPECT_TRUE(tradeStore.empty());
-  notice.values[0] = "3";
-  onlineCallback(ZUQONL_ADD_ROW, &notice);
-  onlineCallback(ZUQONL_SYNCHRONIZED, &conn);
-  EXPECT_TRUE(tableSynchronized());
-  onlineCallback(ZUQONL_CLEAR, &conn);
-  ASSERT_EQ(tradeStore.size(), 1u);
-  EXPECT_EQ(tradeStore.begin()->first, 3u);
-  clearTradeStore();
-  awaitSynchronization();
-  EXPECT_FALSE(tableSynchronized());
-  platform::closeEvent(readyEvent);
-  readyEvent = nullptr;
+// The table counts as synchronized from its Synchronized signal until the
+// driver awaits it again; a Clear in between leaves the stored trades alone.
+TEST(ReadySignalTest, TheTableIsSynchronizedOnlyOnceItsSignalCame) {
+  ReadyEvent ready;
+  ready.signal(ReadyReason::Synchronized);  // before the driver awaits it
+  ready.awaitSynchronization();
+  EXPECT_FALSE(ready.tableSynchronized());
+  ready.signal(ReadyReason::DataServer);
+  EXPECT_FALSE(ready.tableSynchronized());
+  ready.signal(ReadyReason::Synchronized);
+  EXPECT_TRUE(ready.tableSynchronized());
+  EXPECT_EQ(ready.wait(0), platform::kWaitSignalled);
+  EXPECT_TRUE(ready.tableSynchronized());  // the wait does not undo it
 }
 
 }  // namespace
