@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -212,6 +215,18 @@ TEST_F(TableStreamTest, LimitsOfFieldsAndRecords) {
   write("t", "a,b,c,d,e\n" + big + "," + big + "," + big + "," + big + ",z\n");
   EXPECT_EQ(events("e"), (Events{"error t.csv:2: record longer than 4194304 bytes", "end", "end"}));
 }
+
+#ifndef _WIN32
+// A FIFO or a device never blocks the open and is refused by name.
+TEST_F(TableStreamTest, FifoOrDeviceIsNoTableFile) {
+  ASSERT_EQ(mkfifo((dir_ + "/fifo.csv").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir_ + "/zero.csv");
+  for (const char* table : {"fifo", "zero"}) {
+    EXPECT_EQ(events(Subscription{table, "a", "", "", ""}),
+              Events{"open failed: " + std::string(table) + ".csv: not a regular file"});
+  }
+}
+#endif
 
 TEST_F(TableStreamTest, OpenFailures) {
   std::string err;
