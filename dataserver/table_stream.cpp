@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "dataserver/csv_reader.h"
+#include "platform/regular_file.h"
 
 namespace dataserver {
 
@@ -150,12 +151,13 @@ bool TableStream::open(const std::string& dataDir, const Subscription& sub, std:
 
 bool TableStream::Impl::openFile(const std::string& path, const std::string& table,
                                  std::string* err) {
-  errno = 0;
-  file.reset(std::fopen(path.c_str(), "rb"));
+  int error = 0;
+  file.reset(platform::openRegularFile(path.c_str(), &error));
   if (!file) {
-    int error = errno;
     if (error == ENOENT) {
       *err = "unknown table '" + printable(table) + "'";
+    } else if (error == platform::kNotRegularFile) {
+      *err = fileName + ": not a regular file";
     } else {
       *err = "cannot read " + fileName + ": " + errnoText(error);
     }

@@ -110,6 +110,8 @@ class TableStream {
   // and reads its header. False with a finished message in *err when:
   // - the table is unknown: no such file, or a name that is empty or holds
   //   '/', '\\', ".." or NUL ("unknown table 'Trade'");
+  // - the file is no regular file (a FIFO, a device: "<table>.csv: not a
+  //   regular file"); it is never opened in a way that could block;
   // - the file cannot be opened or read ("cannot read <table>.csv: <OS
   //   error>"; no message names the data folder, as a network server sends
   //   them to its clients);

@@ -1,6 +1,10 @@
 #include "dataserver/table_stream.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -232,6 +236,18 @@ TEST_F(TableStreamTest, ARefusedRowIsNeverBuiltAndEndsTheStream) {
   EXPECT_EQ(checked,
             (std::vector<std::string>{"1:3:3", "2:3:" + std::to_string(kMaxFieldBytes + 2)}));
 }
+
+#ifndef _WIN32
+// A FIFO or a device never blocks the open and is refused by name.
+TEST_F(TableStreamTest, FifoOrDeviceIsNoTableFile) {
+  ASSERT_EQ(mkfifo((dir_ + "/fifo.csv").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", dir_ + "/zero.csv");
+  for (const char* table : {"fifo", "zero"}) {
+    EXPECT_EQ(events(Subscription{table, "a", "", "", ""}),
+              Events{"open failed: " + std::string(table) + ".csv: not a regular file"});
+  }
+}
+#endif
 
 TEST_F(TableStreamTest, OpenFailures) {
   std::string err;

@@ -1,5 +1,8 @@
 // The run's course: waits, notifications, failures and exit statuses.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <filesystem>
 
@@ -88,6 +91,22 @@ TEST(RunE2eTest, MalformedTableIsAnErrorAndNeverSynchronizes) {
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] AddRow conn=1, rowID=1"));
   EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
 }
+
+#ifndef _WIN32
+// A FIFO in place of the table file: nothing blocks, the run ends within its
+// waits with an Error that names the file.
+TEST(RunE2eTest, FifoAsTableFileIsAnErrorWithinTheWaits) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\n"));
+  box.write("data/Other.csv", "a\r\n1\r\n");
+  ASSERT_EQ(mkfifo(box.path("data/Trade.csv").c_str(), 0600), 0);
+  const RunResult run = runReport(box, "test.ini", 30);
+  EXPECT_EQ(run.exitStatus, 2) << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Error conn=1: Trade.csv: not a regular file"))
+      << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't receive records: timeout expired (1 sec)"));
+}
+#endif
 
 TEST(RunE2eTest, UnknownTableIsAnError) {
   Sandbox box;

@@ -1,0 +1,20 @@
+// Opening a file for reading that is sure to be a regular file: a FIFO, a
+// device or a folder named where a file is expected must neither block the
+// open nor feed a reader without end.
+#pragma once
+
+#include <cstdio>
+
+namespace platform {
+
+// The error of openRegularFile for something that is not a regular file
+// (a FIFO, a device); never an errno value.
+inline constexpr int kNotRegularFile = -1;
+
+// Opens the regular file at `path` for reading in binary mode without ever
+// blocking. Null with *error set when it is not opened: kNotRegularFile, or
+// an errno value (ENOENT when nothing is there, EISDIR for a folder, EACCES,
+// ...). The caller closes the file with fclose. Any thread.
+std::FILE* openRegularFile(const char* path, int* error);
+
+}  // namespace platform

@@ -1,0 +1,65 @@
+// Regular files on Windows: the handle is opened with no wait (a pipe with
+// no free instance fails at once) and its type looked at before anything is
+// read; only a file on a disk is handed out.
+#include <windows.h>
+//
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+
+#include "platform/regular_file.h"
+
+namespace platform {
+
+namespace {
+
+int errnoOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return EACCES;
+    default:
+      return EIO;
+  }
+}
+
+}  // namespace
+
+std::FILE* openRegularFile(const char* path, int* error) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    *error = EISDIR;
+    return nullptr;
+  }
+  const HANDLE handle =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = errnoOf(GetLastError());
+    return nullptr;
+  }
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    *error = kNotRegularFile;
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    *error = EIO;
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "rb");
+  if (file == nullptr) {
+    _close(fd);
+    *error = EIO;
+  }
+  return file;
+}
+
+}  // namespace platform
