@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -46,6 +47,19 @@ std::string printable(std::string_view text) {
   }
   if (text.size() > kShown) out += "...";
   return out;
+}
+
+// A table file saved with a UTF-8 byte order mark starts with it; it is no
+// part of the first column's name. Anything else is read from the start.
+void skipByteOrderMark(std::FILE* file) {
+  static constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+  char start[sizeof kUtf8Bom - 1];
+  if (std::fread(start, 1, sizeof start, file) == sizeof start &&
+      std::memcmp(start, kUtf8Bom, sizeof start) == 0) {
+    return;
+  }
+  std::clearerr(file);
+  std::rewind(file);
 }
 
 bool parseInt32(std::string_view text, int32_t* value) {
@@ -165,6 +179,7 @@ bool TableStream::Impl::openFile(const std::string& path, const std::string& tab
   }
   // The reader's buffer is the only one: stdio's would copy every byte twice.
   std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  skipByteOrderMark(file.get());
   reader = std::make_unique<CsvReader>(
       file.get(), fileName,
       CsvLimits{kReadBufferBytes, kMaxFieldBytes, kMaxRecordBytes, kMaxColumns});

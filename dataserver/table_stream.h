@@ -35,7 +35,8 @@
 // - An empty line is a record with one empty field, so it is a line of a
 //   one-column table and a malformed record otherwise. A LF at the end of the
 //   file ends the last record and starts none. A 0-byte or header-only file
-//   gives Synchronized, then End. A byte order mark is data like any other.
+//   gives Synchronized, then End. A UTF-8 byte order mark at the very start
+//   of the file is skipped; anywhere else it is data like any other.
 // - A malformed file gives one Error "<table>.csv:<line>: <fault>" (line
 //   1-based, where the faulty record or quoted field begins, or where a NUL
 //   byte stands), then End, and never a Synchronized it had not given yet.

@@ -237,6 +237,17 @@ TEST_F(TableStreamTest, ARefusedRowIsNeverBuiltAndEndsTheStream) {
             (std::vector<std::string>{"1:3:3", "2:3:" + std::to_string(kMaxFieldBytes + 2)}));
 }
 
+// A table file saved with a UTF-8 byte order mark: the mark is no part of
+// the first column's name. Only at the very start is it skipped.
+TEST_F(TableStreamTest, ByteOrderMarkAtTheStartIsSkipped) {
+  write("t", "\xEF\xBB\xBFk,v\n1,\xEF\xBB\xBFx\n");
+  EXPECT_EQ(events("k,v"), (Events{"add 1 1|\xEF\xBB\xBFx", "sync", "end", "end"}));
+  write("t", "\xEF\xBB,k\n1,2\n");
+  EXPECT_EQ(events("\xEF\xBB,k"), (Events{"add 1 1|2", "sync", "end", "end"}));
+  write("t", "k\n\xEF\xBB\xBF\n");
+  EXPECT_EQ(events("k"), (Events{"add 1 \xEF\xBB\xBF", "sync", "end", "end"}));
+}
+
 #ifndef _WIN32
 // A FIFO or a device never blocks the open and is refused by name.
 TEST_F(TableStreamTest, FifoOrDeviceIsNoTableFile) {

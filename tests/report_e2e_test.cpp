@@ -214,6 +214,26 @@ TEST(ReportE2eTest, DateFormatTwoIsDayMonthYear) {
             "77;BS;1;hello\r\n");
 }
 
+// A table file saved with a UTF-8 byte order mark before its first column,
+// "rev": every trade keeps its revision and the report is whole.
+TEST(ReportE2eTest, TableFileWithByteOrderMarkGivesTheWholeReport) {
+  std::vector<std::string> columns = tradeColumns();
+  std::erase(columns, "rev");
+  columns.insert(columns.begin(), "rev");
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=F1\r\n"));
+  box.write("data/Trade.csv",
+            "\xEF\xBB\xBF" + tableFile(columns, {sample({{"rev", "2"}, {"trade_ref", "two"}}),
+                                                 sample({{"rev", "1"}, {"trade_ref", "one"}})}));
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  const std::string line = kInitiatorLine;
+  const size_t ref = line.find(";77;");
+  EXPECT_EQ(box.read("ZUQTradeReport.txt"), line.substr(0, ref) + ";one;" + line.substr(ref + 4) +
+                                                line.substr(0, ref) + ";two;" +
+                                                line.substr(ref + 4));
+}
+
 TEST(ReportE2eTest, EmptyStoreTruncatesAnOldReport) {
   Sandbox box;
   box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=NOBODY\r\n"));
