@@ -11,6 +11,17 @@ thread_local bool t_notificationThread = false;
 
 void flushProcessLog() { processLog().flush(); }
 
+// A log that cannot be written (its reader gone, its disk full) loses the
+// text and nothing else: the failure is forgotten, so the next text is tried
+// afresh and the run goes on.
+void writeTolerantly(std::string_view text, std::FILE* stream) {
+  if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) std::clearerr(stream);
+}
+
+void flushTolerantly(std::FILE* stream) {
+  if (std::fflush(stream) != 0) std::clearerr(stream);
+}
+
 }  // namespace
 
 Log::Log(std::FILE* out) : out_(out), lastFlush_(std::chrono::steady_clock::now()) {}
@@ -23,8 +34,8 @@ Log::~Log() {
 
 void Log::write(std::string_view text) {
   std::lock_guard lock(mutex_);
-  std::fwrite(text.data(), 1, text.size(), out_);
-  if (file_ != nullptr) std::fwrite(text.data(), 1, text.size(), file_);
+  writeTolerantly(text, out_);
+  if (file_ != nullptr) writeTolerantly(text, file_);
   if (keepEarly_) {
     if (early_.size() + text.size() <= kEarlyCapacity) {
       early_.append(text);
@@ -71,8 +82,8 @@ void Log::flush() {
 }
 
 void Log::flushLocked() {
-  std::fflush(out_);
-  if (file_ != nullptr) std::fflush(file_);
+  flushTolerantly(out_);
+  if (file_ != nullptr) flushTolerantly(file_);
   lastFlush_ = std::chrono::steady_clock::now();
 }
 
