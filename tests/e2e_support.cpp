@@ -11,6 +11,12 @@
 #include <stdexcept>
 #include <thread>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace e2e {
 
 namespace fs = std::filesystem;
@@ -58,6 +64,60 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
   fs::remove(workDir + "/.run-output", ignored);
   return result;
 }
+
+#ifndef _WIN32
+namespace {
+
+// Waits for `child` to end, killing it after `limitSeconds`; its exit status,
+// or -1 when it was killed or ended by a signal.
+int exitStatusOf(pid_t child, int limitSeconds) {
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+RunResult runWithLogReaderGone(const std::string& program, const std::vector<std::string>& args,
+                               const std::string& workDir, size_t keptBytes, int limitSeconds) {
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  int ends[2];
+  if (pipe(ends) != 0) throw std::runtime_error("pipe failed");
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ends[0]);
+    signal(SIGPIPE, SIG_DFL);  // as a shell starts a pipeline's commands
+    if (chdir(workDir.c_str()) != 0) _exit(127);
+    dup2(ends[1], 1);
+    dup2(ends[1], 2);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(ends[1]);
+  RunResult result;
+  result.log.resize(keptBytes);
+  size_t got = 0;
+  while (got < keptBytes) {
+    const ssize_t n = read(ends[0], result.log.data() + got, keptBytes - got);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  result.log.resize(got);
+  close(ends[0]);
+  result.exitStatus = exitStatusOf(child, limitSeconds);
+  return result;
+}
+#endif  // _WIN32
 
 BackgroundProcess::BackgroundProcess(const std::string& program,
                                      const std::vector<std::string>& args,

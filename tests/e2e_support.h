@@ -51,6 +51,14 @@ struct RunResult {
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& workDir, int limitSeconds = 60);
 
+#ifndef _WIN32
+// Runs `program` as runProgram does, but with standard output and error
+// going to a pipe whose reader takes the first `keptBytes` bytes and then
+// closes it, as `| head -c N` does. The result's log holds those bytes.
+RunResult runWithLogReaderGone(const std::string& program, const std::vector<std::string>& args,
+                               const std::string& workDir, size_t keptBytes, int limitSeconds = 60);
+#endif
+
 // A process started in the background in `workDir`, its standard output and
 // error going to the file `outputFile` there. Killed at once when it is still
 // running as the object goes.

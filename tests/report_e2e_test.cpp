@@ -385,6 +385,18 @@ TEST(ReportE2eTest, TwoRunsOnOneReportPathLastToFinishWins) {
   GTEST_SKIP() << "the first run always finished before it could be stopped";
 }
 
+// The reader of the log goes away after the first line (`| head -1`): the
+// run goes on, writes the whole report and ends with the status it earned.
+TEST(ReportE2eTest, LogReaderGoneCostsNothing) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=r.txt\r\n"));
+  box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
+  const RunResult run = runWithLogReaderGone(ZUQ_PROGRAM_PATH, {"test.ini"}, box.dir(), 10);
+  EXPECT_EQ(run.log, "ZUQ KALDO ");
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(box.read("r.txt"), kNoFirmLine);
+}
+
 // The report replaces a regular file (keeping its mode) or a symbolic
 // link's target (keeping the link); a new one gets the mode the umask gives.
 TEST(ReportE2eTest, ReplacedReportKeepsModeAndLink) {

@@ -11,6 +11,17 @@ thread_local bool t_notificationThread = false;
 
 void flushProcessLog() { processLog().flush(); }
 
+// A log that cannot be written (its reader gone, its disk full) loses the
+// text and nothing else: the failure is forgotten, so the next text is tried
+// afresh and the run goes on.
+void writeTolerantly(std::string_view text, std::FILE* stream) {
+  if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) std::clearerr(stream);
+}
+
+void flushTolerantly(std::FILE* stream) {
+  if (std::fflush(stream) != 0) std::clearerr(stream);
+}
+
 }  // namespace
 
 Log::Log(std::FILE* out) : out_(out), lastFlush_(std::chrono::steady_clock::now()) {}
@@ -76,12 +87,12 @@ void Log::flush() {
 
 void Log::flushLocked() {
   if (!pending_.empty()) {
-    std::fwrite(pending_.data(), 1, pending_.size(), out_);
-    if (file_ != nullptr) std::fwrite(pending_.data(), 1, pending_.size(), file_);
+    writeTolerantly(pending_, out_);
+    if (file_ != nullptr) writeTolerantly(pending_, file_);
     pending_.clear();
   }
-  std::fflush(out_);
-  if (file_ != nullptr) std::fflush(file_);
+  flushTolerantly(out_);
+  if (file_ != nullptr) flushTolerantly(file_);
   lastFlush_ = std::chrono::steady_clock::now();
 }
 

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/broken_pipe.h"
 #include "platform/profile.h"
 #include "run/run_driver.h"
 
@@ -24,6 +25,9 @@ constexpr char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The log goes to standard output; a reader that goes away (`| head`) must
+  // not cost the report. Log writes then fail and the run goes on.
+  platform::ignoreBrokenPipes();
   if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
     std::printf(kUsage, platform::kDefaultIniPath);
     return 0;
