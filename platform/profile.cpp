@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/regular_file.h"
+
 namespace platform {
 
 namespace {
@@ -44,18 +46,22 @@ bool sameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The whole file, or nothing when it is missing, unreadable or not a regular
-// file's worth of bytes (a directory fails on the first read). A bare file
-// name is opened relative to the current directory.
+// The whole file, or nothing when it is missing, unreadable, no regular
+// file or larger than kMaxProfileBytes. A bare file name is opened relative
+// to the current directory.
 std::optional<std::string> readWholeFile(const char* path) {
   if (path == nullptr) return std::nullopt;
-  std::FILE* file = std::fopen(path, "rb");
+  int error = 0;
+  std::FILE* file = openRegularFile(path, &error);
   if (file == nullptr) return std::nullopt;
   std::string content;
   char chunk[16384];
   size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, got);
-  const bool failed = std::ferror(file) != 0;
+  while (content.size() <= kMaxProfileBytes &&
+         (got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+    content.append(chunk, got);
+  }
+  const bool failed = std::ferror(file) != 0 || content.size() > kMaxProfileBytes;
   std::fclose(file);
   if (failed) return std::nullopt;
   return content;

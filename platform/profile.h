@@ -10,6 +10,11 @@ namespace platform {
 // platform's native spelling of ".\ZUQTradeReport.ini".
 extern const char kDefaultIniPath[];
 
+// The largest INI file read; no real one comes near. A larger file, and
+// anything that is not a regular file (a FIFO, a device such as /dev/zero),
+// reads as a missing file.
+inline constexpr uint64_t kMaxProfileBytes = 16 * 1024 * 1024;
+
 // Copies the value of `key` in `section` of the INI file at `path` into
 // `buffer` (at most size - 1 bytes, always NUL-terminated when size > 0) and
 // returns the number of bytes copied. A missing file, section or key copies

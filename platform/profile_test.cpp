@@ -1,6 +1,10 @@
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <cstring>
 #include <filesystem>
@@ -120,6 +124,24 @@ TEST_F(ProfileTest, MissingOrUnreadableFileGivesDefault) {
   path_ = (dir_.path() / "nofolder" / "x.ini").string();
   EXPECT_EQ(read("Main", "Name"), Result("d", 1));
 }
+
+#ifndef _WIN32
+// Our layer reads regular files of at most kMaxProfileBytes: a larger one, a
+// device without end and a FIFO without a writer read as missing, at once.
+TEST_F(ProfileTest, EndlessOrOversizedFileGivesDefault) {
+  const std::string head = "[Main]\nName=Alice\n";
+  writeFile(head + std::string(kMaxProfileBytes - head.size(), ';'));
+  EXPECT_EQ(read("Main", "Name"), Result("Alice", 5));
+  writeFile(head + std::string(kMaxProfileBytes - head.size() + 1, ';'));
+  EXPECT_EQ(read("Main", "Name"), Result("d", 1));
+  EXPECT_EQ(getProfileInt("Main", "Name", 7, path_.c_str()), 7u);
+  path_ = "/dev/zero";
+  EXPECT_EQ(read("Main", "Name"), Result("d", 1));
+  path_ = (dir_ / "fifo.ini").string();
+  ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
+  EXPECT_EQ(read("Main", "Name"), Result("d", 1));
+}
+#endif
 
 TEST_F(ProfileTest, EveryCallSeesTheCurrentFile) {
   writeFile("[S]\nk=old\n");

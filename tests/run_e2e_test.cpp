@@ -48,6 +48,20 @@ TEST(RunE2eTest, DataServerNeverReached) {
   EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
 }
 
+#ifndef _WIN32
+// An INI "file" without end: read as missing, so every setting takes its
+// default, and the library says why it has no data server.
+TEST(RunE2eTest, EndlessIniFileIsDataServerNotReached) {
+  Sandbox box;
+  const RunResult run = runReport(box, "/dev/zero", 30);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't connect to DS: timeout expired (10 sec)"))
+      << run.log;
+  EXPECT_TRUE(run.hasLine("[zuqonl] no data source: INI file '/dev/zero' is not a regular file"))
+      << run.log;
+}
+#endif
+
 TEST(RunE2eTest, NegativeSyncTimeoutWaitsNoTime) {
   Sandbox box;
   box.write("test.ini", "[zuqonl]\r\ndata_dir=missing\r\n[options]\r\nsync_timeout=-3\r\n");

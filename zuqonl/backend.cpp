@@ -1,8 +1,13 @@
 #include "backend.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <system_error>
 
 #include "embedded_server.h"
+#include "platform/profile.h"
+#include "platform/regular_file.h"
 #ifdef ZUQONL_WITH_NETWORK
 #include "network_client.h"
 #endif
@@ -33,6 +38,25 @@ std::unique_ptr<Backend> makeNetworkClient(const Settings& settings, std::string
   *err = "no data source: \"server\" needs the network client, which this build leaves out";
   return nullptr;
 #endif
+}
+
+// Why the file at `iniPath` gives no settings (the profile reader then reads
+// it as missing), or empty when it can be read.
+std::string iniFileFault(const std::string& iniPath) {
+  int error = 0;
+  std::FILE* file = platform::openRegularFile(iniPath.c_str(), &error);
+  if (file == nullptr) {
+    if (error == ENOENT) return "not found";
+    if (error == platform::kNotRegularFile) return "is not a regular file";
+    return "cannot be read: " + std::generic_category().message(error);
+  }
+  std::fclose(file);
+  std::error_code ec;
+  const uintmax_t size = std::filesystem::file_size(iniPath, ec);
+  if (!ec && size > platform::kMaxProfileBytes) {
+    return "is larger than " + std::to_string(platform::kMaxProfileBytes >> 20) + " MiB";
+  }
+  return "";
 }
 
 }  // namespace
@@ -79,9 +103,9 @@ std::unique_ptr<Backend> makeBackend(const Settings& settings, std::string* err)
     *err = "no data source: no INI file was named";
     return nullptr;
   }
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(settings.iniPath, ec)) {
-    *err = "no data source: INI file '" + settings.iniPath + "' not found";
+  const std::string fault = iniFileFault(settings.iniPath);
+  if (!fault.empty()) {
+    *err = "no data source: INI file '" + settings.iniPath + "' " + fault;
     return nullptr;
   }
   if (!settings.server.empty()) return makeNetworkClient(settings, err);
