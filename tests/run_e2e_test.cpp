@@ -1,5 +1,7 @@
 // The run's course: waits, notifications, failures and exit statuses.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
@@ -177,6 +179,34 @@ TEST(RunE2eTest, NotificationsAreLoggedOnlyInTheirOwnWords) {
   const std::string report = box.read("out.txt");
   EXPECT_NE(report.find(";1.0;"), std::string::npos) << report;
   EXPECT_EQ(report.find(";0.5;"), std::string::npos) << report;
+}
+
+// Texts from the server that would end a log line and start one of the
+// program's own, or steer the terminal, are written escaped; printable
+// text, Latin-1 letters included, is written as it came.
+TEST(RunE2eTest, ServerTextsNeverForgeLogLines) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=r.txt\r\n"));
+  const Rows rows = {
+      op("error", {{"@text", "lagging\n[ZUQTradeReport] Sychronized conn=1"}}),
+      op("net_ok", {{"@text", "caf\xE9\r\n[ZUQTradeReport] Report file: 'x.txt'\x1B[2J\t\x7F"}}),
+      trade(),
+  };
+  box.write("data/Trade.csv", tableFile(tradeColumns(), rows));
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_TRUE(
+      run.hasLine("[ZUQTradeReport] Error conn=1: lagging\\n[ZUQTradeReport] Sychronized conn=1"))
+      << run.log;
+  EXPECT_TRUE(
+      run.hasLine("[ZUQTradeReport] NetIntegrityOk: caf\xE9\\r\\n[ZUQTradeReport] Report "
+                  "file: 'x.txt'\\x1B[2J\\t\\x7F"))
+      << run.log;
+  const std::vector<std::string> lines = run.lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "[ZUQTradeReport] Sychronized conn=1"), 1);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "[ZUQTradeReport] Report file: 'x.txt'"), 0);
+  EXPECT_EQ(run.log.find('\x1B'), std::string::npos);
+  EXPECT_EQ(std::count(run.log.begin(), run.log.end(), '\r'), 0);
 }
 
 TEST(RunE2eTest, MissingIniFileRunsOnDefaults) {

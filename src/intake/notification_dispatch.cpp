@@ -36,8 +36,6 @@ const Notice& noticeOf(void* data) {
   return data ? *static_cast<const Notice*>(data) : kEmpty;
 }
 
-const char* textOf(const char* text) { return text ? text : ""; }
-
 int32_t connOf(void* data) { return noticeOf<ConnNotice>(data).conn; }
 int32_t rowConnOf(void* data) { return noticeOf<RowNotice>(data).conn; }
 int32_t rowIdOf(void* data) { return noticeOf<RowNotice>(data).rowID; }
@@ -46,12 +44,28 @@ int32_t rowIdOf(void* data) { return noticeOf<RowNotice>(data).rowID; }
 
 void attachRunContext(RunContext* run) { attachedRun.store(run, std::memory_order_release); }
 
+std::string escapeControlBytes(const char* text) {
+  std::string escaped;
+  for (const char* at = text ? text : ""; *at != '\0'; ++at) {
+    const unsigned char byte = static_cast<unsigned char>(*at);
+    if (byte >= 0x20 && byte != 0x7F) {
+      escaped += *at;
+    } else if (byte == '\n' || byte == '\r' || byte == '\t') {
+      escaped += byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : "\\t";
+    } else {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      escaped += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+    }
+  }
+  return escaped;
+}
+
 void onlineCallback(int32_t code, void* data) {
   if (static_cast<uint32_t>(code) - 14u > 14u) return;
   switch (code) {
     case ZUQONL_NET_INTEGRITY_OK:
       zuqonlPrintf("[ZUQTradeReport] NetIntegrityOk: %s\n",
-                   textOf(noticeOf<TextNotice>(data).text));
+                   escapeControlBytes(noticeOf<TextNotice>(data).text).c_str());
       break;
     case ZUQONL_NET_INTEGRITY_LOST:
       zuqonlPrintf("[ZUQTradeReport] NetIntegrityLost\n");
@@ -65,7 +79,8 @@ void onlineCallback(int32_t code, void* data) {
       break;
     case ZUQONL_ERROR: {
       const ErrorNotice& error = noticeOf<ErrorNotice>(data);
-      zuqonlPrintf("[ZUQTradeReport] Error conn=%d: %s\n", error.conn, textOf(error.text));
+      zuqonlPrintf("[ZUQTradeReport] Error conn=%d: %s\n", error.conn,
+                   escapeControlBytes(error.text).c_str());
       break;
     }
     case ZUQONL_CLEAR:
@@ -77,7 +92,8 @@ void onlineCallback(int32_t code, void* data) {
     case ZUQONL_FORMAT: {
       const FormatNotice& format = noticeOf<FormatNotice>(data);
       zuqonlPrintf("[ZUQTradeReport] Format conn=%d: columnsCount=%d columnsFormat='%s'\n",
-                   format.conn, format.columnsCount, textOf(format.columnsFormat));
+                   format.conn, format.columnsCount,
+                   escapeControlBytes(format.columnsFormat).c_str());
       break;
     }
     case ZUQONL_ADD_ROW:

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct RunContext;
 
@@ -18,3 +19,9 @@ void onlineCallback(int32_t code, void* data);
 // attaches its context before it registers the callback and detaches it only
 // after the library is closed, so the context outlives every callback.
 void attachRunContext(RunContext* run);
+
+// A text from the data server as a log line may carry it: control bytes
+// (below 0x20, and 0x7F) written as \n, \r, \t or \xNN, so that no text can
+// end the line, start one that looks like the program's own, or steer the
+// terminal. Every other byte, Latin-1 letters included, stays as it is.
+std::string escapeControlBytes(const char* text);
