@@ -137,7 +137,7 @@ TEST_F(ProfileTest, EndlessOrOversizedFileGivesDefault) {
   EXPECT_EQ(getProfileInt("Main", "Name", 7, path_.c_str()), 7u);
   path_ = "/dev/zero";
   EXPECT_EQ(read("Main", "Name"), Result("d", 1));
-  path_ = (dir_ / "fifo.ini").string();
+  path_ = dir_ / "fifo.ini";
   ASSERT_EQ(mkfifo(path_.c_str(), 0600), 0);
   EXPECT_EQ(read("Main", "Name"), Result("d", 1));
 }
