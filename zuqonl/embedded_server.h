@@ -1,6 +1,5 @@
 // The data server embedded in the library: serves the table files of one
-// folder in process, one TableStream per connection, each read ahead on a
-// thread of its own.
+// folder in process, one TableStream per connection.
 #pragma once
 
 #include <chrono>
@@ -11,7 +10,6 @@
 
 #include "backend.h"
 #include "dataserver/table_stream.h"
-#include "read_ahead_stream.h"
 
 namespace zuqonl {
 
@@ -37,7 +35,7 @@ class EmbeddedServer final : public Backend {
 
   struct Connection {
     int32_t conn = 0;
-    ReadAheadStream stream;
+    dataserver::TableStream stream;
     Clock::time_point readyAt;  // a Pause holds the connection until then
     bool ended = false;
   };

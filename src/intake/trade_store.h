@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -75,7 +76,9 @@ class TradeStore {
   TradeLine lineOf(const Entry& entry) const REQUIRES(mutex_);
 
   Mutex mutex_;
-  std::vector<Entry> entries_ GUARDED_BY(mutex_);
+  // A deque grows without moving what it holds, so a large store is never
+  // held twice while it grows.
+  std::deque<Entry> entries_ GUARDED_BY(mutex_);
   std::vector<Block> blocks_ GUARDED_BY(mutex_);
   size_t ordered_ GUARDED_BY(mutex_) = 0;  // entries_[0, ordered_) are ordered and unique
   std::string joined_ GUARDED_BY(mutex_);  // the joined texts of the line being added
