@@ -1,6 +1,7 @@
 // Runs the real program against the stand-in library in a scratch folder.
 #pragma once
 
+#include <csignal>
 #include <map>
 #include <string>
 #include <vector>

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "testsupport/process.h"
 
@@ -66,16 +67,30 @@ bool Process::start(const std::string& program, const std::vector<std::string>& 
   if (output == INVALID_HANDLE_VALUE || error == INVALID_HANDLE_VALUE) {
     *err = lastError("cannot open the output files of '" + path + "'");
   } else {
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input;
-    startup.hStdOutput = output;
-    startup.hStdError = error;
+    // Only the three standard handles go to the child: sockets and files the
+    // test holds (all inheritable by default) stay with the test.
+    HANDLE inherited[] = {input, output, error};
+    const DWORD inheritedCount = error == output ? 2 : 3;
+    SIZE_T listSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<char> list(listSize);
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
+    STARTUPINFOEXA startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = input;
+    startup.StartupInfo.hStdOutput = output;
+    startup.StartupInfo.hStdError = error;
+    startup.lpAttributeList = attributes;
     PROCESS_INFORMATION info{};
-    started =
-        CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                       CREATE_NEW_PROCESS_GROUP, nullptr, workDir.c_str(), &startup, &info) != 0;
+    const bool listMade = InitializeProcThreadAttributeList(attributes, 1, 0, &listSize) != 0;
+    started = listMade &&
+              UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                        inheritedCount * sizeof(HANDLE), nullptr, nullptr) &&
+              CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                             CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                             workDir.c_str(), &startup.StartupInfo, &info);
+    if (listMade) DeleteProcThreadAttributeList(attributes);
     if (started) {
       CloseHandle(info.hThread);
       native_ = reinterpret_cast<std::uintptr_t>(info.hProcess);
