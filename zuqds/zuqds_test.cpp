@@ -568,10 +568,15 @@ TEST_F(ZuqdsTest, ClientsWithoutASubscriptionAreDroppedAfterTheIdleTimeout) {
   serve({"--idle-timeout-ms", "300"});
   Client idle(server_.port());
   idle.greet();
+  // Hello and Subscribe in one write: the idle wait cannot run out between.
   Client busy(server_.port());
-  busy.greet();
-  busy.send(subscribe(1, "Slow"));
-  EXPECT_EQ(busy.next(), "Subscribed #1 0");
+  std::string greetAndSubscribe, err;
+  ASSERT_TRUE(
+      protocol::encode(protocol::Hello{protocol::kVersion, "busy"}, &greetAndSubscribe, &err));
+  ASSERT_TRUE(protocol::encode(subscribe(1, "Slow"), &greetAndSubscribe, &err));
+  busy.sendRaw(greetAndSubscribe);
+  EXPECT_EQ(busy.until("Subscribed #1 0"),
+            (std::vector<std::string>{"Welcome 1 zuqds", "Subscribed #1 0"}));
   Client done(server_.port());
   done.greet();
   done.send(subscribe(1, "Quick", "v"));
