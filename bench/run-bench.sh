@@ -1,13 +1,28 @@
 #!/usr/bin/env bash
-# Times one run of ZUQTradeReport over a table of N trades (default
-# 1,000,000), all kept (no firm code), with the log sent to a file. Prints
-# wall time and peak memory of the program, first through the embedded data
-# server, then over loopback from zuqds (when it is built).
-# Usage: bench/run-bench.sh [BUILD-DIR] [N]
+# Times ZUQTradeReport over a table of N trades (default 1,000,000), all kept
+# (no firm code), with the log sent to a file: first through the embedded data
+# server, then over loopback from zuqds (when it is built). Each case runs
+# RUNS times (default 5) and prints every run's wall time and peak memory,
+# then the minimum and the median; the machine's load is printed first, since
+# other jobs skew the figures.
+#
+# Usage: bench/run-bench.sh [BUILD-DIR] [N] [RUNS]
+#        bench/run-bench.sh --large [BUILD-DIR] [RUNS]
+# --large runs the 10,000,000-trade case; its table, report and log need
+# about 4 GB of disk, so it is never run by default.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
-count=${2:-1000000}
+if [ "${1:-}" = "--large" ]; then
+  shift
+  build=${1:-$root/build}
+  count=10000000
+  runs=${2:-5}
+else
+  build=${1:-$root/build}
+  count=${2:-1000000}
+  runs=${3:-5}
+fi
+build=$(cd "$build" && pwd)
 work=$(mktemp -d)
 server=
 cleanup() {
@@ -21,9 +36,23 @@ python3 "$root/bench/make_trades.py" "$count" "$work/data/Trade.csv"
 options='[options]\r\nsync_timeout=60\r\ntrade_issue=BOND-2031\r\nreport_file=report.txt\r\n'
 printf "$options[zuqonl]\r\ndata_dir=data\r\n" >"$work/embedded.ini"
 cd "$work"
+echo "trades: $count, runs: $runs, load:$(uptime | sed 's/.*load average://')"
+
+# Prints "min" and "median" of the numbers on standard input.
+summary() {
+  sort -n | awk '{ v[NR] = $1 } END { printf "min %s median %s", v[1], v[int((NR + 1) / 2)] }'
+}
 
 measure() {
-  /usr/bin/time -f "$1: wall %e s, peak memory %M KiB" "$build/src/ZUQTradeReport" "$2" >run.log
+  : >"$1.times"
+  for ((run = 1; run <= runs; ++run)); do
+    /usr/bin/time -o time.txt -f "%e %M" "$build/src/ZUQTradeReport" "$2" >run.log
+    read -r wall peak <time.txt
+    echo "$1 run $run: wall $wall s, peak memory $peak KiB"
+    echo "$wall $peak" >>"$1.times"
+  done
+  echo "$1: wall $(cut -d' ' -f1 "$1.times" | summary) s;" \
+    "peak memory $(cut -d' ' -f2 "$1.times" | summary) KiB"
   echo "$1: report lines $(wc -l <report.txt), log lines $(wc -l <run.log)"
 }
 

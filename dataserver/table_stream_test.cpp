@@ -1,12 +1,13 @@
 #include "dataserver/table_stream.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "testsupport/temp_dir.h"
 
 namespace dataserver {
 namespace {
@@ -41,16 +42,8 @@ std::string describe(const TableEvent& event) {
 
 class TableStreamTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "table_stream_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   void write(const std::string& table, const std::string& bytes) {
-    std::ofstream(dir_ + "/" + table + ".csv", std::ios::binary) << bytes;
+    folder_.write(table + ".csv", bytes);
   }
 
   // Every event up to and including the first End, and one more to show that
@@ -74,7 +67,8 @@ class TableStreamTest : public ::testing::Test {
     return events(Subscription{"t", columns, key, from, to});
   }
 
-  std::string dir_;
+  testsupport::TempDir folder_{"table-stream-test"};
+  const std::string dir_ = folder_.dir();
 };
 
 TEST_F(TableStreamTest, RowsInRequestedOrder) {

@@ -1,7 +1,6 @@
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -9,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "testsupport/temp_dir.h"
 
 namespace platform {
 namespace {
@@ -40,13 +41,7 @@ K2=v2
 
 class ProfileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "profile_test_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    path_ = (dir_ / "test.ini").string();
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { path_ = dir_ / "test.ini"; }
 
   void writeFile(const std::string& content) {
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
@@ -67,7 +62,7 @@ class ProfileTest : public ::testing::Test {
     return {std::string(buffer.data(), strnlen(buffer.data(), size)), got};
   }
 
-  fs::path dir_;
+  testsupport::TempDir dir_{"profile-test"};
   std::string path_;
 };
 
@@ -120,9 +115,9 @@ TEST_F(ProfileTest, DefaultLosesOnlyTrailingSpaces) {
 
 TEST_F(ProfileTest, MissingOrUnreadableFileGivesDefault) {
   EXPECT_EQ(read("Main", "Name"), Result("d", 1));
-  path_ = dir_.string();  // a directory opens on POSIX but cannot be read
+  path_ = dir_.dir();  // a directory opens on POSIX but cannot be read
   EXPECT_EQ(read("Main", "Name"), Result("d", 1));
-  path_ = (dir_ / "nofolder" / "x.ini").string();
+  path_ = (dir_.path() / "nofolder" / "x.ini").string();
   EXPECT_EQ(read("Main", "Name"), Result("d", 1));
 }
 
@@ -180,7 +175,7 @@ TEST_F(ProfileTest, ValueLengthWrapsAt64KiB) {
 TEST_F(ProfileTest, BareFileNameIsTakenFromCurrentDirectory) {
   writeFile("[S]\nk=here\n");
   const fs::path previous = fs::current_path();
-  fs::current_path(dir_);
+  fs::current_path(dir_.path());
   char buffer[16];
   const uint32_t got = getProfileString("S", "k", "d", buffer, sizeof buffer, "test.ini");
   fs::current_path(previous);

@@ -1,9 +1,6 @@
 #include "e2e_support.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -18,21 +15,37 @@ namespace e2e {
 
 namespace fs = std::filesystem;
 
-Sandbox::Sandbox() {
-  std::string pattern = (fs::temp_directory_path() / "zuq-e2e-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  dir_ = pattern;
+namespace {
+
+// The output of a child process with its lines ended by LF: a Windows
+// console program ends them with CR LF.
+std::string withUnixLineEnds(std::string text) {
+#ifdef _WIN32
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+#else
+  return text;
+#endif
 }
 
-Sandbox::~Sandbox() {
-  std::error_code ignored;
-  fs::remove_all(dir_, ignored);
+// A folder the build names relative to the test executables (a Windows
+// build copies its test data beside them) or absolute.
+std::string dataFolder(const std::string& folder) {
+  if (fs::path(folder).is_absolute()) return folder;
+  return testsupport::executableFolder() + "/" + folder;
 }
+
+}  // namespace
+
+Sandbox::Sandbox() : folder_("zuq-e2e"), dir_(folder_.dir()) {}
 
 void Sandbox::write(const std::string& name, const std::string& content) const {
-  fs::create_directories(fs::path(path(name)).parent_path());
-  std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
-  out << content;
+  folder_.write(name, content);
 }
 
 std::string Sandbox::read(const std::string& name) const { return fileText(path(name)); }
@@ -55,37 +68,10 @@ bool RunResult::hasLine(const std::string& line) const {
 
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& workDir, int limitSeconds) {
-  const std::string logPath = workDir + "/.run-output";
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int out = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || chdir(workDir.c_str()) != 0) _exit(127);
-    dup2(out, 1);
-    dup2(out, 2);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  RunResult result;
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      status = -1;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  if (status != -1 && WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
-  std::ifstream in(logPath, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  result.log = text.str();
-  fs::remove(logPath);
+  BackgroundProcess process(program, args, workDir, ".run-output");
+  RunResult result = process.wait(limitSeconds);
+  std::error_code ignored;
+  fs::remove(workDir + "/.run-output", ignored);
   return result;
 }
 
@@ -93,41 +79,21 @@ BackgroundProcess::BackgroundProcess(const std::string& program,
                                      const std::vector<std::string>& args,
                                      const std::string& workDir, const std::string& outputFile)
     : outputPath_(workDir + "/" + outputFile) {
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_ = fork();
-  if (pid_ == 0) {
-    const int out = open(outputPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || chdir(workDir.c_str()) != 0) _exit(127);
-    dup2(out, 1);
-    dup2(out, 2);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+  std::string err;
+  if (!process_.start(program, args, workDir, outputPath_, outputPath_, &err)) {
+    ADD_FAILURE() << err;
   }
 }
 
-BackgroundProcess::~BackgroundProcess() {
-  if (pid_ > 0 && !reaped_) killAndWait(SIGKILL);
-}
+BackgroundProcess::~BackgroundProcess() { process_.kill(); }
 
-bool BackgroundProcess::ended() {
-  if (!reaped_ && pid_ > 0 && waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
-  return reaped_ || pid_ <= 0;
-}
-
-std::string BackgroundProcess::output() const {
-  std::ifstream in(outputPath_, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string BackgroundProcess::output() const { return withUnixLineEnds(fileText(outputPath_)); }
 
 bool BackgroundProcess::waitForOutput(const std::string& text, int limitSeconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
   for (;;) {
     // Looked at after checking for the end, so that the last output counts.
-    const bool over = ended() || std::chrono::steady_clock::now() > deadline;
+    const bool over = process_.ended() || std::chrono::steady_clock::now() > deadline;
     if (output().find(text) != std::string::npos) return true;
     if (over) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -135,24 +101,21 @@ bool BackgroundProcess::waitForOutput(const std::string& text, int limitSeconds)
 }
 
 void BackgroundProcess::killAndWait(int signal) {
-  if (ended()) return;
-  kill(pid_, signal);
-  waitpid(pid_, &status_, 0);
-  reaped_ = true;
+  process_.sendSignal(signal);
+  process_.waitFor(std::chrono::hours(1));
+}
+
+void BackgroundProcess::kill() { process_.kill(); }
+
+RunResult BackgroundProcess::stop(int limitSeconds) {
+  process_.requestStop();
+  return wait(limitSeconds);
 }
 
 RunResult BackgroundProcess::wait(int limitSeconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
-  while (!ended()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      killAndWait(SIGKILL);
-      status_ = -1;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  if (!process_.waitFor(std::chrono::seconds(limitSeconds))) process_.kill();
   RunResult result;
-  if (status_ != -1 && WIFEXITED(status_)) result.exitStatus = WEXITSTATUS(status_);
+  result.exitStatus = process_.exitStatus();
   result.log = output();
   return result;
 }
@@ -270,8 +233,23 @@ std::string fileText(const std::string& path) {
   return text.str();
 }
 
+std::string logText(const std::string& text) { return withUnixLineEnds(text); }
+
 std::string golden(const std::string& name) {
-  return fileText(std::string(ZUQ_GOLDEN_DIR) + "/" + name);
+  return fileText(dataFolder(ZUQ_GOLDEN_DIR) + "/" + name);
+}
+
+void expectGolden(const std::string& name, const std::string& actual) {
+  const char* update = std::getenv("ZUQ_UPDATE_GOLDEN");
+  if (update != nullptr && std::string(update) == "1") {
+    std::ofstream(dataFolder(ZUQ_GOLDEN_DIR) + "/" + name, std::ios::binary) << actual;
+    return;
+  }
+  EXPECT_EQ(actual, golden(name)) << "golden file " << name << " (ZUQ_UPDATE_GOLDEN=1 rewrites it)";
+}
+
+std::string exampleFile(const std::string& name) {
+  return fileText(dataFolder(ZUQ_EXAMPLES_DIR) + "/" + name);
 }
 
 }  // namespace e2e

@@ -5,13 +5,27 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/process.h"
+#include "testsupport/temp_dir.h"
+
 namespace e2e {
+
+#ifndef SIGKILL
+// Windows has no signals; BackgroundProcess maps the numbers it is given.
+constexpr int SIGKILL = 9;
+#endif
+
+// The program's INI file when none is named, in the platform's spelling.
+#ifdef _WIN32
+constexpr char kDefaultIniPath[] = ".\\ZUQTradeReport.ini";
+#else
+constexpr char kDefaultIniPath[] = "./ZUQTradeReport.ini";
+#endif
 
 // A scratch folder, removed with its contents when the sandbox goes.
 class Sandbox {
  public:
   Sandbox();
-  ~Sandbox();
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
 
@@ -22,12 +36,13 @@ class Sandbox {
   bool exists(const std::string& name) const;
 
  private:
+  testsupport::TempDir folder_;
   std::string dir_;
 };
 
 struct RunResult {
   int exitStatus = -1;  // -1: killed after the time limit
-  std::string log;      // standard output and standard error
+  std::string log;      // standard output and standard error, lines ended by LF
   std::vector<std::string> lines() const;
   bool hasLine(const std::string& line) const;
 };
@@ -37,8 +52,8 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
                      const std::string& workDir, int limitSeconds = 60);
 
 // A process started in the background in `workDir`, its standard output and
-// error going to the file `outputFile` there. Killed with SIGKILL when it is
-// still running as the object goes.
+// error going to the file `outputFile` there. Killed at once when it is still
+// running as the object goes.
 class BackgroundProcess {
  public:
   BackgroundProcess(const std::string& program, const std::vector<std::string>& args,
@@ -47,23 +62,25 @@ class BackgroundProcess {
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
-  // What the process has written so far.
+  // What the process has written so far, lines ended by LF.
   std::string output() const;
   // Polls the output until it holds `text`: false once the process has
   // ended without writing it, or after `limitSeconds`.
   bool waitForOutput(const std::string& text, int limitSeconds = 30);
-  // Sends `signal` and waits for the process to end.
+  // Sends `signal` and waits for the process to end. On Windows SIGINT and
+  // SIGTERM ask for a stop (Ctrl+Break), any other number ends it at once.
   void killAndWait(int signal);
+  // Ends the process at once and waits for it.
+  void kill();
+  // Asks the process to stop as an operator would (SIGTERM, Ctrl+Break)
+  // and waits for its end: the result holds its exit status and output.
+  RunResult stop(int limitSeconds = 60);
   // Waits for the end, killing the process after `limitSeconds`, as
   // runProgram does; the result holds the whole output.
   RunResult wait(int limitSeconds = 60);
 
  private:
-  bool ended();  // reaps the process when it has ended
-
-  int pid_ = -1;
-  int status_ = -1;  // the wait status once reaped; -1 when killed at the time limit
-  bool reaped_ = false;
+  testsupport::Process process_;
   std::string outputPath_;
 };
 
@@ -100,7 +117,19 @@ std::string maskHeaderStamp(const std::string& report);
 // Contents of the file at `path`, byte for byte ("" when it can't be read).
 std::string fileText(const std::string& path);
 
+// A log file's text with its lines ended by LF, as RunResult::log holds
+// them (the library ends them with CR LF on Windows).
+std::string logText(const std::string& text);
+
 // Contents of a file below tests/golden.
 std::string golden(const std::string& name);
+
+// Expects `actual` to equal the golden file `name`. With the environment
+// variable ZUQ_UPDATE_GOLDEN=1 the file is rewritten with `actual` instead,
+// so that a change of output shows as a diff under tests/golden.
+void expectGolden(const std::string& name, const std::string& actual);
+
+// A file of the bundled examples (examples/), byte for byte.
+std::string exampleFile(const std::string& name);
 
 }  // namespace e2e

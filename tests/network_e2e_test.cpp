@@ -2,13 +2,7 @@
 // loopback: lost, restarted, stalled and hostile data servers, and many
 // programs at once. Each report is compared with the one the embedded data
 // server gives for the same table and options.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -17,6 +11,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "testsupport/loopback.h"
 
 namespace e2e {
 namespace {
@@ -48,19 +43,6 @@ std::string tradeTable(int rows, int pauseAfter = 0, const Rows& tail = {}) {
   return tableFile(tradeColumns(), lines);
 }
 
-// A port on 127.0.0.1 that nothing listens on (free when it was asked for).
-uint16_t unusedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 // zuqds serving a folder of the sandbox on 127.0.0.1.
 class DataServer {
  public:
@@ -80,7 +62,7 @@ class DataServer {
 
   uint16_t port() const { return port_; }
   std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-  void kill() { process_.killAndWait(SIGKILL); }
+  void kill() { process_.kill(); }
 
  private:
   BackgroundProcess process_;
@@ -104,7 +86,7 @@ size_t occurrences(const std::string& text, const std::string& part) {
 
 TEST(NetworkE2eTest, NoServerListeningIsCantConnectAndLeavesTheOldReport) {
   Sandbox box;
-  const std::string server = "127.0.0.1:" + std::to_string(unusedPort());
+  const std::string server = "127.0.0.1:" + std::to_string(testsupport::unusedLoopbackPort());
   box.write("test.ini", networkIniFile(server, kShortWaits + "report_file=report.txt\r\n"));
   box.write("report.txt", "an earlier report\r\n");
   const RunResult run = runReport(box);
@@ -233,48 +215,31 @@ TEST(NetworkE2eTest, TwentyProgramsAtOnceGetTheSameReport) {
 // A server that answers every link with bytes that are no frame.
 class HostileServer {
  public:
-  HostileServer() {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(fd_, 16);
-    socklen_t size = sizeof address;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] { serve(); });
-  }
+  HostileServer() : thread_([this] { serve(); }) {}
   ~HostileServer() {
     stop_ = true;
     thread_.join();
-    close(fd_);
   }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  std::string address() const { return listener_.address(); }
   int links() const { return links_; }
 
  private:
   void serve() {
     static const char kGarbage[] = "\x00\x00\x00\x00\x7fgarbage\xff\xfe";
     while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 20) != 1) continue;
-      const int link = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (link < 0) continue;
-      ::send(link, kGarbage, sizeof kGarbage - 1, MSG_NOSIGNAL);
+      testsupport::LoopbackSocket link = listener_.accept(20);
+      if (!link.valid()) continue;
+      link.send(std::string(kGarbage, sizeof kGarbage - 1));
       ++links_;
       // Closed only once the client has closed: it is the client's fault to find.
-      pollfd q{link, POLLIN, 0};
       char sink[256];
-      while (!stop_ && poll(&q, 1, 20) >= 0) {
-        if (q.revents != 0 && read(link, sink, sizeof sink) <= 0) break;
+      while (!stop_) {
+        if (link.waitReadable(20) && link.receiveSome(sink, sizeof sink) <= 0) break;
       }
-      close(link);
     }
   }
 
-  int fd_ = -1;
-  uint16_t port_ = 0;
+  testsupport::LoopbackListener listener_;
   std::atomic<bool> stop_{false};
   std::atomic<int> links_{0};
   std::thread thread_;

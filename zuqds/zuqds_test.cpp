@@ -1,29 +1,25 @@
 // zuqds as a process: started with a temp data folder on a free port,
 // spoken to over real sockets with the protocol codec, watched through its
-// log, and stopped with a signal.
-#include <arpa/inet.h>
-#include <fcntl.h>
+// log, and stopped as an operator stops it.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
+#ifndef _WIN32
 #include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#endif
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dataserver/protocol.h"
-
-extern char** environ;
+#include "testsupport/loopback.h"
+#include "testsupport/process.h"
+#include "testsupport/temp_dir.h"
 
 namespace zuqds {
 namespace {
@@ -35,47 +31,17 @@ using namespace std::string_literals;
 
 constexpr int kWaitMs = 30000;  // only reached when something is wrong
 
-// Waits until `fd` is readable; false (and a test failure) after kWaitMs.
-bool waitReadable(int fd, const char* what) {
-  pollfd p{fd, POLLIN, 0};
-  if (poll(&p, 1, kWaitMs) == 1) return true;
-  ADD_FAILURE() << "nothing from " << what << " within " << kWaitMs << " ms";
-  return false;
-}
-
-// A zuqds process with its stdout and stderr piped back.
+// A zuqds process, its standard output and error in files of its own folder.
 class ServerProcess {
  public:
-  ~ServerProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-    if (err_ >= 0) close(err_);
-  }
-
   // Starts zuqds with `args`; for a server that starts, reads its first
   // line and the port in it.
   bool start(const std::vector<std::string>& args) {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    std::vector<std::string> all = {ZUQDS_PATH};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : all) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const int spawned = posix_spawn(&pid_, ZUQDS_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-    return spawned == 0;
+    std::string err;
+    const bool started = process_.start(ZUQDS_PATH, args, output_.dir(), output_ / "out.txt",
+                                        output_ / "err.txt", &err);
+    EXPECT_TRUE(started) << err;
+    return started;
   }
 
   bool startServing(const std::vector<std::string>& args) {
@@ -86,7 +52,7 @@ class ServerProcess {
   }
 
   uint16_t port() const { return port_; }
-  pid_t pid() const { return pid_; }
+  unsigned long pid() const { return process_.id(); }
 
   // Reads log lines until one contains `text`; false after kWaitMs or at
   // the end of the output.
@@ -96,81 +62,78 @@ class ServerProcess {
       if (end != std::string::npos) {
         std::string line = pending_.substr(0, end);
         pending_.erase(0, end + 1);
-        lines_.push_back(line);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.find(text) != std::string::npos) {
           if (found != nullptr) *found = line;
           return true;
         }
         continue;
       }
-      if (!readInto(out_, &pending_, "zuqds's log")) {
+      if (!readMore()) {
         ADD_FAILURE() << "no log line with '" << text << "'";
         return false;
       }
     }
   }
 
-  // Sends `signal` and returns the exit status (-1 for a death by signal).
+  // Asks the server to stop as an operator would (on POSIX with `signal`;
+  // Windows has Ctrl+Break only) and returns the exit status (-1 for a
+  // death by signal).
   int stop(int signal) {
-    kill(pid_, signal);
+    process_.sendSignal(signal);
     return wait();
   }
 
   int wait() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (!process_.waitFor(std::chrono::milliseconds(kWaitMs))) {
+      ADD_FAILURE() << "zuqds did not end within " << kWaitMs << " ms";
+      process_.kill();
+    }
+    return process_.exitStatus();
   }
 
   std::string errorOutput() {
-    std::string text;
-    while (readInto(err_, &text, "zuqds's stderr")) {
-    }
+    std::string text = output_.read("err.txt");
+    std::erase(text, '\r');
     return text;
   }
 
  private:
-  static bool readInto(int fd, std::string* text, const char* what) {
-    char buffer[4096];
-    if (!waitReadable(fd, what)) return false;
-    const ssize_t size = read(fd, buffer, sizeof buffer);
-    if (size <= 0) return false;
-    text->append(buffer, static_cast<size_t>(size));
-    return true;
+  // Takes in what the log file has gained; false once the process has ended
+  // without more, or after kWaitMs.
+  bool readMore() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    for (;;) {
+      const bool over = process_.ended() || std::chrono::steady_clock::now() > deadline;
+      const std::string all = output_.read("out.txt");
+      if (all.size() > consumed_) {
+        pending_ += all.substr(consumed_);
+        consumed_ = all.size();
+        return true;
+      }
+      if (over) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
 
-  pid_t pid_ = -1;
-  int out_ = -1, err_ = -1;
+  testsupport::TempDir output_{"zuqds-output"};
+  testsupport::Process process_;
   uint16_t port_ = 0;
+  size_t consumed_ = 0;
   std::string pending_;
-  std::vector<std::string> lines_;
 };
 
-// A blocking client of the protocol over a plain POSIX socket.
+// A blocking client of the protocol over a loopback socket.
 class Client {
  public:
   // `receiveBuffer` > 0 shrinks the socket's receive buffer, so that a
   // client that does not read pushes back on the server sooner.
-  explicit Client(uint16_t port, int receiveBuffer = 0) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer > 0) {
-      setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  explicit Client(uint16_t port, int receiveBuffer = 0)
+      : socket_(testsupport::LoopbackSocket::connectTo(port, receiveBuffer)) {
+    EXPECT_TRUE(socket_.valid());
   }
-  ~Client() { close(fd_); }
-  Client(const Client&) = delete;
-  Client& operator=(const Client&) = delete;
 
-  void sendRaw(const std::string& bytes) {
-    EXPECT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
-  }
+  void sendRaw(const std::string& bytes) { EXPECT_TRUE(socket_.send(bytes)); }
   void send(const protocol::Message& message) {
     std::string bytes, err;
     ASSERT_TRUE(protocol::encode(message, &bytes, &err)) << err;
@@ -192,8 +155,11 @@ class Client {
           break;
       }
       char buffer[64 * 1024];
-      if (!waitReadable(fd_, "zuqds's socket")) return std::nullopt;
-      const ssize_t size = read(fd_, buffer, sizeof buffer);
+      if (!socket_.waitReadable(kWaitMs)) {
+        ADD_FAILURE() << "nothing from zuqds's socket within " << kWaitMs << " ms";
+        return std::nullopt;
+      }
+      const long size = socket_.receiveSome(buffer, sizeof buffer);
       if (size <= 0) return std::nullopt;  // closed or reset
       decoder_.feed(buffer, static_cast<size_t>(size));
     }
@@ -218,7 +184,7 @@ class Client {
   }
 
  private:
-  int fd_ = -1;
+  testsupport::LoopbackSocket socket_;
   protocol::Decoder decoder_{protocol::Sender::Server};
 };
 
@@ -284,17 +250,10 @@ int drainRows(Client& client, uint32_t subId) {
 
 class ZuqdsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zuqds_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-
   void TearDown() override {
     if (running_) {
       EXPECT_EQ(server_.stop(SIGTERM), 0);
     }
-    std::filesystem::remove_all(dir_);
   }
 
   void serve(std::vector<std::string> extra = {}) {
@@ -305,10 +264,11 @@ class ZuqdsTest : public ::testing::Test {
   }
 
   void write(const std::string& table, const std::string& text) {
-    std::ofstream(dir_ + "/" + table + ".csv", std::ios::binary) << text;
+    data_.write(table + ".csv", text);
   }
 
-  std::string dir_;
+  testsupport::TempDir data_{"zuqds-data"};
+  const std::string dir_ = data_.dir();
   ServerProcess server_;
   bool running_ = false;
 };
@@ -399,7 +359,7 @@ TEST_F(ZuqdsTest, DsDownEndsTheLinkAfterWhatCameBefore) {
 
 #ifdef __linux__
 // The peak resident memory of process `pid` in KiB; -1 when unknown.
-long peakResidentKiB(pid_t pid) {
+long peakResidentKiB(unsigned long pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);) {
     if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
@@ -634,9 +594,16 @@ TEST_F(ZuqdsTest, TheOpenFileLimitIsRaisedAndSizesTheClients) {
 }
 #endif
 
+// An operator's stop: SIGTERM or SIGINT on POSIX, Ctrl+Break on Windows
+// (through the stop event where no console carries it).
 TEST_F(ZuqdsTest, SignalsEndTheServerWithItsClients) {
   write("Big", bigTable(100000));
-  for (int signal : {SIGTERM, SIGINT}) {
+#ifdef _WIN32
+  const std::vector<int> signals = {SIGTERM};
+#else
+  const std::vector<int> signals = {SIGTERM, SIGINT};
+#endif
+  for (int signal : signals) {
     ServerProcess server;
     ASSERT_TRUE(server.startServing({"--data", dir_, "--listen", "127.0.0.1:0"}));
     Client stalled(server.port(), 4096);
@@ -645,7 +612,11 @@ TEST_F(ZuqdsTest, SignalsEndTheServerWithItsClients) {
     Client idle(server.port());
     EXPECT_TRUE(server.waitForLine("client 1 subscribes #1"));
     EXPECT_EQ(server.stop(signal), 0);
+#ifdef _WIN32
+    EXPECT_TRUE(server.waitForLine("stopping on "));
+#else
     EXPECT_TRUE(server.waitForLine("stopping on signal " + std::to_string(signal)));
+#endif
     EXPECT_TRUE(server.waitForLine("disconnected: server stopping"));
     EXPECT_TRUE(server.waitForLine("stopped"));
   }

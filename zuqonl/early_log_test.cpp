@@ -5,22 +5,22 @@
 
 #include <string>
 
+#include "testsupport/temp_dir.h"
 #include "zuqonl.h"
-#include "test_files.h"
 
 namespace zuqonl {
 namespace {
 
 TEST(EarlyLog, LinesBeforeTheIniPathReachTheLogFile) {
-  testing::TempDir dir;
-  testing::writeFile(dir / "logs/run.log", "older run\n");
-  testing::writeFile(dir / "test.ini", "[zuqonl]\nlog_file=logs/run.log\n");
+  testsupport::TempDir dir;
+  testsupport::writeFile(dir / "logs/run.log", "older run\n");
+  testsupport::writeFile(dir / "test.ini", "[zuqonl]\nlog_file=logs/run.log\n");
   zuqonlPrintf("banner %s\n", "v1");
   zuqonlPrintf("second line\n");
   zuqonlSetIniPath((dir / "test.ini").c_str());
   zuqonlPrintf("after %d\n", 3);
   zuqonlClose();
-  EXPECT_EQ(testing::readFile(dir / "logs/run.log"),
+  EXPECT_EQ(testsupport::readFile(dir / "logs/run.log"),
             "older run\nbanner v1\nsecond line\nafter 3\n");
 }
 

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "zuqonl.h"
-#include "test_files.h"
 #include "test_recorder.h"
+#include "testsupport/temp_dir.h"
+#include "zuqonl.h"
 
 namespace zuqonl {
 namespace {
@@ -24,12 +24,12 @@ namespace {
 using testing::codesOf;
 using testing::hasCode;
 using testing::hasRows;
-using testing::readFile;
 using testing::Received;
 using testing::Recorder;
 using testing::recordingCallback;
-using testing::TempDir;
-using testing::writeFile;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 
 std::string bigTable(int rows) {
   std::string text = "id,issue_name,price\n";

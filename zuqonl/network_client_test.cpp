@@ -1,13 +1,7 @@
 // The library's network client through the C interface, against a data
 // server scripted by the test: a plain socket on 127.0.0.1 that speaks the
 // protocol through its codec, one frame at a time.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,8 +13,9 @@
 #include <vector>
 
 #include "dataserver/protocol.h"
-#include "test_files.h"
 #include "test_recorder.h"
+#include "testsupport/loopback.h"
+#include "testsupport/temp_dir.h"
 #include "zuqonl.h"
 
 namespace zuqonl {
@@ -32,36 +27,24 @@ using dataserver::TableEvent;
 using testing::codesOf;
 using testing::hasCode;
 using testing::hasRows;
-using testing::readFile;
 using testing::Received;
 using testing::Recorder;
 using testing::recordingCallback;
-using testing::TempDir;
-using testing::writeFile;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 
 constexpr int kWaitMs = 10000;  // only reached when something is wrong
-
-sockaddr_in loopback(uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-  return address;
-}
 
 // One accepted link, seen from the server's side.
 class FakeLink {
  public:
-  explicit FakeLink(int fd) : fd_(fd) {}
-  ~FakeLink() { close(fd_); }
+  explicit FakeLink(testsupport::LoopbackSocket socket) : socket_(std::move(socket)) {}
   FakeLink(const FakeLink&) = delete;
   FakeLink& operator=(const FakeLink&) = delete;
 
   // False once the client is gone.
-  bool sendRaw(const std::string& bytes) {
-    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-           static_cast<ssize_t>(bytes.size());
-  }
+  bool sendRaw(const std::string& bytes) { return socket_.send(bytes); }
   bool send(const protocol::Message& message) {
     std::string bytes, err;
     EXPECT_TRUE(protocol::encode(message, &bytes, &err)) << err;
@@ -84,12 +67,11 @@ class FakeLink {
         return std::nullopt;
       }
       char buffer[4096];
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, kWaitMs) != 1) {
+      if (!socket_.waitReadable(kWaitMs)) {
         ADD_FAILURE() << "the client sent nothing within " << kWaitMs << " ms";
         return std::nullopt;
       }
-      const ssize_t size = read(fd_, buffer, sizeof buffer);
+      const long size = socket_.receiveSome(buffer, sizeof buffer);
       if (size <= 0) return std::nullopt;
       decoder_.feed(buffer, static_cast<size_t>(size));
     }
@@ -120,44 +102,32 @@ class FakeLink {
   }
 
  private:
-  int fd_;
+  testsupport::LoopbackSocket socket_;
   protocol::Decoder decoder_{protocol::Sender::Client};
 };
 
 // A listening socket on 127.0.0.1, on a free port or a given one.
 class FakeServer {
  public:
-  explicit FakeServer(uint16_t port = 0, int backlog = 16) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address = loopback(port);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(listen(fd_, backlog), 0);
-    socklen_t size = sizeof address;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
+  explicit FakeServer(uint16_t port = 0, int backlog = 16) : listener_(port, backlog) {
+    EXPECT_TRUE(listener_.valid());
   }
-  ~FakeServer() { close(fd_); }
-  FakeServer(const FakeServer&) = delete;
-  FakeServer& operator=(const FakeServer&) = delete;
 
-  uint16_t port() const { return port_; }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+  uint16_t port() const { return listener_.port(); }
+  std::string address() const { return listener_.address(); }
 
   // The next link; null (and a test failure) when none comes within kWaitMs.
   std::unique_ptr<FakeLink> accept() {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, kWaitMs) != 1) {
+    testsupport::LoopbackSocket link = listener_.accept(kWaitMs);
+    if (!link.valid()) {
       ADD_FAILURE() << "no connection within " << kWaitMs << " ms";
       return nullptr;
     }
-    return std::make_unique<FakeLink>(accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
+    return std::make_unique<FakeLink>(std::move(link));
   }
 
  private:
-  int fd_ = -1;
-  uint16_t port_ = 0;
+  testsupport::LoopbackListener listener_;
 };
 
 auto count(int32_t code) {
@@ -480,9 +450,8 @@ TEST_F(NetworkClientTest, AHostNameIsLookedUp) {
 // handshake: the attempt times out, and close does not wait for the next.
 TEST_F(NetworkClientTest, AnUnansweredAttemptTimesOutAndCloseDoesNotWaitForIt) {
   FakeServer full(0, 0);
-  const int filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = loopback(full.port());
-  ASSERT_EQ(connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  testsupport::LoopbackSocket filler = testsupport::LoopbackSocket::connectTo(full.port());
+  ASSERT_TRUE(filler.valid());
   open(full.address(), "reconnect_ms=600000\n");
   EXPECT_TRUE(waitForLog(": cannot connect: no answer within 2 s; retrying every 600000 ms\n"))
       << log();
@@ -491,7 +460,7 @@ TEST_F(NetworkClientTest, AnUnansweredAttemptTimesOutAndCloseDoesNotWaitForIt) {
   recorder_.libraryClosed = false;
   ASSERT_EQ(zuqonlOpen(), 1);
   closeLibrary();
-  close(filler);
+  filler.close();
   EXPECT_TRUE(recorder_.snapshot().empty());
 }
 

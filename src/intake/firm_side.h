@@ -7,9 +7,9 @@
 
 enum class FirmSide { None = 0, Initiator = 1, Confirmer = 2, Both = 3 };
 
-// Whether a side name is the configured firm code: same length, same bytes,
+// Whether a side name is the firm code: same length, same bytes,
 // case-sensitive, no trimming. Nothing matches an empty firm code.
-bool firmMatches(std::string_view name);
+bool firmMatches(std::string_view name, std::string_view firmCode);
 
 // None when no firm code is configured or the firm is on neither side.
-FirmSide firmSide(const TradeRecord& record);
+FirmSide firmSide(const TradeRecord& record, std::string_view firmCode);

@@ -1,10 +1,26 @@
 #include "intake/notification_dispatch.h"
 
+#include <atomic>
+
 #include "intake/trade_intake.h"
 #include "online/online_library.h"
-#include "run/run_settings.h"
+#include "run/run_context.h"
 
 namespace {
+
+// The callback has no user argument, so the run it serves is found here: the
+// program's one mutable global.
+std::atomic<RunContext*> attachedRun{nullptr};
+
+void signalReady(ReadyReason reason) {
+  if (RunContext* run = attachedRun.load(std::memory_order_acquire)) run->ready.signal(reason);
+}
+
+void takeRow(const RowNotice& row) {
+  if (RunContext* run = attachedRun.load(std::memory_order_acquire)) {
+    addTradeRow(row, run->settings, run->store);
+  }
+}
 
 // A record the library left out reads as zero integers and empty texts.
 template <typename Notice>
@@ -20,6 +36,8 @@ int32_t rowConnOf(void* data) { return noticeOf<RowNotice>(data).conn; }
 int32_t rowIdOf(void* data) { return noticeOf<RowNotice>(data).rowID; }
 
 }  // namespace
+
+void attachRunContext(RunContext* run) { attachedRun.store(run, std::memory_order_release); }
 
 void onlineCallback(int32_t code, void* data) {
   if (static_cast<uint32_t>(code) - 14u > 14u) return;
@@ -54,7 +72,7 @@ void onlineCallback(int32_t code, void* data) {
     }
     case ZUQONL_ADD_ROW:
       zuqonlPrintf("[ZUQTradeReport] AddRow conn=%d, rowID=%d\n", rowConnOf(data), rowIdOf(data));
-      if (data) addTradeRow(*static_cast<const RowNotice*>(data));
+      if (data) takeRow(*static_cast<const RowNotice*>(data));
       break;
     case ZUQONL_UPDATE_ROW:
       zuqonlPrintf("[ZUQTradeReport] UpdateRow conn=%d, rowID=%d\n", rowConnOf(data),

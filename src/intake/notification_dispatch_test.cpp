@@ -1,7 +1,6 @@
 #include "intake/notification_dispatch.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -9,26 +8,17 @@
 #include <string>
 #include <thread>
 
-#include "intake/trade_store.h"
 #include "platform/event.h"
 #include "report/trade_report.h"
-#include "run/run_settings.h"
+#include "run/run_context.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
 class DispatchTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    readyEvent = platform::createAutoResetEvent();
-    std::lock_guard lock(tradeStoreMutex);
-    tradeStore.clear();
-  }
-  void TearDown() override {
-    platform::closeEvent(readyEvent);
-    readyEvent = nullptr;
-    std::lock_guard lock(tradeStoreMutex);
-    tradeStore.clear();
-  }
+  void SetUp() override { attachRunContext(&run); }
+  void TearDown() override { attachRunContext(nullptr); }
 
   static RowNotice row(int32_t rowID, const char* rev) {
     RowNotice notice{};
@@ -38,10 +28,9 @@ class DispatchTest : public ::testing::Test {
     return notice;
   }
 
-  static size_t storedCount() {
-    std::lock_guard lock(tradeStoreMutex);
-    return tradeStore.size();
-  }
+  size_t storedCount() { return run.store.size(); }
+
+  RunContext run;
 };
 
 TEST_F(DispatchTest, CodesOutsideTheKnownRangeAndNullRecordsAreHarmless) {
@@ -49,7 +38,7 @@ TEST_F(DispatchTest, CodesOutsideTheKnownRangeAndNullRecordsAreHarmless) {
   for (int32_t code = 14; code <= 28; ++code) {
     if (code != ZUQONL_DS_CONNECTED && code != ZUQONL_SYNCHRONIZED) onlineCallback(code, nullptr);
   }
-  EXPECT_EQ(platform::waitForEvent(readyEvent, 0), platform::kWaitTimeout);
+  EXPECT_EQ(run.ready.wait(0), platform::kWaitTimeout);
   EXPECT_EQ(storedCount(), 0u);  // an AddRow without a record stores nothing
   ErrorNotice error{3, nullptr};
   onlineCallback(ZUQONL_ERROR, &error);
@@ -69,9 +58,11 @@ TEST_F(DispatchTest, UpdateDeleteAndClearLeaveTheStoreAlone) {
   onlineCallback(ZUQONL_DELETE_ROW, &changed);
   ConnNotice conn{1};
   onlineCallback(ZUQONL_CLEAR, &conn);
-  std::lock_guard lock(tradeStoreMutex);
-  ASSERT_EQ(tradeStore.size(), 1u);
-  EXPECT_EQ(tradeStore.at(5).price, "1.0");
+  ASSERT_EQ(storedCount(), 1u);
+  run.store.walk([](uint32_t key, const TradeLine& line) {
+    EXPECT_EQ(key, 5u);
+    EXPECT_EQ(line.texts[kPriceText], "1.0");
+  });
 }
 
 TEST_F(DispatchTest, RowsAfterSynchronizedStillGoThroughTheIntake) {
@@ -85,13 +76,9 @@ TEST_F(DispatchTest, RowsAfterSynchronizedStillGoThroughTheIntake) {
 // Rows keep arriving on another thread while the report walks the store:
 // the walk must see whole entries only (run under TSan).
 TEST_F(DispatchTest, RowsArrivingDuringTheReportWalk) {
-  char dir[] = "/tmp/zuq-walk-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string ini = std::string(dir) + "/walk.ini";
-  const std::string report = std::string(dir) + "/walk.txt";
-  FILE* file = std::fopen(ini.c_str(), "w");
-  std::fprintf(file, "[options]\nreport_file=%s\n", report.c_str());
-  std::fclose(file);
+  const testsupport::TempDir dir("zuq-walk");
+  const std::string ini = dir / "walk.ini";
+  dir.write("walk.ini", "[options]\nreport_file=" + (dir / "walk.txt") + "\n");
   std::atomic<bool> done{false};
   std::thread feeder([&] {
     for (uint32_t n = 0; !done || n < 2000; ++n) {
@@ -101,12 +88,9 @@ TEST_F(DispatchTest, RowsArrivingDuringTheReportWalk) {
       if (n > 200000) break;
     }
   });
-  for (int i = 0; i < 5; ++i) EXPECT_TRUE(writeTradeReport(ini.c_str()));
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(writeTradeReport(ini.c_str(), run.store));
   done = true;
   feeder.join();
-  std::remove(ini.c_str());
-  std::remove(report.c_str());
-  rmdir(dir);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "intake/trade_columns.h"
 #include "intake/trade_store.h"
 #include "run/run_settings.h"
 
@@ -29,13 +30,6 @@ TEST(DecimalValueTest, SignsBlanksDigitsAndWrapping) {
 // the intake reads as empty texts.
 class IntakeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::lock_guard lock(tradeStoreMutex);
-    tradeStore.clear();
-    runSettings = RunSettings{};
-  }
-  void TearDown() override { SetUp(); }
-
   void add(int32_t rowID, const char* rev, const char* init, const char* conf,
            const char* status = "2", const char* typeExt = "") {
     RowNotice row{};
@@ -46,21 +40,23 @@ class IntakeTest : public ::testing::Test {
     row.values[5] = conf;
     row.values[10] = status;
     row.values[24] = typeExt;
-    addTradeRow(row);
+    addTradeRow(row, settings, store);
   }
 
   std::vector<std::pair<uint32_t, int32_t>> stored() {
-    std::lock_guard lock(tradeStoreMutex);
     std::vector<std::pair<uint32_t, int32_t>> keys;
-    for (const auto& [key, record] : tradeStore) keys.emplace_back(key, record.rowID);
+    store.walk([&](uint32_t key, const TradeLine& line) { keys.emplace_back(key, line.rowID); });
     return keys;
   }
+
+  RunSettings settings;
+  TradeStore store;
 };
 
 using Stored = std::vector<std::pair<uint32_t, int32_t>>;
 
 TEST_F(IntakeTest, FirmFilterIsExact) {
-  runSettings.firmCode = "FIRM1";
+  settings.firmCode = "FIRM1";
   add(1, "1", "firm1", "FIRM2");
   add(2, "2", "FIRM10", "X");
   add(3, "3", "FIRM1 ", "X");
@@ -77,8 +73,8 @@ TEST_F(IntakeTest, EmptyFirmKeepsEveryRow) {
 }
 
 TEST_F(IntakeTest, StatusFiltersForRepoAndOtherTrades) {
-  runSettings.tradeStatus = 2;
-  runSettings.repoTradeStatus = 3;
+  settings.tradeStatus = 2;
+  settings.repoTradeStatus = 3;
   add(1, "1", "A", "B", "2", "");
   add(2, "2", "A", "B", "3", "");
   add(3, "3", "A", "B", "3", "R");
@@ -90,7 +86,7 @@ TEST_F(IntakeTest, StatusFiltersForRepoAndOtherTrades) {
 }
 
 TEST_F(IntakeTest, ZeroStatusKeepsEveryStatus) {
-  runSettings.repoTradeStatus = 3;
+  settings.repoTradeStatus = 3;
   add(1, "1", "A", "B", "9", "");
   add(2, "2", "A", "B", "", "");
   add(3, "3", "A", "B", "9", "R");
@@ -98,7 +94,7 @@ TEST_F(IntakeTest, ZeroStatusKeepsEveryStatus) {
 }
 
 TEST_F(IntakeTest, FirstRowPerKeyWinsAndDroppedRowsHoldNoKey) {
-  runSettings.firmCode = "F";
+  settings.firmCode = "F";
   add(1, "10", "X", "Y");  // dropped: does not hold key 10
   add(2, "10", "F", "Y");
   add(3, "10", "F", "Z");  // duplicate: dropped
@@ -108,19 +104,18 @@ TEST_F(IntakeTest, FirstRowPerKeyWinsAndDroppedRowsHoldNoKey) {
   EXPECT_EQ(stored(), (Stored{{0, 5}, {10, 2}, {42, 6}, {4294967295u, 4}}));
 }
 
-TEST_F(IntakeTest, NullValuesReadAsEmptyTexts) {
+TEST(DecodeTest, NullValuesReadAsEmptyTexts) {
   RowNotice row{};
   row.rowID = 9;
-  addTradeRow(row);
-  std::lock_guard lock(tradeStoreMutex);
-  ASSERT_EQ(tradeStore.size(), 1u);
-  const TradeRecord& record = tradeStore.at(0);
+  uint32_t key = 1;
+  const TradeRecord record = decodeTradeRow(row, &key);
+  EXPECT_EQ(key, 0u);
   EXPECT_EQ(record.rowID, 9);
   EXPECT_TRUE(record.init_name.empty());
   EXPECT_EQ(record.trade_moment.year, 0);
 }
 
-TEST_F(IntakeTest, DecodesEveryColumnInListOrder) {
+TEST(DecodeTest, DecodesEveryColumnInListOrder) {
   std::vector<std::string> texts;
   for (int i = 0; i < kTradeColumnCount; ++i) texts.push_back("v" + std::to_string(i));
   texts[0] = "5";
@@ -131,21 +126,37 @@ TEST_F(IntakeTest, DecodesEveryColumnInListOrder) {
   RowNotice row{};
   row.rowID = 77;
   for (int i = 0; i < kTradeColumnCount; ++i) row.values[i] = texts[i].c_str();
-  addTradeRow(row);
-  std::lock_guard lock(tradeStoreMutex);
-  const TradeRecord& r = tradeStore.at(5);
-  const std::string fields[] = {r.init_name,   r.init_action, r.init_pair, r.init_memo, r.conf_name,
-                                r.conf_action, r.conf_pair,   r.conf_memo, r.issue_name};
+  uint32_t key = 0;
+  const TradeRecord r = decodeTradeRow(row, &key);
+  EXPECT_EQ(key, 5u);
+  const std::string_view fields[] = {r.init_name, r.init_action, r.init_pair,
+                                     r.init_memo, r.conf_name,   r.conf_action,
+                                     r.conf_pair, r.conf_memo,   r.issue_name};
   for (int i = 0; i < 9; ++i) EXPECT_EQ(fields[i], "v" + std::to_string(i + 1));
   EXPECT_EQ(r.status, 21);
-  EXPECT_EQ(r.price + r.qty + r.volume, "v11v12v13");
-  EXPECT_EQ(r.price_currency + r.price_rate + r.payment_currency + r.payment_rate, "v16v17v18v19");
-  EXPECT_EQ(r.clear + r.dcc + r.type + r.type_ext + r.trade_ref + r.repo_action + r.repurchase,
+  auto joined = [](std::initializer_list<std::string_view> texts) {
+    std::string all;
+    for (std::string_view text : texts) all += text;
+    return all;
+  };
+  EXPECT_EQ(joined({r.price, r.qty, r.volume}), "v11v12v13");
+  EXPECT_EQ(joined({r.price_currency, r.price_rate, r.payment_currency, r.payment_rate}),
+            "v16v17v18v19");
+  EXPECT_EQ(joined({r.clear, r.dcc, r.type, r.type_ext, r.trade_ref, r.repo_action, r.repurchase}),
             "v21v22v23v24v25v26v27");
   EXPECT_EQ(r.trade_moment.hour, 10);
   EXPECT_EQ(r.trade_moment.dayOfWeek, 1);
   EXPECT_EQ(r.affirm_moment.milliseconds, 250);
   EXPECT_EQ(r.delivery_date.day, 17);
+}
+
+TEST(TradeColumnsTest, TheListNamesEveryColumnInDecodingOrder) {
+  EXPECT_STREQ(kTradeColumnList,
+               "rev,init_name,init_action,init_pair,init_memo,conf_name,conf_action,conf_pair,"
+               "conf_memo,issue_name,status,price,qty,volume,trade_moment,affirm_moment,"
+               "price_currency,price_rate,payment_currency,payment_rate,delivery_date,clear,dcc,"
+               "type,type_ext,trade_ref,repo_action,repurchase");
+  static_assert(tradeColumnIndex("status") == 10);
 }
 
 }  // namespace

@@ -2,40 +2,42 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <string_view>
 
 #include "online/online_library.h"
 
-// Every text is the record's own copy, never a pointer into a library record.
-// Prices, quantities, volumes and rates stay in the server's text form. A
-// fresh record is all zeros and empty texts.
+// The texts view the values of the AddRow record it was decoded from, so a
+// record lives no longer than the callback that received the row; what the
+// report needs of it is copied into the trade store before the callback
+// returns. Prices, quantities, volumes and rates stay in the server's text
+// form. A fresh record is all zeros and empty texts.
 struct TradeRecord {
   int32_t rowID = 0;
-  std::string init_name;
-  std::string init_action;
-  std::string init_pair;
-  std::string init_memo;
-  std::string conf_name;
-  std::string conf_action;
-  std::string conf_pair;
-  std::string conf_memo;
-  std::string issue_name;
+  std::string_view init_name;
+  std::string_view init_action;
+  std::string_view init_pair;
+  std::string_view init_memo;
+  std::string_view conf_name;
+  std::string_view conf_action;
+  std::string_view conf_pair;
+  std::string_view conf_memo;
+  std::string_view issue_name;
   int32_t status = 0;
-  std::string price;
-  std::string qty;
-  std::string volume;
+  std::string_view price;
+  std::string_view qty;
+  std::string_view volume;
   DateTimeValue trade_moment{};
   DateTimeValue affirm_moment{};
-  std::string price_currency;
-  std::string price_rate;
-  std::string payment_currency;
-  std::string payment_rate;
+  std::string_view price_currency;
+  std::string_view price_rate;
+  std::string_view payment_currency;
+  std::string_view payment_rate;
   DateTimeValue delivery_date{};
-  std::string clear;
-  std::string dcc;
-  std::string type;
-  std::string type_ext;
-  std::string trade_ref;
-  std::string repo_action;
-  std::string repurchase;
+  std::string_view clear;
+  std::string_view dcc;
+  std::string_view type;
+  std::string_view type_ext;
+  std::string_view trade_ref;
+  std::string_view repo_action;
+  std::string_view repurchase;
 };

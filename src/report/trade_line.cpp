@@ -1,8 +1,7 @@
 #include "report/trade_line.h"
 
-#include <cstdio>
-
-#include "intake/firm_side.h"
+#include <charconv>
+#include <cstdlib>
 
 namespace {
 
@@ -28,32 +27,73 @@ constexpr RepoCode kRepoCodes[] = {
     {'5', "BM", "LM"}, {'6', "LM", "BM"}, {'7', "RM", "AM"},
 };
 
-// Two side texts joined by a hyphen-minus, for a line that is not one side's.
-void writeJoinedField(ReportFile& file, std::string_view first, std::string_view second,
-                      std::string_view delimiter) {
-  writeText(file, first);
-  writeText(file, "-");
-  writeField(file, second, delimiter);
+// printf's "%0<width>d": at least `width` characters, zeros between the sign
+// and the digits, never cut. `out` holds at least 24 characters.
+size_t formatPadded(char* out, int64_t value, int width) {
+  char digits[24];
+  const uint64_t magnitude =
+      value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  const size_t count =
+      static_cast<size_t>(std::to_chars(digits, digits + 24, magnitude).ptr - digits);
+  size_t at = 0;
+  if (value < 0) out[at++] = '-';
+  for (size_t used = at + count; used < static_cast<size_t>(width); ++used) out[at++] = '0';
+  for (size_t i = 0; i < count; ++i) out[at++] = digits[i];
+  return at;
 }
 
-// What snprintf left in `text`: its result is the length it wanted, which a
-// small buffer may cut.
-std::string_view printed(const char* text, int length, size_t size) {
-  if (length <= 0) return {};
-  return std::string_view(text, static_cast<size_t>(length) < size ? length : size - 1);
+// Appends `first`, then `between`, then `second` to *joined; returns the view
+// of the three.
+std::string_view join(std::string_view first, std::string_view between, std::string_view second,
+                      std::string* joined) {
+  const size_t start = joined->size();
+  joined->append(first).append(between).append(second);
+  return std::string_view(*joined).substr(start);
 }
 
 }  // namespace
 
-std::string actText(const TradeRecord& record) {
-  const std::string& action =
-      firmSide(record) == FirmSide::Confirmer ? record.conf_action : record.init_action;
-  return action + record.type;
+TradeLine tradeLineOf(const TradeRecord& r, FirmSide side, std::string* joined) {
+  joined->clear();
+  // Every joined text goes in at once, so no view into *joined moves.
+  joined->reserve(r.init_action.size() + r.conf_action.size() + r.type.size() + r.init_pair.size() +
+                  r.conf_pair.size() + r.init_name.size() + r.conf_name.size() + 2);
+  TradeLine line;
+  line.rowID = r.rowID;
+  line.status = r.status;
+  line.deliveryDate = r.delivery_date;
+  line.tradeMoment = r.trade_moment;
+  std::string_view* t = line.texts;
+  t[kIssueText] = r.issue_name;
+  t[kActText] =
+      join(side == FirmSide::Confirmer ? r.conf_action : r.init_action, {}, r.type, joined);
+  if (side == FirmSide::Initiator) {
+    t[kCustomerText] = r.init_pair;
+    t[kContraText] = r.conf_name;
+  } else if (side == FirmSide::Confirmer) {
+    t[kCustomerText] = r.conf_pair;
+    t[kContraText] = r.init_name;
+  } else {
+    t[kCustomerText] = join(r.init_pair, "-", r.conf_pair, joined);
+    t[kContraText] = join(r.init_name, "-", r.conf_name, joined);
+  }
+  t[kPriceText] = r.price;
+  t[kQtyText] = r.qty;
+  t[kAmountText] = r.volume;
+  t[kCurrText] = r.payment_currency;
+  t[kClrText] = r.dcc;
+  t[kTypeExtText] = r.type_ext;
+  t[kTradeRefText] = r.trade_ref;
+  t[kRepoActText] = repoActCode(r, side);
+  t[kRepurchaseText] = r.repurchase;
+  if (side == FirmSide::Initiator || side == FirmSide::Both) t[kMemoText] = r.init_memo;
+  if (side == FirmSide::Confirmer) t[kMemoText] = r.conf_memo;
+  return line;
 }
 
-std::string_view repoActCode(const TradeRecord& record) {
-  if (record.type_ext.empty() || record.type_ext[0] != 'R') return {};
-  const bool initiator = firmSide(record) == FirmSide::Initiator;
+std::string_view repoActCode(const TradeRecord& record, FirmSide side) {
+  if (!record.type_ext.starts_with('R')) return {};
+  const bool initiator = side == FirmSide::Initiator;
   if (!record.repo_action.empty()) {
     for (const RepoCode& code : kRepoCodes) {
       if (code.action == record.repo_action[0]) return initiator ? code.initiator : code.otherSide;
@@ -75,56 +115,48 @@ void writeField(ReportFile& file, std::string_view text, std::string_view delimi
 }
 
 void writeDate(ReportFile& file, const DateTimeValue& value, int32_t dateFormat) {
-  char text[32];
-  const int length =
-      dateFormat == 0
-          ? std::snprintf(text, sizeof text, "%04d%02d%02d", value.year, value.month, value.day)
-          : std::snprintf(text, sizeof text, "%02d/%02d/%04d", value.day, value.month, value.year);
-  writeText(file, printed(text, length, sizeof text));
+  char text[80];
+  size_t length = 0;
+  if (dateFormat == 0) {
+    length += formatPadded(text, value.year, 4);
+    length += formatPadded(text + length, value.month, 2);
+    length += formatPadded(text + length, value.day, 2);
+  } else {
+    length += formatPadded(text, value.day, 2);
+    text[length++] = '/';
+    length += formatPadded(text + length, value.month, 2);
+    text[length++] = '/';
+    length += formatPadded(text + length, value.year, 4);
+  }
+  writeText(file, std::string_view(text, length));
 }
 
 void writeTime(ReportFile& file, const DateTimeValue& value) {
-  char text[32];
-  const int length =
-      std::snprintf(text, sizeof text, "%02d:%02d:%02d", value.hour, value.minute, value.second);
-  writeText(file, printed(text, length, sizeof text));
+  char text[80];
+  size_t length = formatPadded(text, value.hour, 2);
+  text[length++] = ':';
+  length += formatPadded(text + length, value.minute, 2);
+  text[length++] = ':';
+  length += formatPadded(text + length, value.second, 2);
+  writeText(file, std::string_view(text, length));
 }
 
-void writeTradeLine(ReportFile& file, const TradeRecord& record, std::string_view delimiter,
+void writeTradeLine(ReportFile& file, const TradeLine& line, std::string_view delimiter,
                     int32_t dateFormat) {
-  const FirmSide side = firmSide(record);
-  writeField(file, record.issue_name, delimiter);
-  writeField(file, actText(record), delimiter);
-  writeField(file, statusMnemonic(record.status), delimiter);
-  if (side == FirmSide::Initiator) {
-    writeField(file, record.init_pair, delimiter);
-    writeField(file, record.conf_name, delimiter);
-  } else if (side == FirmSide::Confirmer) {
-    writeField(file, record.conf_pair, delimiter);
-    writeField(file, record.init_name, delimiter);
-  } else {
-    writeJoinedField(file, record.init_pair, record.conf_pair, delimiter);
-    writeJoinedField(file, record.init_name, record.conf_name, delimiter);
-  }
-  writeField(file, record.price, delimiter);
-  writeField(file, record.qty, delimiter);
-  writeField(file, record.volume, delimiter);
-  writeField(file, record.payment_currency, delimiter);
-  writeDate(file, record.delivery_date, dateFormat);
+  const std::string_view* t = line.texts;
+  writeField(file, t[kIssueText], delimiter);
+  writeField(file, t[kActText], delimiter);
+  writeField(file, statusMnemonic(line.status), delimiter);
+  for (int i = kCustomerText; i <= kCurrText; ++i) writeField(file, t[i], delimiter);
+  writeDate(file, line.deliveryDate, dateFormat);
   writeText(file, delimiter);
-  char trans[16];
-  const int length = std::snprintf(trans, sizeof trans, "%09d", record.rowID);
-  writeField(file, printed(trans, length, sizeof trans), delimiter);
-  writeDate(file, record.trade_moment, dateFormat);
+  char trans[24];
+  writeField(file, std::string_view(trans, formatPadded(trans, line.rowID, 9)), delimiter);
+  writeDate(file, line.tradeMoment, dateFormat);
   writeText(file, delimiter);
-  writeTime(file, record.trade_moment);
+  writeTime(file, line.tradeMoment);
   writeText(file, delimiter);
-  writeField(file, record.dcc, delimiter);
-  writeField(file, record.type_ext, delimiter);
-  writeField(file, record.trade_ref, delimiter);
-  writeField(file, repoActCode(record), delimiter);
-  writeField(file, record.repurchase, delimiter);
-  if (side == FirmSide::Initiator || side == FirmSide::Both) writeText(file, record.init_memo);
-  if (side == FirmSide::Confirmer) writeText(file, record.conf_memo);
+  for (int i = kClrText; i <= kRepurchaseText; ++i) writeField(file, t[i], delimiter);
+  writeText(file, t[kMemoText]);
   writeLineEnd(file);
 }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "intake/firm_side.h"
-#include "run/run_settings.h"
+#include "intake/trade_store.h"
 
 namespace {
 
@@ -40,13 +40,18 @@ TradeRecord sampleTrade() {
 
 class TradeLineTest : public ::testing::Test {
  protected:
-  void TearDown() override { runSettings.firmCode.clear(); }
-
+  // The line as the report writes it: resolved for the firm on arrival, kept
+  // in a store and written from the store's copy.
   std::string line(const TradeRecord& record, const std::string& firm,
                    std::string_view delimiter = ";", int32_t dateFormat = 0) {
-    runSettings.firmCode = firm;
-    ReportFile file;  // no stream: the text stays in `pending`
-    writeTradeLine(file, record, delimiter, dateFormat);
+    TradeStore store;
+    std::string joined;
+    store.add(0, tradeLineOf(record, firmSide(record, firm), &joined));
+    joined.assign(joined.size(), '#');  // the store holds copies of the texts
+    ReportFile file;                    // no stream: the text stays in `pending`
+    store.walk([&](uint32_t, const TradeLine& stored) {
+      writeTradeLine(file, stored, delimiter, dateFormat);
+    });
     return file.pending;
   }
 };
@@ -66,23 +71,23 @@ TEST_F(TradeLineTest, FirmAsInitiatorConfirmerOrNone) {
 TEST_F(TradeLineTest, FirmOnBothSidesJoinsTextsAndKeepsInitiatorMemo) {
   TradeRecord r = sampleTrade();
   r.conf_name = "F1";
-  r.init_pair.clear();
-  r.conf_pair.clear();
+  r.init_pair = {};
+  r.conf_pair = {};
   EXPECT_EQ(line(r, "F1"),
             "XYZ1;BT;COM;-;F1-F1;101.5;10;1015;XXX;20031217;000000042;20031215;10:30:15;D1;R1;77;"
             "LS;1;hello\r\n");
 }
 
 TEST_F(TradeLineTest, FirmMatchingIsExactAndCaseSensitive) {
-  runSettings.firmCode = "F1";
-  EXPECT_TRUE(firmMatches("F1"));
-  EXPECT_FALSE(firmMatches("f1"));
-  EXPECT_FALSE(firmMatches("F1 "));
-  EXPECT_FALSE(firmMatches("F10"));
-  EXPECT_FALSE(firmMatches(""));
-  runSettings.firmCode.clear();
-  EXPECT_FALSE(firmMatches(""));
-  EXPECT_EQ(firmSide(sampleTrade()), FirmSide::None);
+  EXPECT_TRUE(firmMatches("F1", "F1"));
+  EXPECT_FALSE(firmMatches("f1", "F1"));
+  EXPECT_FALSE(firmMatches("F1 ", "F1"));
+  EXPECT_FALSE(firmMatches("F10", "F1"));
+  EXPECT_FALSE(firmMatches("", "F1"));
+  EXPECT_FALSE(firmMatches("", ""));
+  EXPECT_EQ(firmSide(sampleTrade(), ""), FirmSide::None);
+  EXPECT_EQ(firmSide(sampleTrade(), "F1"), FirmSide::Initiator);
+  EXPECT_EQ(firmSide(sampleTrade(), "F2"), FirmSide::Confirmer);
 }
 
 TEST_F(TradeLineTest, StatusMnemonics) {
@@ -102,16 +107,15 @@ TEST_F(TradeLineTest, RepoActionCodesBySide) {
                                  {"", "??", "??"},  {"12", "BS", "LS"}};
   for (const auto& row : rows) {
     r.repo_action = row[0];
-    runSettings.firmCode = "F1";
-    EXPECT_EQ(repoActCode(r), row[1]) << row[0];
-    runSettings.firmCode = "F2";
-    EXPECT_EQ(repoActCode(r), row[2]) << row[0];
+    EXPECT_EQ(repoActCode(r, FirmSide::Initiator), row[1]) << row[0];
+    EXPECT_EQ(repoActCode(r, FirmSide::Confirmer), row[2]) << row[0];
+    EXPECT_EQ(repoActCode(r, FirmSide::Both), row[2]) << row[0];
+    EXPECT_EQ(repoActCode(r, FirmSide::None), row[2]) << row[0];
   }
-  runSettings.firmCode = "F1";
   for (const char* typeExt : {"r1", "", "X", "1R"}) {
     r.type_ext = typeExt;
     r.repo_action = "1";
-    EXPECT_EQ(repoActCode(r), "") << typeExt;
+    EXPECT_EQ(repoActCode(r, FirmSide::Initiator), "") << typeExt;
   }
 }
 

@@ -1,6 +1,5 @@
 #include "report/trade_report.h"
 
-#include "intake/trade_store.h"
 #include "online/online_library.h"
 #include "platform/local_time.h"
 #include "platform/profile.h"
@@ -50,7 +49,7 @@ void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dat
   writeLineEnd(file);
 }
 
-bool writeTradeReport(const char* iniPath) {
+bool writeTradeReport(const char* iniPath, TradeStore& store) {
   const ReportOptions options = readReportOptions(iniPath);
   zuqonlPrintf("[ZUQTradeReport] Report file: '%s'\n", options.reportFile.c_str());
   zuqonlPrintf("[ZUQTradeReport] Report options: delimeter '%s', header %d, date format %d\n",
@@ -61,8 +60,8 @@ bool writeTradeReport(const char* iniPath) {
     return false;
   }
   if (options.printHeader != 0) writeReportHeader(file, options.delimiter, options.dateFormat);
-  walkTradeStore([&](const TradeRecord& record) {
-    writeTradeLine(file, record, options.delimiter, options.dateFormat);
+  store.walk([&](uint32_t, const TradeLine& line) {
+    writeTradeLine(file, line, options.delimiter, options.dateFormat);
   });
   if (!closeReportFile(file)) {
     zuqonlPrintf("[ZUQTradeReport] Can't write file '%s'\n", options.reportFile.c_str());

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "intake/trade_store.h"
 #include "report/report_file.h"
 
 // Read from section "options" of the INI file each time a report is written.
@@ -19,9 +20,9 @@ ReportOptions readReportOptions(const char* iniPath);
 
 // Called once by the driver, on its thread, after the table synchronized.
 // Logs the options, writes the header when asked and one line per stored
-// trade in ascending revision order. Every failure is logged in one line.
-// Returns true only when the report file was written whole.
-bool writeTradeReport(const char* iniPath);
+// trade of `store` in ascending revision order. Every failure is logged in
+// one line. Returns true only when the report file was written whole.
+bool writeTradeReport(const char* iniPath, TradeStore& store);
 
 // The nineteen column names, each followed by the delimiter, then the local
 // date and time of writing, then the line end.

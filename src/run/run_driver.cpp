@@ -4,22 +4,16 @@
 #include <string>
 
 #include "intake/notification_dispatch.h"
+#include "intake/trade_columns.h"
 #include "online/online_library.h"
 #include "platform/event.h"
 #include "platform/profile.h"
 #include "report/trade_report.h"
-#include "run/run_settings.h"
+#include "run/run_context.h"
 
 namespace {
 
 constexpr char kOptions[] = "options";
-
-// The columns of table "Trade" that the intake decodes, in its order.
-constexpr char kTradeColumnList[] =
-    "rev,init_name,init_action,init_pair,init_memo,conf_name,conf_action,conf_pair,conf_memo,"
-    "issue_name,status,price,qty,volume,trade_moment,affirm_moment,price_currency,price_rate,"
-    "payment_currency,payment_rate,delivery_date,clear,dcc,type,type_ext,trade_ref,repo_action,"
-    "repurchase";
 
 std::string readText(const char* key, const char* iniPath) {
   char buffer[256];
@@ -31,27 +25,27 @@ int32_t readInt(const char* key, int32_t defaultValue, const char* iniPath) {
   return static_cast<int32_t>(platform::getProfileInt(kOptions, key, defaultValue, iniPath));
 }
 
-void readSelection(const char* iniPath) {
-  runSettings.issue = readText("trade_issue", iniPath);
-  runSettings.firmCode = readText("trade_participant", iniPath);
-  runSettings.tradeStatus = readInt("trade_status", 0, iniPath);
-  runSettings.repoTradeStatus = readInt("repotrade_status", 0, iniPath);
+void readSelection(const char* iniPath, RunSettings& settings) {
+  settings.issue = readText("trade_issue", iniPath);
+  settings.firmCode = readText("trade_participant", iniPath);
+  settings.tradeStatus = readInt("trade_status", 0, iniPath);
+  settings.repoTradeStatus = readInt("repotrade_status", 0, iniPath);
 }
 
 // Waits for the table to be delivered in full and writes the report.
-int receiveAndReport(const char* iniPath) {
-  awaitSynchronization();
-  const int32_t conn =
-      zuqonlOpenConnection(1, "Trade", kTradeColumnList, "issue_name", runSettings.issue.c_str(),
-                           runSettings.issue.c_str(), 0);
+int receiveAndReport(const char* iniPath, RunContext& run) {
+  run.ready.awaitSynchronization();
+  const RunSettings& settings = run.settings;
+  const int32_t conn = zuqonlOpenConnection(1, "Trade", kTradeColumnList, "issue_name",
+                                            settings.issue.c_str(), settings.issue.c_str(), 0);
   int status = kExitNotSynchronized;
-  switch (platform::waitForEvent(readyEvent, waitMilliseconds(runSettings.syncTimeout, 10000))) {
+  switch (run.ready.wait(waitMilliseconds(settings.syncTimeout, 10000))) {
     case platform::kWaitSignalled:
-      status = writeTradeReport(iniPath) ? kExitReportComplete : kExitReportNotWritten;
+      status = writeTradeReport(iniPath, run.store) ? kExitReportComplete : kExitReportNotWritten;
       break;
     case platform::kWaitTimeout:
       zuqonlPrintf("[ZUQTradeReport] Can't receive records: timeout expired (%d sec)\n",
-                   runSettings.syncTimeout);
+                   settings.syncTimeout);
       break;
     default:
       zuqonlPrintf("[ZUQTradeReport] Error in WaitForSingleObject\n");
@@ -74,25 +68,27 @@ int runTradeReport(const char* iniPath) {
   zuqonlPrintf("ZUQ KALDO Online. ZUQTradeReport v1.0\n");
   zuqonlPrintf("Copyright (C) ZUQ KALDO. All rights reserved.\n");
   zuqonlPrintf("[ZUQTradeReport] Using ini path: '%s'\n", iniPath);
-  readyEvent = platform::createAutoResetEvent();
+  RunContext run;
+  attachRunContext(&run);
 
   zuqonlSetIniPath(iniPath);
   zuqonlIdentify("", "", "");
   zuqonlRegisterCallback(onlineCallback);
   zuqonlOpen();
 
-  runSettings.syncTimeout = readInt("sync_timeout", 10, iniPath);
+  RunSettings& settings = run.settings;
+  settings.syncTimeout = readInt("sync_timeout", 10, iniPath);
   int status = kExitNoDataServer;
-  switch (platform::waitForEvent(readyEvent, waitMilliseconds(runSettings.syncTimeout, 1000))) {
+  switch (run.ready.wait(waitMilliseconds(settings.syncTimeout, 1000))) {
     case platform::kWaitSignalled:
-      readSelection(iniPath);
+      readSelection(iniPath, settings);
       zuqonlPrintf("[ZUQTradeReport] Creating trade report for firm '%s', status %d\n",
-                   runSettings.firmCode.c_str(), runSettings.tradeStatus);
-      status = receiveAndReport(iniPath);
+                   settings.firmCode.c_str(), settings.tradeStatus);
+      status = receiveAndReport(iniPath, run);
       break;
     case platform::kWaitTimeout:
       zuqonlPrintf("[ZUQTradeReport] Can't connect to DS: timeout expired (%d sec)\n",
-                   runSettings.syncTimeout);
+                   settings.syncTimeout);
       break;
     default:
       zuqonlPrintf("[ZUQTradeReport] Error in WaitForSingleObject\n");
@@ -100,7 +96,6 @@ int runTradeReport(const char* iniPath) {
   }
 
   zuqonlClose();
-  platform::closeEvent(readyEvent);
-  readyEvent = nullptr;
-  return status;
+  attachRunContext(nullptr);
+  return status;  // the run's event and store go with `run`
 }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/event.h"
-#include "run/run_settings.h"
+#include "run/ready_event.h"
 
 namespace {
 
@@ -23,18 +23,16 @@ TEST(WaitMillisecondsTest, NeverNegativeNeverWrapped) {
 // table's synchronization; one that came before the first wait must not be
 // lost.
 TEST(ReadySignalTest, OnlyTheAwaitedNotificationReleasesTheWait) {
-  readyEvent = platform::createAutoResetEvent();
-  signalReady(ReadyReason::DataServer);
-  EXPECT_EQ(platform::waitForEvent(readyEvent, 0), platform::kWaitSignalled);
-  signalReady(ReadyReason::DataServer);  // pending when the driver moves on
-  awaitSynchronization();
-  EXPECT_EQ(platform::waitForEvent(readyEvent, 0), platform::kWaitTimeout);
-  signalReady(ReadyReason::DataServer);
-  EXPECT_EQ(platform::waitForEvent(readyEvent, 0), platform::kWaitTimeout);
-  signalReady(ReadyReason::Synchronized);
-  EXPECT_EQ(platform::waitForEvent(readyEvent, 0), platform::kWaitSignalled);
-  platform::closeEvent(readyEvent);
-  readyEvent = nullptr;
+  ReadyEvent ready;
+  ready.signal(ReadyReason::DataServer);
+  EXPECT_EQ(ready.wait(0), platform::kWaitSignalled);
+  ready.signal(ReadyReason::DataServer);  // pending when the driver moves on
+  ready.awaitSynchronization();
+  EXPECT_EQ(ready.wait(0), platform::kWaitTimeout);
+  ready.signal(ReadyReason::DataServer);
+  EXPECT_EQ(ready.wait(0), platform::kWaitTimeout);
+  ready.signal(ReadyReason::Synchronized);
+  EXPECT_EQ(ready.wait(0), platform::kWaitSignalled);
 }
 
 }  // namespace

@@ -1,12 +1,8 @@
-// The run's selection settings and the event that releases the driver's
-// waits. Both are process-wide: the driver writes them, the notification
-// callback reads them.
+// The run's selection settings, read from the INI file by the driver.
 #pragma once
 
 #include <cstdint>
 #include <string>
-
-#include "platform/event.h"
 
 // Written by the driver only: the sync timeout before the first wait, the
 // rest after it and before the "Trade" connection is opened, so every row
@@ -18,23 +14,3 @@ struct RunSettings {
   int32_t tradeStatus = 0;      // "trade_status"
   int32_t repoTradeStatus = 0;  // "repotrade_status"
 };
-
-extern RunSettings runSettings;
-
-// What the driver's pending wait is for. Only the matching notification
-// releases it: a DS Connected that follows a lost and regained link must not
-// pass for the table's synchronization, or a half-delivered table would be
-// reported as complete.
-enum class ReadyReason { DataServer, Synchronized };
-
-// Created by the driver before the library starts, closed after it stops.
-extern platform::EventHandle readyEvent;
-
-// Called by the notification callback: signals readyEvent when the driver's
-// current (or next) wait is for `reason`.
-void signalReady(ReadyReason reason);
-
-// Called by the driver before it opens the table connection: from now on only
-// Synchronized signals readyEvent, and a DS Connected signal still pending
-// from before is dropped.
-void awaitSynchronization();

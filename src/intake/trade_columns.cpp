@@ -1,0 +1,45 @@
+#include "intake/trade_columns.h"
+
+#include <cstring>
+
+namespace {
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+uint32_t decimalValue(const char* text) {
+  if (!text) return 0;
+  while (isBlank(*text)) ++text;
+  const bool negative = *text == '-';
+  if (*text == '+' || *text == '-') ++text;
+  uint32_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) value = value * 10u + uint32_t(*text - '0');
+  return negative ? 0u - value : value;
+}
+
+TradeRecord decodeTradeRow(const RowNotice& row, uint32_t* key) {
+  TradeRecord record;
+  record.rowID = row.rowID;
+  for (int i = 0; i < kTradeColumnCount; ++i) {
+    const char* value = row.values[i] ? row.values[i] : "";
+    const TradeColumn& column = kTradeColumns[i];
+    switch (column.kind) {
+      case ColumnKind::Key:
+        *key = decimalValue(value);
+        break;
+      case ColumnKind::Text:
+        record.*column.text = std::string_view(value, std::strlen(value));
+        break;
+      case ColumnKind::Number:
+        record.*column.number = static_cast<int32_t>(decimalValue(value));
+        break;
+      case ColumnKind::DateTime:
+        zuqonlStringToDateTime(value, &(record.*column.dateTime));
+        break;
+    }
+  }
+  return record;
+}

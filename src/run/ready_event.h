@@ -1,0 +1,44 @@
+// The event that releases the driver's waits, signalled by the notification
+// callback.
+#pragma once
+
+#include <cstdint>
+
+#include "base/mutex.h"
+#include "platform/event.h"
+
+// What the driver's pending wait is for. Only the matching notification
+// releases it: a DS Connected that follows a lost and regained link must not
+// pass for the table's synchronization, or a half-delivered table would be
+// reported as complete.
+enum class ReadyReason { DataServer, Synchronized };
+
+// One auto-reset event, created not signalled, closed on destruction; the
+// run owns it and keeps it until the library is closed.
+class ReadyEvent {
+ public:
+  ReadyEvent();
+  ~ReadyEvent();
+  ReadyEvent(const ReadyEvent&) = delete;
+  ReadyEvent& operator=(const ReadyEvent&) = delete;
+
+  // Notification thread: signals when the driver's current (or next) wait is
+  // for `reason`.
+  void signal(ReadyReason reason) EXCLUDES(mutex_);
+
+  // Driver, before it opens the table connection: from now on only
+  // Synchronized signals, and a DS Connected signal still pending from
+  // before is dropped.
+  void awaitSynchronization() EXCLUDES(mutex_);
+
+  // Driver: platform::waitForEvent's result (signalled, timeout or failed).
+  uint32_t wait(uint32_t milliseconds);
+
+ private:
+  const platform::EventHandle handle_;
+  // Guards the switch of the awaited reason against a DS Connected being
+  // signalled at the same moment, which would otherwise leave a stale signal
+  // for the synchronization wait.
+  Mutex mutex_;
+  ReadyReason awaited_ GUARDED_BY(mutex_) = ReadyReason::DataServer;
+};

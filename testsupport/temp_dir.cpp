@@ -1,0 +1,57 @@
+#include "testsupport/temp_dir.h"
+
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace testsupport {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir(const std::string& prefix) {
+  // create_directory reports whether it made the folder, so a name taken by
+  // another test process at the same moment is simply passed over.
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  const fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate = base / (prefix + "-" + std::to_string(random() % 1000000000));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("no temporary folder could be made under " + base.string());
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+void TempDir::write(const std::string& name, const std::string& content) const {
+  writeFile(*this / name, content);
+}
+
+std::string TempDir::read(const std::string& name) const { return readFile(*this / name); }
+
+bool TempDir::exists(const std::string& name) const {
+  std::error_code ignored;
+  return fs::exists(path_ / name, ignored);
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  const fs::path parent = fs::path(path).parent_path();
+  if (!parent.empty()) fs::create_directories(parent);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace testsupport

@@ -1,0 +1,41 @@
+// Temporary folders and whole-file reads and writes for the tests.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace testsupport {
+
+// A fresh folder under the platform's temporary folder, removed with its
+// contents when the object goes. Throws std::runtime_error when no folder
+// can be made.
+class TempDir {
+ public:
+  // `prefix` starts the folder's name, to tell whose folder it is.
+  explicit TempDir(const std::string& prefix = "zuq-test");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // The folder as text, and the path of `name` inside it.
+  std::string dir() const { return path_.string(); }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+  // Writes `content` to `name` in the folder, making its folders first.
+  void write(const std::string& name, const std::string& content) const;
+  // The bytes of `name` in the folder ("" when it can't be read).
+  std::string read(const std::string& name) const;
+  bool exists(const std::string& name) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Writes `content` to the file at `path` byte for byte, making its folders.
+void writeFile(const std::string& path, const std::string& content);
+
+// The bytes of the file at `path` ("" when it can't be read).
+std::string readFile(const std::string& path);
+
+}  // namespace testsupport

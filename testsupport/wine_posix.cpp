@@ -1,0 +1,7 @@
+#include "testsupport/wine.h"
+
+namespace testsupport {
+
+bool runningUnderWine() { return false; }
+
+}  // namespace testsupport
