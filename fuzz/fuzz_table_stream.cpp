@@ -11,26 +11,11 @@
 #include <string>
 
 #include "dataserver/table_stream.h"
+#include "scratch_dir.h"
 
 namespace {
 
-// The folder of the table file, removed when the fuzzer exits.
-struct DataDir {
-  DataDir() {
-    path = (std::filesystem::temp_directory_path() / "fuzz_table.XXXXXX").string();
-    if (mkdtemp(path.data()) == nullptr) abort();
-  }
-  ~DataDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::string path;
-};
-
-const std::string& dataDir() {
-  static const DataDir dir;
-  return dir.path;
-}
+const std::string& dataDir() { return fuzz::scratchDir(); }
 
 // Subscriptions that reach the engine's paths: plain, a key range, requested
 // columns that the file lacks or that steer the server, and none.
