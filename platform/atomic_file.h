@@ -21,9 +21,10 @@ struct AtomicFile {
 // stream writes a new temporary file beside it (beside a symbolic link's
 // final target), created with the permissions that creating `path` would
 // give, or with the mode of the file it is to replace. Anything else (a
-// device, a pipe), and a folder where no temporary file can be created, is
-// opened directly and emptied, as a plain open for writing would. False when
-// nothing could be opened (an empty path, a missing folder, no right to write).
+// device, a pipe), and a file in a folder where we have no right to create
+// one, is opened directly and emptied, as a plain open for writing would.
+// False when nothing could be opened (an empty path, a missing folder, no
+// right to write, a full disk).
 bool openAtomicFile(const char* path, AtomicFile* file);
 
 // Ends the writing and closes the stream. With `complete` (every write

@@ -91,6 +91,9 @@ bool openAtomicFile(const char* path, AtomicFile* file) {
     const bool exists = stat(target->c_str(), &status) == 0;
     if ((exists && S_ISREG(status.st_mode)) || (!exists && errno == ENOENT)) {
       if (openTemporary(*target, exists ? &status : nullptr, file)) return true;
+      // Only a folder we may not create in (or a name with no room for the
+      // suffix) is written directly; a full disk must not cost the old file.
+      if (errno != EACCES && errno != EPERM && errno != ENAMETOOLONG) return false;
     }
   }
   file->path = path;

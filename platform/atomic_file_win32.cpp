@@ -78,7 +78,12 @@ bool openAtomicFile(const char* path, AtomicFile* file) {
   *file = AtomicFile{};
   if (path == nullptr || *path == '\0') return false;
   std::string target;
-  if (look(path, &target) != Existing::Other && openTemporary(target, file)) return true;
+  if (look(path, &target) != Existing::Other) {
+    if (openTemporary(target, file)) return true;
+    // Only a folder we may not create in is written directly; a full disk
+    // must not cost the old file.
+    if (errno != EACCES) return false;
+  }
   file->path = path;
   file->stream = std::fopen(path, "wb");
   return file->stream != nullptr;

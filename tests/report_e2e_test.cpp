@@ -1,6 +1,7 @@
 // The report file, byte for byte, from real runs.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -309,7 +310,12 @@ std::unique_ptr<BackgroundProcess> startWriting(const Sandbox& box, const std::s
   auto run = std::make_unique<BackgroundProcess>(ZUQ_PROGRAM_PATH, std::vector<std::string>{ini},
                                                  box.dir(), output);
   EXPECT_TRUE(run->waitForOutput("[ZUQTradeReport] Report file: '" + file + "'")) << run->output();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (entries() == known && box.read(file) == before) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "the run never began writing " << file;
+      break;
+    }
   }
   return run;
 }

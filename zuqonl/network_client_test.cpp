@@ -446,6 +446,18 @@ TEST_F(NetworkClientTest, NoServerListeningKeepsRetryingWithOneLogLine) {
   EXPECT_EQ(codes, std::vector<int32_t>{ZUQONL_NET_INTEGRITY_OK});
 }
 
+// A negative pause is below the range and taken as its least, like 0.
+TEST_F(NetworkClientTest, ANegativeReconnectPauseIsTheLeast) {
+  uint16_t port = 0;
+  {
+    FakeServer reserved;
+    port = reserved.port();
+  }
+  open("127.0.0.1:" + std::to_string(port), "reconnect_ms=-1\n");
+  EXPECT_TRUE(waitForLog(": cannot connect: Connection refused; retrying every 10 ms\n")) << log();
+  closeLibrary();
+}
+
 TEST_F(NetworkClientTest, AHostNameIsLookedUp) {
   open("localhost:" + std::to_string(server_.port()));
   std::unique_ptr<FakeLink> link = server_.accept();

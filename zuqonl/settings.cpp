@@ -40,9 +40,11 @@ Settings readSettings(const std::string& iniPath) {
   settings.dataDir = resolveFromIniFolder(iniPath, readString(iniPath, "data_dir"));
   settings.logFile = resolveFromIniFolder(iniPath, readString(iniPath, "log_file"));
   settings.server = readString(iniPath, "server");
+  // Signed, so that a negative value is below the range rather than huge.
+  const int64_t reconnectMs = static_cast<int32_t>(
+      platform::getProfileInt(kSection, "reconnect_ms", 1000, iniPath.c_str()));
   settings.reconnectMs =
-      std::clamp(platform::getProfileInt(kSection, "reconnect_ms", 1000, iniPath.c_str()),
-                 kMinReconnectMs, kMaxReconnectMs);
+      static_cast<uint32_t>(std::clamp<int64_t>(reconnectMs, kMinReconnectMs, kMaxReconnectMs));
   return settings;
 }
 

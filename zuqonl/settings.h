@@ -20,8 +20,8 @@ struct Settings {
   // unset. When set, the library uses the network client and no data_dir.
   std::string server;
   // Pause between connection attempts to the server, in milliseconds,
-  // brought into [kMinReconnectMs, kMaxReconnectMs] (a negative value reads
-  // as a large one, so it becomes the longest pause).
+  // brought into [kMinReconnectMs, kMaxReconnectMs]; the value is read as a
+  // signed 32-bit number, so a negative one becomes the shortest pause.
   uint32_t reconnectMs = 1000;
 };
 
