@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "dataserver/error_text.h"
 #include "zuqds/log.h"
 #include "zuqds/open_files.h"
 #include "zuqds/options.h"
@@ -18,7 +19,7 @@ bool checkDataDir(const std::string& dataDir, std::string* err) {
   std::error_code ec;
   std::filesystem::directory_iterator entries(dataDir, ec);
   if (!ec) return true;
-  *err = "data folder '" + dataDir + "' cannot be read: " + ec.message();
+  *err = "data folder '" + dataDir + "' cannot be read: " + dataserver::errorText(ec);
   return false;
 }
 

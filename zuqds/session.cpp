@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "dataserver/error_text.h"
 #include "zuqds/log.h"
 
 namespace zuqds {
@@ -93,8 +94,9 @@ void Session::onRead(const asio::error_code& error, size_t size) {
   reading_ = false;
   if (state_ == State::Closed) return;
   if (error) {
-    closeNow(error == asio::error::eof ? "disconnected"
-                                       : "disconnected: read failed: " + error.message());
+    closeNow(error == asio::error::eof
+                 ? "disconnected"
+                 : "disconnected: read failed: " + dataserver::errorText(error));
     return;
   }
   if (state_ != State::Finishing) {
@@ -363,7 +365,7 @@ void Session::flush() {
 void Session::onWritten(const asio::error_code& error) {
   writing_ = false;
   if (state_ == State::Closed) return;
-  if (error) return closeNow("disconnected: write failed: " + error.message());
+  if (error) return closeNow("disconnected: write failed: " + dataserver::errorText(error));
   sending_.clear();
   // A frame far beyond the bound leaves a buffer that is not kept.
   if (sending_.capacity() > 2 * kOutgoingBound) sending_ = std::string();

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "dataserver/error_text.h"
 #include "dataserver/protocol.h"
 #include "logging.h"
 
@@ -182,7 +183,8 @@ void NetworkClient::Impl::connect() {
       address_.host, std::to_string(address_.port), tcp::resolver::numeric_service,
       guarded([this](const asio::error_code& failure, const tcp::resolver::results_type& found) {
         if (failure) {
-          return connectFailed("cannot resolve '" + address_.host + "': " + failure.message());
+          return connectFailed("cannot resolve '" + address_.host +
+                               "': " + dataserver::errorText(failure));
         }
         std::vector<tcp::endpoint> endpoints;
         for (const auto& entry : found) endpoints.push_back(entry.endpoint());
@@ -193,7 +195,7 @@ void NetworkClient::Impl::connect() {
 void NetworkClient::Impl::connectTo(const std::vector<tcp::endpoint>& endpoints) {
   asio::async_connect(socket_, endpoints,
                       guarded([this](const asio::error_code& error, const tcp::endpoint&) {
-                        if (error) return connectFailed(error.message());
+                        if (error) return connectFailed(dataserver::errorText(error));
                         linkUp();
                       }));
 }
@@ -251,7 +253,7 @@ void NetworkClient::Impl::read() {
 // so the server is read only as fast as the program takes notifications.
 void NetworkClient::Impl::onRead(const asio::error_code& error, size_t size) {
   if (error == asio::error::eof) return dropLink("link closed by the server");
-  if (error) return dropLink("link lost: " + error.message());
+  if (error) return dropLink("link lost: " + dataserver::errorText(error));
   decoder_->feed(readBuffer_.data(), size);
   const uint64_t link = epoch_;
   std::string fault;
@@ -434,7 +436,7 @@ void NetworkClient::Impl::flush() {
   asio::async_write(socket_, asio::buffer(sending_),
                     guarded([this](const asio::error_code& error, size_t) {
                       writing_ = false;
-                      if (error) return dropLink("link lost: " + error.message());
+                      if (error) return dropLink("link lost: " + dataserver::errorText(error));
                       flush();
                     }));
 }
