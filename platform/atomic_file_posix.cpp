@@ -8,6 +8,8 @@
 #endif
 
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -56,6 +58,45 @@ std::optional<std::string> finalName(std::string path) {
   return std::nullopt;
 }
 
+// The temporary file being written, for a stop request (Ctrl+C, SIGTERM)
+// that arrives meanwhile: it removes the file, which would otherwise be left
+// beside the report, and then ends the process as the signal would have.
+// One file at a time, written by one thread; the handler may run on any.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+char pendingTemp[4096];
+volatile std::sig_atomic_t pendingTempSet = 0;
+struct sigaction previousActions[std::size(kStopSignals)];
+bool handlerInstalled[std::size(kStopSignals)] = {};
+
+extern "C" void removePendingTempAndStop(int signal) {
+  if (pendingTempSet) unlink(pendingTemp);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+void guardPendingTemp(const std::string& temp) {
+  if (temp.size() >= sizeof pendingTemp) return;  // left behind if stopped
+  std::memcpy(pendingTemp, temp.c_str(), temp.size() + 1);
+  pendingTempSet = 1;
+  struct sigaction action {};
+  action.sa_handler = removePendingTempAndStop;
+  sigemptyset(&action.sa_mask);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    // A signal the process ignores (or handles itself) is left as it is.
+    handlerInstalled[i] = sigaction(kStopSignals[i], nullptr, &previousActions[i]) == 0 &&
+                          previousActions[i].sa_handler == SIG_DFL &&
+                          sigaction(kStopSignals[i], &action, nullptr) == 0;
+  }
+}
+
+void releasePendingTemp() {
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    if (handlerInstalled[i]) sigaction(kStopSignals[i], &previousActions[i], nullptr);
+    handlerInstalled[i] = false;
+  }
+  pendingTempSet = 0;
+}
+
 // Creates the temporary file for `target`. Mode 0666 lets the umask give it
 // what creating `target` would; `replaced` (the file it is to replace, when
 // there is one) lends its own mode instead.
@@ -75,6 +116,7 @@ bool openTemporary(const std::string& target, const struct stat* replaced, Atomi
     }
     file->path = target;
     file->tempPath = temp;
+    guardPendingTemp(temp);
     return true;
   }
   return false;
@@ -110,6 +152,7 @@ bool closeAtomicFile(AtomicFile* file, bool complete) {
   if (file->tempPath.empty()) return ok;
   if (ok) ok = std::rename(file->tempPath.c_str(), file->path.c_str()) == 0;
   if (!ok) unlink(file->tempPath.c_str());
+  releasePendingTemp();
   return ok;
 }
 
