@@ -44,6 +44,10 @@ bool CsvReader::read(bool* haveRecord, std::string* err) {
   }
   if (pos_ == end_) return true;  // end of file
   recordLine_ = line_;
+  if (readInBuffer()) {
+    *haveRecord = true;
+    return true;
+  }
   if (record_.capacity() > kReusedRecordCapacity) std::string().swap(record_);
   record_.clear();
   fieldStarts_.clear();
@@ -67,6 +71,37 @@ bool CsvReader::read(bool* haveRecord, std::string* err) {
     fields_.emplace_back(record_.data() + fieldStarts_[i], fieldStarts_[i + 1] - fieldStarts_[i]);
   }
   *haveRecord = true;
+  return true;
+}
+
+// Reads the record at pos_ when it lies wholly in the buffer, ends with LF or
+// CR LF, holds no quoted field, no other CR and no NUL, and keeps within the
+// limits: its fields then view the buffer, with no copy. False, with nothing consumed, otherwise;
+// the general readers then take the record and report any fault.
+bool CsvReader::readInBuffer() {
+  fields_.clear();
+  const char* p = pos_;
+  size_t separators = 0;
+  for (;;) {
+    if (fields_.size() == limits_.maxFields || p == end_ || *p == '"') return false;
+    const char* start = p;
+    while (p < end_ && !isPlainStop(*p)) ++p;
+    if (p == end_ || static_cast<size_t>(p - start) > limits_.maxFieldBytes) return false;
+    fields_.emplace_back(start, static_cast<size_t>(p - start));
+    const char c = *p++;
+    if (c == '\n') break;
+    if (c == '\r' && p < end_ && *p == '\n') {
+      ++p;
+      ++separators;
+      break;
+    }
+    if (c != ',') return false;
+  }
+  // Each field is followed by one separator: a comma, or the final LF or CR LF.
+  separators += fields_.size();
+  if (static_cast<size_t>(p - pos_) - separators > limits_.maxRecordBytes) return false;
+  pos_ = p;
+  ++line_;
   return true;
 }
 

@@ -56,8 +56,8 @@ class CsvReader {
   // with the same message.
   bool read(bool* haveRecord, std::string* err);
 
-  // The fields of the record read last, viewing one buffer of the record's
-  // bytes; valid until the next read().
+  // The fields of the record read last, viewing the read buffer or a copy of
+  // the record's bytes; valid until the next read().
   std::span<const std::string_view> fields() const { return fields_; }
 
   // The 1-based physical line on which the record read last begins.
@@ -70,6 +70,7 @@ class CsvReader {
  private:
   enum class FieldEnd { Comma, Record, File };
 
+  bool readInBuffer();
   bool more();
   bool startField();
   bool readPlain(FieldEnd* end);

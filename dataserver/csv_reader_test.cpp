@@ -95,6 +95,15 @@ TEST(CsvReaderTest, SizeLimits) {
   EXPECT_EQ(parse("12345,1234\n", small), (Records{"fault t.csv:1: record longer than 8 bytes"}));
   EXPECT_EQ(parse("a,b,c\n,,,\n", small),
             (Records{"1:a|b|c", "fault t.csv:2: record has more than 3 fields"}));
+  // Records that lie wholly in the read buffer are checked alike.
+  const CsvLimits wideBuffer{64 * 1024, 5, 8, 3};
+  EXPECT_EQ(parse("12345,123\r\n1,2,3\n", wideBuffer), (Records{"1:12345|123", "2:1|2|3"}));
+  EXPECT_EQ(parse("a\r\n123456\r\n", wideBuffer),
+            (Records{"1:a", "fault t.csv:2: field longer than 5 bytes"}));
+  EXPECT_EQ(parse("12345,1234\r\n", wideBuffer),
+            (Records{"fault t.csv:1: record longer than 8 bytes"}));
+  EXPECT_EQ(parse("a,b,c\r\n,,,\r\n", wideBuffer),
+            (Records{"1:a|b|c", "fault t.csv:2: record has more than 3 fields"}));
   EXPECT_EQ(parse(std::string(1024 * 1024, 'x') + "\n").size(), 1u);
   EXPECT_EQ(parse(std::string(1024 * 1024 + 1, 'x') + "\n"),
             (Records{"fault t.csv:1: field longer than 1048576 bytes"}));

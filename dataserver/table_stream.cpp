@@ -129,7 +129,8 @@ struct TableStream::Impl {
   std::string to;
   int64_t rowLines = 0;  // row lines read so far, filtered or not
   bool synchronized = false;
-  RowCheck rowCheck;  // may be empty
+  RowCheck rowCheck;                                   // may be empty
+  std::vector<std::string_view>* rowValues = nullptr;  // set during next(out, values)
 };
 
 TableStream::TableStream() : impl_(std::make_unique<Impl>()) {}
@@ -241,6 +242,12 @@ TableEvent TableStream::next() {
   return event;
 }
 
+void TableStream::next(TableEvent* out, std::vector<std::string_view>* values) {
+  impl_->rowValues = values;
+  next(out);
+  impl_->rowValues = nullptr;
+}
+
 void TableStream::next(TableEvent* out) {
   Impl& s = *impl_;
   if (s.state == Impl::State::Lines && !s.headerFault.empty()) {
@@ -307,6 +314,13 @@ bool TableStream::Impl::rowLine(EventKind kind, TableEvent* out) {
   out->rowId = rowId;
   out->text.clear();
   out->number = 0;
+  if (rowValues != nullptr) {
+    rowValues->resize(requestedColumns.size());
+    for (size_t i = 0; i < requestedColumns.size(); ++i) {
+      (*rowValues)[i] = field(requestedColumns[i]);
+    }
+    return true;
+  }
   out->values.resize(requestedColumns.size());
   for (size_t i = 0; i < requestedColumns.size(); ++i) {
     std::string_view value = field(requestedColumns[i]);

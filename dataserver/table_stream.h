@@ -145,6 +145,11 @@ class TableStream {
   // capacity from one call to the next: the way to serve large tables.
   void next(TableEvent* out);
 
+  // The same, but a row event's values are put in *values instead of
+  // out->values, as views into the stream's read buffer that stay valid until
+  // the next call: a server that copies them on at once copies them once.
+  void next(TableEvent* out, std::vector<std::string_view>* values);
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -61,12 +61,15 @@ std::string iniFileFault(const std::string& iniPath) {
 
 }  // namespace
 
-void deliverTableEvent(BackendHost& host, int32_t conn, const dataserver::TableEvent& event) {
+void deliverTableEvent(BackendHost& host, int32_t conn, const dataserver::TableEvent& event,
+                       const std::vector<std::string_view>* rowValues) {
   switch (event.kind) {
     case EventKind::AddRow:
     case EventKind::UpdateRow:
     case EventKind::DeleteRow:
-      host.deliver(conn, Notice::row(rowCode(event.kind), conn, event.rowId, event.values));
+      host.deliver(conn, rowValues != nullptr
+                             ? Notice::row(rowCode(event.kind), conn, event.rowId, *rowValues)
+                             : Notice::row(rowCode(event.kind), conn, event.rowId, event.values));
       break;
     case EventKind::Clear:
       host.deliver(conn, Notice::conn(ZUQONL_CLEAR, conn));

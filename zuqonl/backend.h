@@ -67,7 +67,10 @@ class Backend {
 // every backend: rows, Clear, Error, Synchronized, the scripted link and
 // data-server states and raw codes. Pause and End deliver nothing; the
 // backend acts on them itself.
-void deliverTableEvent(BackendHost& host, int32_t conn, const dataserver::TableEvent& event);
+// A row event whose values the stream left in `rowValues` (TableStream's
+// next(out, values)) is delivered from those.
+void deliverTableEvent(BackendHost& host, int32_t conn, const dataserver::TableEvent& event,
+                       const std::vector<std::string_view>* rowValues = nullptr);
 
 // The backend for `settings`: the network client when "server" is set (then
 // "data_dir" is not looked at), else the embedded data server serving

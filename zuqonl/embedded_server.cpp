@@ -81,13 +81,13 @@ EmbeddedServer::Connection* EmbeddedServer::nextReady(Clock::time_point now,
 }
 
 void EmbeddedServer::serveOneEvent(BackendHost& host, Connection& connection) {
-  connection.stream.next(&event_);
+  connection.stream.next(&event_, &rowValues_);
   if (event_.kind == EventKind::Pause) {
     connection.readyAt = Clock::now() + std::chrono::milliseconds(std::max(event_.number, 0));
   } else if (event_.kind == EventKind::End) {
     connection.ended = true;
   } else {
-    deliverTableEvent(host, connection.conn, event_);
+    deliverTableEvent(host, connection.conn, event_, &rowValues_);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "backend.h"
@@ -51,6 +52,9 @@ class EmbeddedServer final : public Backend {
   std::vector<std::unique_ptr<Connection>> connections_;
   size_t nextTurn_ = 0;  // index into connections_ of the next one to serve
   dataserver::TableEvent event_;
+  // The values of the row in event_, viewing the stream's read buffer until
+  // the stream's next event; the notification block takes its copy of them.
+  std::vector<std::string_view> rowValues_;
   std::vector<ConnectionRequest> opened_;  // reused between applyRequests calls
   std::vector<int32_t> closed_;
 };

@@ -87,7 +87,8 @@ R* allocateRecord(size_t textBytes, char** texts) {
 // Copies `text` with its NUL to *cursor and advances it; returns the copy.
 const char* placeText(std::string_view text, char** cursor) {
   char* copy = *cursor;
-  std::memcpy(copy, text.data(), text.size());
+  // An absent column's value is an empty view with no data at all.
+  if (!text.empty()) std::memcpy(copy, text.data(), text.size());
   copy[text.size()] = '\0';
   *cursor += text.size() + 1;
   return copy;
@@ -138,6 +139,16 @@ Notice Notice::format(int32_t conn, int32_t columnsCount, std::string_view colum
 
 Notice Notice::row(int32_t code, int32_t conn, int32_t rowId,
                    const std::vector<std::string>& values) {
+  return rowOf(code, conn, rowId, std::span<const std::string>(values));
+}
+
+Notice Notice::row(int32_t code, int32_t conn, int32_t rowId,
+                   std::span<const std::string_view> values) {
+  return rowOf(code, conn, rowId, values);
+}
+
+template <typename Text>
+Notice Notice::rowOf(int32_t code, int32_t conn, int32_t rowId, std::span<const Text> values) {
   size_t count = std::min<size_t>(values.size(), ZUQONL_ROW_VALUES);
   size_t textBytes = 0;
   for (size_t i = 0; i < count; ++i) textBytes += values[i].size() + 1;

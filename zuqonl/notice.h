@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,8 +44,12 @@ class Notice {
   // and the thread's end frees it.
   static Notice row(int32_t code, int32_t conn, int32_t rowId,
                     const std::vector<std::string>& values);
+  static Notice row(int32_t code, int32_t conn, int32_t rowId,
+                    std::span<const std::string_view> values);
 
  private:
+  template <typename Text>
+  static Notice rowOf(int32_t code, int32_t conn, int32_t rowId, std::span<const Text> values);
   // Frees an own block, gives a thread's row block back.
   struct FreeBlock {
     RowBlock* owner;  // null (as value-initialized): the block is the Notice's own

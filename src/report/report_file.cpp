@@ -4,35 +4,36 @@
 
 namespace {
 
-constexpr size_t kPendingLimit = 64 * 1024;
-
 void writePending(ReportFile& file) {
-  const size_t count = file.pending.size();
-  if (count != 0 && std::fwrite(file.pending.data(), 1, count, file.output.stream) != count) {
+  const size_t count = file.used;
+  if (count != 0 && std::fwrite(file.buffer.get(), 1, count, file.output.stream) != count) {
     file.failed = true;
   }
-  file.pending.clear();
+  file.used = 0;
 }
 
 }  // namespace
 
 bool openReportFile(ReportFile& file, const char* path) {
-  file.pending.reserve(kPendingLimit + 4096);
+  file.used = 0;
   file.failed = false;
   return platform::openAtomicFile(path, &file.output);
 }
 
-void writeText(ReportFile& file, std::string_view text) {
-  size_t start = 0;
-  for (size_t lf = text.find('\n'); lf != std::string_view::npos; lf = text.find('\n', start)) {
-    file.pending.append(text.substr(start, lf - start)).append("\r\n");
-    start = lf + 1;
+void writeTextTranslated(ReportFile& file, std::string_view text) {
+  char* const buffer = file.buffer.get();
+  for (char c : text) {
+    if (ReportFile::kBufferBytes - file.used < 2) writePending(file);
+    if (c == '\n') buffer[file.used++] = '\r';
+    buffer[file.used++] = c;
   }
-  file.pending.append(text.substr(start));
-  if (file.pending.size() >= kPendingLimit) writePending(file);
 }
 
-void writeLineEnd(ReportFile& file) { writeText(file, "\n"); }
+void writeLineEnd(ReportFile& file) {
+  if (ReportFile::kBufferBytes - file.used < 2) writePending(file);
+  file.buffer[file.used++] = '\r';
+  file.buffer[file.used++] = '\n';
+}
 
 bool closeReportFile(ReportFile& file) {
   writePending(file);

@@ -2,17 +2,26 @@
 // the bytes on disk are the same on every platform.
 #pragma once
 
-#include <string>
+#include <cstddef>
+#include <memory>
 #include <string_view>
 
 #include "platform/atomic_file.h"
 
 // Owned by writeTradeReport for the length of one report; single-threaded.
-// Text is gathered in `pending` and handed to the stream in large pieces.
+// Text is gathered in `buffer` and handed to the stream in large pieces; every
+// field of every trade passes through writeText, so its common case (the text
+// fits and holds no line feed) is a copy inline at the caller.
 struct ReportFile {
+  static constexpr size_t kBufferBytes = 64 * 1024;
+
   platform::AtomicFile output;
-  std::string pending;
+  std::unique_ptr<char[]> buffer{new char[kBufferBytes]};
+  size_t used = 0;      // bytes of `buffer` not yet handed to the stream
   bool failed = false;  // a write failed: the file is not whole
+
+  // The text gathered and not yet written.
+  std::string_view pending() const { return std::string_view(buffer.get(), used); }
 };
 
 // Starts the report at `path`. It appears there only when closeReportFile
@@ -20,8 +29,23 @@ struct ReportFile {
 // can't be opened.
 bool openReportFile(ReportFile& file, const char* path);
 
+// Writes `text` byte by byte, storing each line feed as CR LF and handing
+// full buffers to the stream.
+void writeTextTranslated(ReportFile& file, std::string_view text);
+
 // Writes `text` with every line feed stored as CR LF; nothing else changes.
-void writeText(ReportFile& file, std::string_view text);
+inline void writeText(ReportFile& file, std::string_view text) {
+  if (text.size() <= ReportFile::kBufferBytes - file.used) {
+    char* out = file.buffer.get() + file.used;
+    for (char c : text) {
+      if (c == '\n') return writeTextTranslated(file, text);
+      *out++ = c;
+    }
+    file.used += text.size();
+    return;
+  }
+  writeTextTranslated(file, text);
+}
 
 // Ends the current line (CR LF).
 void writeLineEnd(ReportFile& file);

@@ -46,11 +46,11 @@ class TradeLineTest : public ::testing::Test {
                    std::string_view delimiter = ";", int32_t dateFormat = 0) {
     TradeStore store;
     store.add(0, record, firmSide(record, firm));
-    ReportFile file;  // no stream: the text stays in `pending`
+    ReportFile file;  // no stream: the text stays pending
     store.walk([&](uint32_t, const TradeLine& stored) {
       writeTradeLine(file, stored, delimiter, dateFormat);
     });
-    return file.pending;
+    return std::string(file.pending());
   }
 };
 
