@@ -11,6 +11,8 @@
 bits=$1
 shift
 export WINEDEBUG="${WINEDEBUG:--all}"
+# No prompt to install Wine's .NET or HTML engines into a new prefix.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 loader=wine
 if [ "$bits" = 64 ] && [ -x /usr/lib/wine/wine64 ]; then
   loader=/usr/lib/wine/wine64
