@@ -14,8 +14,8 @@
 #include "date_time.h"
 #include "logging.h"
 #include "notification_thread.h"
-#include "zuqonl.h"
 #include "settings.h"
+#include "zuqonl.h"
 
 namespace zuqonl {
 namespace {
