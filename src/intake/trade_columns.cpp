@@ -20,7 +20,7 @@ uint32_t decimalValue(const char* text) {
   return negative ? 0u - value : value;
 }
 
-TradeRecord decodeTradeRow(const RowNotice& row, uint32_t* key) {
+TradeRecord decodeTradeFields(const RowNotice& row, uint32_t* key) {
   TradeRecord record;
   record.rowID = row.rowID;
   for (int i = 0; i < kTradeColumnCount; ++i) {
@@ -37,9 +37,22 @@ TradeRecord decodeTradeRow(const RowNotice& row, uint32_t* key) {
         record.*column.number = static_cast<int32_t>(decimalValue(value));
         break;
       case ColumnKind::DateTime:
-        zuqonlStringToDateTime(value, &(record.*column.dateTime));
         break;
     }
   }
+  return record;
+}
+
+void decodeTradeDates(const RowNotice& row, TradeRecord* record) {
+  for (int i = 0; i < kTradeColumnCount; ++i) {
+    const TradeColumn& column = kTradeColumns[i];
+    if (column.kind != ColumnKind::DateTime) continue;
+    zuqonlStringToDateTime(row.values[i] ? row.values[i] : "", &(record->*column.dateTime));
+  }
+}
+
+TradeRecord decodeTradeRow(const RowNotice& row, uint32_t* key) {
+  TradeRecord record = decodeTradeFields(row, key);
+  decodeTradeDates(row, &record);
   return record;
 }

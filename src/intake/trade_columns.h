@@ -94,3 +94,9 @@ uint32_t decimalValue(const char* text);
 // The record of one AddRow row; its texts view the row's values, and a null
 // value reads as an empty text. The row's "rev", converted, goes to *key.
 TradeRecord decodeTradeRow(const RowNotice& row, uint32_t* key);
+
+// decodeTradeRow in two steps, so that the intake parses the date-times only
+// of the rows it keeps: everything but the date-times (left zero), then the
+// date-times into `record`.
+TradeRecord decodeTradeFields(const RowNotice& row, uint32_t* key);
+void decodeTradeDates(const RowNotice& row, TradeRecord* record);

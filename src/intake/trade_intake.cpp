@@ -15,6 +15,9 @@ bool keepsTrade(const TradeRecord& record, const RunSettings& settings) {
 
 void addTradeRow(const RowNotice& row, const RunSettings& settings, TradeStore& store) {
   uint32_t key = 0;
-  const TradeRecord record = decodeTradeRow(row, &key);
-  if (keepsTrade(record, settings)) store.add(key, record, firmSide(record, settings.firmCode));
+  // The filters need no date-time: a dropped row costs no date parsing.
+  TradeRecord record = decodeTradeFields(row, &key);
+  if (!keepsTrade(record, settings)) return;
+  decodeTradeDates(row, &record);
+  store.add(key, record, firmSide(record, settings.firmCode));
 }
