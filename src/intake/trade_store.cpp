@@ -5,10 +5,25 @@
 
 namespace {
 
-// Texts are packed one after the other, each after its length in 7-bit
-// groups, low group first, the top bit set on all but the last group.
-constexpr size_t kBlockBytes = 1 << 20;
+// A record: the key, the row's ID and status, the six printed fields of the
+// trade moment and the three of the delivery date, then the line's texts,
+// each after its length in 7-bit groups, low group first, the top bit set on
+// all but the last group.
+constexpr size_t kBlockBytes = 16u << 20;
 constexpr size_t kMaxLengthBytes = 10;
+constexpr size_t kMomentFields = 6;
+constexpr size_t kDateFields = 3;
+constexpr size_t kHeaderBytes = 3 * sizeof(uint32_t) + (kMomentFields + kDateFields) * 2;
+
+char* put(char* at, const void* value, size_t bytes) {
+  std::memcpy(at, value, bytes);
+  return at + bytes;
+}
+
+const char* get(const char* at, void* value, size_t bytes) {
+  std::memcpy(value, at, bytes);
+  return at + bytes;
+}
 
 char* putLength(char* at, size_t length) {
   while (length >= 0x80) {
@@ -30,6 +45,33 @@ const char* getLength(const char* at, size_t* length) {
   return at;
 }
 
+uint32_t keyOf(const char* record) {
+  uint32_t key;
+  std::memcpy(&key, record, sizeof key);
+  return key;
+}
+
+// Reads the record at `at` into *line; returns where the next one begins.
+const char* readRecord(const char* at, TradeLine* line) {
+  uint32_t key;
+  at = get(at, &key, sizeof key);
+  at = get(at, &line->rowID, sizeof line->rowID);
+  at = get(at, &line->status, sizeof line->status);
+  uint16_t m[kMomentFields];
+  at = get(at, m, sizeof m);
+  line->tradeMoment = DateTimeValue{m[0], m[1], 0, m[2], m[3], m[4], m[5], 0};
+  uint16_t d[kDateFields];
+  at = get(at, d, sizeof d);
+  line->deliveryDate = DateTimeValue{d[0], d[1], 0, d[2], 0, 0, 0, 0};
+  for (std::string_view& text : line->texts) {
+    size_t length = 0;
+    at = getLength(at, &length);
+    text = std::string_view(at, length);
+    at += length;
+  }
+  return at;
+}
+
 }  // namespace
 
 void TradeStore::add(uint32_t key, const TradeRecord& record, FirmSide side) {
@@ -43,91 +85,99 @@ void TradeStore::add(uint32_t key, const TradeLine& line) {
 }
 
 void TradeStore::pack(uint32_t key, const TradeLine& line) {
-  size_t bytes = 0;
+  size_t bytes = kHeaderBytes;
   for (std::string_view text : line.texts) bytes += text.size() + kMaxLengthBytes;
-  Entry& entry = entries_.emplace_back();
-  entry.key = key;
-  entry.rowID = line.rowID;
-  entry.status = line.status;
-  const DateTimeValue& moment = line.tradeMoment;
-  const uint16_t momentFields[6] = {moment.year, moment.month,  moment.day,
-                                    moment.hour, moment.minute, moment.second};
-  std::memcpy(entry.tradeMoment, momentFields, sizeof momentFields);
-  const DateTimeValue& delivery = line.deliveryDate;
-  const uint16_t deliveryFields[3] = {delivery.year, delivery.month, delivery.day};
-  std::memcpy(entry.deliveryDate, deliveryFields, sizeof deliveryFields);
-  char* at = reserveText(bytes, &entry);
-  char* const start = at;
+  char* const start = reserve(bytes);
+  char* at = put(start, &key, sizeof key);
+  at = put(at, &line.rowID, sizeof line.rowID);
+  at = put(at, &line.status, sizeof line.status);
+  const DateTimeValue& m = line.tradeMoment;
+  const uint16_t moment[kMomentFields] = {m.year, m.month, m.day, m.hour, m.minute, m.second};
+  at = put(at, moment, sizeof moment);
+  const DateTimeValue& d = line.deliveryDate;
+  const uint16_t delivery[kDateFields] = {d.year, d.month, d.day};
+  at = put(at, delivery, sizeof delivery);
   for (std::string_view text : line.texts) {
     at = putLength(at, text.size());
-    if (!text.empty()) std::memcpy(at, text.data(), text.size());
-    at += text.size();
+    if (!text.empty()) at = put(at, text.data(), text.size());
   }
   blocks_.back().used += static_cast<size_t>(at - start);
+  if (count_ != 0 && key <= lastKey_) ascending_ = false;
+  lastKey_ = key;
+  ++count_;
 }
 
-char* TradeStore::reserveText(size_t bytes, Entry* entry) {
-  if (blocks_.empty() || blocks_.back().size - blocks_.back().used < bytes) {
+char* TradeStore::reserve(size_t bytes) {
+  if (blocks_.empty() || blocks_.back().memory.size() - blocks_.back().used < bytes) {
     Block& block = blocks_.emplace_back();
-    block.size = std::max(bytes, kBlockBytes);
-    block.bytes = std::make_unique_for_overwrite<char[]>(block.size);
+    block.memory = platform::LargeBlock(std::max(bytes, kBlockBytes));
   }
   Block& block = blocks_.back();
-  entry->block = static_cast<uint32_t>(blocks_.size() - 1);
-  entry->offset = static_cast<uint32_t>(block.used);
-  return block.bytes.get() + block.used;
+  return block.memory.data() + block.used;
 }
 
 void TradeStore::clear() {
   MutexLock lock(mutex_);
-  entries_.clear();
   blocks_.clear();
-  ordered_ = 0;
+  count_ = 0;
+  ascending_ = true;
+  lastKey_ = 0;
+  places_.clear();
+  unindexed_ = Place{0, 0, 0};
 }
 
 size_t TradeStore::size() {
   MutexLock lock(mutex_);
-  order();
-  return entries_.size();
+  if (ascending_) return count_;
+  index();
+  return places_.size();
 }
 
 void TradeStore::walk(const std::function<void(uint32_t, const TradeLine&)>& visit) {
   MutexLock lock(mutex_);
-  order();
-  for (const Entry& entry : entries_) visit(entry.key, lineOf(entry));
-}
-
-// Stable throughout, so among entries of one key the first added comes first:
-// the ordered part precedes everything added after it, and the part added
-// since keeps its order of arrival.
-void TradeStore::order() {
-  if (ordered_ == entries_.size()) return;
-  auto byKey = [](const Entry& a, const Entry& b) { return a.key < b.key; };
-  const auto added = entries_.begin() + static_cast<std::ptrdiff_t>(ordered_);
-  // Tables usually come in revision order; then there is nothing to sort.
-  if (!std::is_sorted(added, entries_.end(), byKey)) std::stable_sort(added, entries_.end(), byKey);
-  if (ordered_ != 0 && added[0].key < added[-1].key) {
-    std::inplace_merge(entries_.begin(), added, entries_.end(), byKey);
-  }
-  auto sameKey = [](const Entry& a, const Entry& b) { return a.key == b.key; };
-  entries_.erase(std::unique(entries_.begin(), entries_.end(), sameKey), entries_.end());
-  ordered_ = entries_.size();
-}
-
-TradeLine TradeStore::lineOf(const Entry& entry) const {
   TradeLine line;
-  line.rowID = entry.rowID;
-  line.status = entry.status;
-  const uint16_t* m = entry.tradeMoment;
-  line.tradeMoment = DateTimeValue{m[0], m[1], 0, m[2], m[3], m[4], m[5], 0};
-  const uint16_t* d = entry.deliveryDate;
-  line.deliveryDate = DateTimeValue{d[0], d[1], 0, d[2], 0, 0, 0, 0};
-  const char* at = blocks_[entry.block].bytes.get() + entry.offset;
-  for (std::string_view& text : line.texts) {
-    size_t length = 0;
-    at = getLength(at, &length);
-    text = std::string_view(at, length);
-    at += length;
+  if (ascending_) {
+    for (const Block& block : blocks_) {
+      const char* at = block.memory.data();
+      const char* const end = at + block.used;
+      while (at != end) {
+        const uint32_t key = keyOf(at);
+        at = readRecord(at, &line);
+        visit(key, line);
+      }
+    }
+    return;
   }
-  return line;
+  index();
+  for (const Place& place : places_) {
+    readRecord(recordAt(place), &line);
+    visit(place.key, line);
+  }
+}
+
+// Stable throughout, so among records of one key the first added comes
+// first: the indexed part precedes everything added after it, and the part
+// added since keeps its order of arrival.
+void TradeStore::index() {
+  const size_t indexed = places_.size();
+  for (; unindexed_.block < blocks_.size(); ++unindexed_.block, unindexed_.offset = 0) {
+    const Block& block = blocks_[unindexed_.block];
+    TradeLine line;
+    while (unindexed_.offset != block.used) {
+      const char* record = block.memory.data() + unindexed_.offset;
+      places_.push_back(Place{keyOf(record), unindexed_.block, unindexed_.offset});
+      unindexed_.offset = static_cast<uint32_t>(readRecord(record, &line) - block.memory.data());
+    }
+    // The last block may still grow: the next index goes on from here.
+    if (unindexed_.block + 1 == blocks_.size()) break;
+  }
+  if (places_.size() == indexed) return;
+  auto byKey = [](const Place& a, const Place& b) { return a.key < b.key; };
+  const auto added = places_.begin() + static_cast<std::ptrdiff_t>(indexed);
+  if (!std::is_sorted(added, places_.end(), byKey)) std::stable_sort(added, places_.end(), byKey);
+  if (indexed != 0 && added[0].key < added[-1].key) {
+    std::inplace_merge(places_.begin(), added, places_.end(), byKey);
+  }
+  auto sameKey = [](const Place& a, const Place& b) { return a.key == b.key; };
+  places_.erase(std::unique(places_.begin(), places_.end(), sameKey), places_.end());
 }

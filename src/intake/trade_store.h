@@ -3,19 +3,20 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/mutex.h"
+#include "platform/large_block.h"
 #include "report/trade_line.h"
 
-// Holds, per kept trade, only what its report line writes: numbers in a
-// fixed-size entry, texts packed in an arena of large blocks that the entry
-// addresses by offset, so that a trade costs no allocation of its own and
-// nothing is destroyed trade by trade.
+// Holds, per kept trade, only what its report line writes, as one record of
+// numbers and texts packed after the one before in large blocks, so that a
+// trade costs no allocation of its own and nothing is destroyed trade by
+// trade. While the trades come in ascending order of key, the records are
+// the walk; the first key out of order brings an index of places, ordered
+// when walked.
 //
 // The notification thread adds while the driver's thread may be walking (the
 // "Trade" connection stays open during the report), so both hold the store's
@@ -48,38 +49,40 @@ class TradeStore {
   void walk(const std::function<void(uint32_t key, const TradeLine& line)>& visit) EXCLUDES(mutex_);
 
  private:
-  // A trade's numbers and the place of its texts in the arena. The six
-  // printed fields of the trade moment and the three of the delivery date
-  // are all that is kept of them.
-  struct Entry {
+  // Where a trade's record lies, and its key, for ordering.
+  struct Place {
     uint32_t key;
-    int32_t rowID;
-    int32_t status;
     uint32_t block;   // index into blocks_
-    uint32_t offset;  // of the entry's first text in that block
-    uint16_t tradeMoment[6];
-    uint16_t deliveryDate[3];
+    uint32_t offset;  // of the record in that block
   };
 
   struct Block {
-    std::unique_ptr<char[]> bytes;
-    size_t size = 0;
+    platform::LargeBlock memory;
     size_t used = 0;
   };
 
   void pack(uint32_t key, const TradeLine& line) REQUIRES(mutex_);
-  // Room for `bytes` in the last block (a new block when they don't fit).
-  char* reserveText(size_t bytes, Entry* entry) REQUIRES(mutex_);
-  // Orders the entries by key, those added since the last walk included, and
-  // drops every entry but the first added of each key.
-  void order() REQUIRES(mutex_);
-  TradeLine lineOf(const Entry& entry) const REQUIRES(mutex_);
+  // Room for `bytes` at the end of the last block (a new block when they
+  // don't fit).
+  char* reserve(size_t bytes) REQUIRES(mutex_);
+  // Brings places_ up to date: the places of every record, ordered by key,
+  // the first added of each key only.
+  void index() REQUIRES(mutex_);
+  const char* recordAt(const Place& place) const REQUIRES(mutex_) {
+    return blocks_[place.block].memory.data() + place.offset;
+  }
 
   Mutex mutex_;
-  // A deque grows without moving what it holds, so a large store is never
-  // held twice while it grows.
-  std::deque<Entry> entries_ GUARDED_BY(mutex_);
+  // The records, one after the other in the order they were added.
   std::vector<Block> blocks_ GUARDED_BY(mutex_);
-  size_t ordered_ GUARDED_BY(mutex_) = 0;  // entries_[0, ordered_) are ordered and unique
+  size_t count_ GUARDED_BY(mutex_) = 0;
+  // Every record's key is above the one before: the records themselves are
+  // then the walk, with no index. Tables usually come in revision order.
+  bool ascending_ GUARDED_BY(mutex_) = true;
+  uint32_t lastKey_ GUARDED_BY(mutex_) = 0;
+  // Once a key came out of order: the index, and the first record not yet
+  // in it.
+  std::vector<Place> places_ GUARDED_BY(mutex_);
+  Place unindexed_ GUARDED_BY(mutex_){0, 0, 0};
   std::string joined_ GUARDED_BY(mutex_);  // the joined texts of the line being added
 };

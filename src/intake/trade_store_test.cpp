@@ -107,4 +107,22 @@ TEST(TradeStoreTest, TextsOfAnyLengthAreKeptWhole) {
   EXPECT_EQ(count, memos.size());
 }
 
+// Records fill several blocks, one larger than a block: walked in order
+// while the keys ascend, and through the index once one comes out of order.
+TEST(TradeStoreTest, RecordsAcrossBlocksInAndOutOfOrder) {
+  TradeStore store;
+  const std::string large(20u << 20, 'x');
+  store.add(1, lineWith(1, "first"));
+  store.add(2, lineWith(2, large));
+  store.add(3, lineWith(3, "third"));
+  EXPECT_EQ(walked(store), (Walked{{1, 1}, {2, 2}, {3, 3}}));
+  store.add(0, lineWith(4, "zeroth"));
+  store.add(2, lineWith(5));
+  std::vector<size_t> sizes;
+  store.walk(
+      [&](uint32_t, const TradeLine& line) { sizes.push_back(line.texts[kMemoText].size()); });
+  EXPECT_EQ(sizes, (std::vector<size_t>{6, 5, large.size(), 5}));
+  EXPECT_EQ(walked(store), (Walked{{0, 4}, {1, 1}, {2, 2}, {3, 3}}));
+}
+
 }  // namespace
