@@ -51,6 +51,13 @@ void decodeTradeDates(const RowNotice& row, TradeRecord* record) {
   }
 }
 
+void decodeReportedDates(const RowNotice& row, TradeRecord* record) {
+  for (int i : {tradeColumnIndex("trade_moment"), tradeColumnIndex("delivery_date")}) {
+    zuqonlStringToDateTime(row.values[i] ? row.values[i] : "",
+                           &(record->*kTradeColumns[i].dateTime));
+  }
+}
+
 TradeRecord decodeTradeRow(const RowNotice& row, uint32_t* key) {
   TradeRecord record = decodeTradeFields(row, key);
   decodeTradeDates(row, &record);

@@ -100,3 +100,7 @@ TradeRecord decodeTradeRow(const RowNotice& row, uint32_t* key);
 // date-times into `record`.
 TradeRecord decodeTradeFields(const RowNotice& row, uint32_t* key);
 void decodeTradeDates(const RowNotice& row, TradeRecord* record);
+
+// The date-times a report line writes ("trade_moment" and "delivery_date")
+// into `record`; "affirm_moment" stays zero.
+void decodeReportedDates(const RowNotice& row, TradeRecord* record);

@@ -15,9 +15,10 @@ bool keepsTrade(const TradeRecord& record, const RunSettings& settings) {
 
 void addTradeRow(const RowNotice& row, const RunSettings& settings, TradeStore& store) {
   uint32_t key = 0;
-  // The filters need no date-time: a dropped row costs no date parsing.
+  // The filters need no date-time: a dropped row costs no date parsing, and
+  // a kept one only that of the date-times its line writes.
   TradeRecord record = decodeTradeFields(row, &key);
   if (!keepsTrade(record, settings)) return;
-  decodeTradeDates(row, &record);
+  decodeReportedDates(row, &record);
   store.add(key, record, firmSide(record, settings.firmCode));
 }

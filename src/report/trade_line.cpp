@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -49,22 +50,27 @@ size_t formatPadded(char* out, int64_t value, int width) {
   return at;
 }
 
-// Appends `first`, then `between`, then `second` to *joined; returns the view
-// of the three.
+// Writes `first`, then `between`, then `second` at *at and moves *at past
+// them; returns the view of the three.
 std::string_view join(std::string_view first, std::string_view between, std::string_view second,
-                      std::string* joined) {
-  const size_t start = joined->size();
-  joined->append(first).append(between).append(second);
-  return std::string_view(*joined).substr(start);
+                      char** at) {
+  char* const start = *at;
+  char* out = start;
+  for (std::string_view part : {first, between, second}) {
+    if (!part.empty()) std::memcpy(out, part.data(), part.size());
+    out += part.size();
+  }
+  *at = out;
+  return std::string_view(start, static_cast<size_t>(out - start));
 }
 
 }  // namespace
 
 TradeLine tradeLineOf(const TradeRecord& r, FirmSide side, std::string* joined) {
-  joined->clear();
-  // Every joined text goes in at once, so no view into *joined moves.
-  joined->reserve(r.init_action.size() + r.conf_action.size() + r.type.size() + r.init_pair.size() +
-                  r.conf_pair.size() + r.init_name.size() + r.conf_name.size() + 2);
+  // Room for every joined text at once, so no view into *joined moves.
+  joined->resize(r.init_action.size() + r.conf_action.size() + r.type.size() + r.init_pair.size() +
+                 r.conf_pair.size() + r.init_name.size() + r.conf_name.size() + 2);
+  char* at = joined->data();
   TradeLine line;
   line.rowID = r.rowID;
   line.status = r.status;
@@ -72,8 +78,7 @@ TradeLine tradeLineOf(const TradeRecord& r, FirmSide side, std::string* joined) 
   line.tradeMoment = r.trade_moment;
   std::string_view* t = line.texts;
   t[kIssueText] = r.issue_name;
-  t[kActText] =
-      join(side == FirmSide::Confirmer ? r.conf_action : r.init_action, {}, r.type, joined);
+  t[kActText] = join(side == FirmSide::Confirmer ? r.conf_action : r.init_action, {}, r.type, &at);
   if (side == FirmSide::Initiator) {
     t[kCustomerText] = r.init_pair;
     t[kContraText] = r.conf_name;
@@ -81,8 +86,8 @@ TradeLine tradeLineOf(const TradeRecord& r, FirmSide side, std::string* joined) 
     t[kCustomerText] = r.conf_pair;
     t[kContraText] = r.init_name;
   } else {
-    t[kCustomerText] = join(r.init_pair, "-", r.conf_pair, joined);
-    t[kContraText] = join(r.init_name, "-", r.conf_name, joined);
+    t[kCustomerText] = join(r.init_pair, "-", r.conf_pair, &at);
+    t[kContraText] = join(r.init_name, "-", r.conf_name, &at);
   }
   t[kPriceText] = r.price;
   t[kQtyText] = r.qty;
