@@ -27,6 +27,12 @@ struct AtomicFile {
 // right to write, a full disk).
 bool openAtomicFile(const char* path, AtomicFile* file);
 
+// Asks the system to start writing what the stream has taken so far to the
+// disk, without waiting for it, so that closeAtomicFile has less left to
+// wait for. Costs a flush of the stream; does nothing where the system has
+// no such request, or for a file written directly.
+void writeBehind(AtomicFile* file);
+
 // Ends the writing and closes the stream. With `complete` (every write
 // succeeded) the temporary file is flushed to the disk and moved over the
 // path. Returns true only when the whole file now stands at its path; in

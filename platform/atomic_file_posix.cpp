@@ -143,6 +143,16 @@ bool openAtomicFile(const char* path, AtomicFile* file) {
   return file->stream != nullptr;
 }
 
+void writeBehind(AtomicFile* file) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  if (file->tempPath.empty() || std::fflush(file->stream) != 0) return;
+  // Only a start: a failure here shows again in the closing fsync.
+  sync_file_range(fileno(file->stream), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)file;
+#endif
+}
+
 bool closeAtomicFile(AtomicFile* file, bool complete) {
   if (file->stream == nullptr) return false;
   bool ok = complete && std::fflush(file->stream) == 0 && std::ferror(file->stream) == 0;

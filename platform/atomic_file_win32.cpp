@@ -89,6 +89,9 @@ bool openAtomicFile(const char* path, AtomicFile* file) {
   return file->stream != nullptr;
 }
 
+// Windows can only flush a file whole and waits for it.
+void writeBehind(AtomicFile*) {}
+
 bool closeAtomicFile(AtomicFile* file, bool complete) {
   if (file->stream == nullptr) return false;
   bool ok = complete && std::fflush(file->stream) == 0 && std::ferror(file->stream) == 0;

@@ -17,8 +17,9 @@ struct ReportFile {
 
   platform::AtomicFile output;
   std::unique_ptr<char[]> buffer{new char[kBufferBytes]};
-  size_t used = 0;      // bytes of `buffer` not yet handed to the stream
-  bool failed = false;  // a write failed: the file is not whole
+  size_t used = 0;       // bytes of `buffer` not yet handed to the stream
+  size_t unflushed = 0;  // bytes handed to the stream since the last write-behind
+  bool failed = false;   // a write failed: the file is not whole
 
   // The text gathered and not yet written.
   std::string_view pending() const { return std::string_view(buffer.get(), used); }
