@@ -39,6 +39,12 @@ void writeTextTranslated(ReportFile& file, std::string_view text) {
   }
 }
 
+bool makeRoom(ReportFile& file, size_t bytes) {
+  if (bytes <= ReportFile::kBufferBytes - file.used) return true;
+  writePending(file);
+  return bytes <= ReportFile::kBufferBytes;
+}
+
 void writeLineEnd(ReportFile& file) {
   if (ReportFile::kBufferBytes - file.used < 2) writePending(file);
   file.buffer[file.used++] = '\r';

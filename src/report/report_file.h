@@ -48,6 +48,10 @@ inline void writeText(ReportFile& file, std::string_view text) {
   writeTextTranslated(file, text);
 }
 
+// Makes room for `bytes` at the end of the buffer, handing what is pending to
+// the stream when needed; false when the buffer can never hold that many.
+bool makeRoom(ReportFile& file, size_t bytes);
+
 // Ends the current line (CR LF).
 void writeLineEnd(ReportFile& file);
 

@@ -31,11 +31,17 @@ constexpr RepoCode kRepoCodes[] = {
 // printf's "%0<width>d": at least `width` characters, zeros between the sign
 // and the digits, never cut. `out` holds at least 24 characters.
 size_t formatPadded(char* out, int64_t value, int width) {
-  constexpr int64_t kLimits[] = {1,      10,      100,      1000,      10000,
-                                 100000, 1000000, 10000000, 100000000, 1000000000};
+  static constexpr int64_t kLimits[] = {1,      10,      100,      1000,      10000,
+                                        100000, 1000000, 10000000, 100000000, 1000000000};
   if (value >= 0 && width < 10 && value < kLimits[width]) {
-    // The common case: the digits fill the width exactly.
-    for (int i = width - 1; i >= 0; --i, value /= 10) out[i] = static_cast<char>('0' + value % 10);
+    // The common case: the digits fill the width exactly. Two at a time.
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    int i = width;
+    for (; i >= 2; i -= 2, value /= 100) std::memcpy(out + i - 2, kPairs + 2 * (value % 100), 2);
+    if (i == 1) out[0] = static_cast<char>('0' + value);
     return static_cast<size_t>(width);
   }
   char digits[24];
@@ -126,36 +132,94 @@ void writeField(ReportFile& file, std::string_view text, std::string_view delimi
   writeText(file, delimiter);
 }
 
-void writeDate(ReportFile& file, const DateTimeValue& value, int32_t dateFormat) {
-  char text[80];
-  size_t length = 0;
-  if (dateFormat == 0) {
-    length += formatPadded(text, value.year, 4);
-    length += formatPadded(text + length, value.month, 2);
-    length += formatPadded(text + length, value.day, 2);
-  } else {
-    length += formatPadded(text, value.day, 2);
-    text[length++] = '/';
-    length += formatPadded(text + length, value.month, 2);
-    text[length++] = '/';
-    length += formatPadded(text + length, value.year, 4);
+namespace {
+
+// The most bytes a line writes besides its texts and delimiters: the status
+// mnemonic, two dates and a time of 16-bit fields, the 32-bit "Trans" and
+// the line end.
+constexpr size_t kMostFixedBytes = 3 + 2 * (3 * 5 + 2) + (3 * 5 + 2) + 11 + 2;
+constexpr int kDelimiters = 18;
+
+// `text` at `out`, each line feed as CR LF; returns the end.
+char* put(char* out, std::string_view text) {
+  for (char c : text) {
+    if (c == '\n') *out++ = '\r';
+    *out++ = c;
   }
-  writeText(file, std::string_view(text, length));
+  return out;
+}
+
+char* putDate(char* out, const DateTimeValue& value, int32_t dateFormat) {
+  if (dateFormat == 0) {
+    out += formatPadded(out, value.year, 4);
+    out += formatPadded(out, value.month, 2);
+    return out + formatPadded(out, value.day, 2);
+  }
+  out += formatPadded(out, value.day, 2);
+  *out++ = '/';
+  out += formatPadded(out, value.month, 2);
+  *out++ = '/';
+  return out + formatPadded(out, value.year, 4);
+}
+
+char* putTime(char* out, const DateTimeValue& value) {
+  out += formatPadded(out, value.hour, 2);
+  *out++ = ':';
+  out += formatPadded(out, value.minute, 2);
+  *out++ = ':';
+  return out + formatPadded(out, value.second, 2);
+}
+
+}  // namespace
+
+void writeDate(ReportFile& file, const DateTimeValue& value, int32_t dateFormat) {
+  char text[40];
+  writeText(file,
+            std::string_view(text, static_cast<size_t>(putDate(text, value, dateFormat) - text)));
 }
 
 void writeTime(ReportFile& file, const DateTimeValue& value) {
-  char text[80];
-  size_t length = formatPadded(text, value.hour, 2);
-  text[length++] = ':';
-  length += formatPadded(text + length, value.minute, 2);
-  text[length++] = ':';
-  length += formatPadded(text + length, value.second, 2);
-  writeText(file, std::string_view(text, length));
+  char text[40];
+  writeText(file, std::string_view(text, static_cast<size_t>(putTime(text, value) - text)));
 }
 
 void writeTradeLine(ReportFile& file, const TradeLine& line, std::string_view delimiter,
                     int32_t dateFormat) {
   const std::string_view* t = line.texts;
+  // The common case, a line that fits the buffer, is written in one go
+  // without a check per field; the bound counts every byte of a text twice,
+  // as if each were a line feed.
+  size_t most = kMostFixedBytes + 2 * kDelimiters * delimiter.size();
+  for (std::string_view text : line.texts) most += 2 * text.size();
+  if (makeRoom(file, most)) {
+    char* const start = file.buffer.get() + file.used;
+    char* out = start;
+    // Most reports have a one-byte delimiter, usually ";".
+    const bool oneByte = delimiter.size() == 1 && delimiter[0] != '\n';
+    auto delimit = [&] { out = oneByte ? (*out = delimiter[0], out + 1) : put(out, delimiter); };
+    auto field = [&](std::string_view text) {
+      out = put(out, text);
+      delimit();
+    };
+    field(t[kIssueText]);
+    field(t[kActText]);
+    field(statusMnemonic(line.status));
+    for (int i = kCustomerText; i <= kCurrText; ++i) field(t[i]);
+    out = putDate(out, line.deliveryDate, dateFormat);
+    delimit();
+    out += formatPadded(out, line.rowID, 9);
+    delimit();
+    out = putDate(out, line.tradeMoment, dateFormat);
+    delimit();
+    out = putTime(out, line.tradeMoment);
+    delimit();
+    for (int i = kClrText; i <= kRepurchaseText; ++i) field(t[i]);
+    out = put(out, t[kMemoText]);
+    *out++ = '\r';
+    *out++ = '\n';
+    file.used += static_cast<size_t>(out - start);
+    return;
+  }
   writeField(file, t[kIssueText], delimiter);
   writeField(file, t[kActText], delimiter);
   writeField(file, statusMnemonic(line.status), delimiter);

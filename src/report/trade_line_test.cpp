@@ -4,6 +4,7 @@
 
 #include "intake/firm_side.h"
 #include "intake/trade_store.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
@@ -139,6 +140,37 @@ TEST_F(TradeLineTest, DelimitersAndLineFeedsInTexts) {
             "20031215 | 10:30:15 | D1 | R1 | 77 | BS | 1 | two\r\nlines\r\n");
   EXPECT_EQ(line(sampleTrade(), "F2", ""),
             "XYZ1STCOMC777F1101.5101015XXX200312170000000422003121510:30:15D1R177LS1bye\r\n");
+}
+
+// Lines written to a file: a line larger than the write buffer, with line
+// feeds, between ordinary ones, and enough ordinary ones that lines straddle
+// the buffer's end.
+TEST_F(TradeLineTest, LinesOfAnyLengthReachTheFileWhole) {
+  const testsupport::TempDir dir;
+  const std::string path = dir / "report.txt";
+  std::string memo;
+  while (memo.size() < 3 * ReportFile::kBufferBytes) memo += "part\n";
+  TradeRecord large = sampleTrade();
+  large.init_memo = memo;
+  const TradeRecord ordinary = sampleTrade();
+  ReportFile file;
+  ASSERT_TRUE(openReportFile(file, path.c_str()));
+  TradeStore store;
+  uint32_t key = 0;
+  for (int i = 0; i < 1000; ++i) store.add(key++, ordinary, FirmSide::Initiator);
+  store.add(key++, large, FirmSide::Initiator);
+  for (int i = 0; i < 1000; ++i) store.add(key++, ordinary, FirmSide::Initiator);
+  store.walk([&](uint32_t, const TradeLine& stored) { writeTradeLine(file, stored, " | ", 1); });
+  ASSERT_TRUE(closeReportFile(file));
+
+  const std::string one = line(ordinary, "F1", " | ", 1);
+  std::string expected;
+  for (int i = 0; i < 1000; ++i) expected += one;
+  std::string translated;
+  for (char c : memo) translated += c == '\n' ? "\r\n" : std::string(1, c);
+  expected += one.substr(0, one.size() - std::string("hello\r\n").size()) + translated + "\r\n";
+  for (int i = 0; i < 1000; ++i) expected += one;
+  EXPECT_EQ(dir.read("report.txt"), expected);
 }
 
 }  // namespace
