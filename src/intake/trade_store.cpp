@@ -133,7 +133,8 @@ size_t TradeStore::size() {
   return places_.size();
 }
 
-void TradeStore::walk(const std::function<void(uint32_t, const TradeLine&)>& visit) {
+void TradeStore::walk(const std::function<void(uint32_t, const TradeLine&)>& visit,
+                      const std::function<void()>& end) {
   MutexLock lock(mutex_);
   TradeLine line;
   if (ascending_) {
@@ -146,13 +147,14 @@ void TradeStore::walk(const std::function<void(uint32_t, const TradeLine&)>& vis
         visit(key, line);
       }
     }
-    return;
+  } else {
+    index();
+    for (const Place& place : places_) {
+      readRecord(recordAt(place), &line);
+      visit(place.key, line);
+    }
   }
-  index();
-  for (const Place& place : places_) {
-    readRecord(recordAt(place), &line);
-    visit(place.key, line);
-  }
+  if (end) end();
 }
 
 // Stable throughout, so among records of one key the first added comes

@@ -44,9 +44,11 @@ class TradeStore {
   size_t size() EXCLUDES(mutex_);
 
   // Calls `visit` with every key and its trade in ascending key order (as
-  // unsigned numbers), holding the lock throughout; `visit` must not add to
-  // the store. The line's texts live until `visit` returns.
-  void walk(const std::function<void(uint32_t key, const TradeLine& line)>& visit) EXCLUDES(mutex_);
+  // unsigned numbers), then `end` (when given), holding the lock throughout;
+  // neither may add to the store. The texts of every line visited live until
+  // `end` returns.
+  void walk(const std::function<void(uint32_t key, const TradeLine& line)>& visit,
+            const std::function<void()>& end = {}) EXCLUDES(mutex_);
 
  private:
   // Where a trade's record lies, and its key, for ordering.

@@ -8,13 +8,16 @@ namespace {
 // so that the closing flush waits only for the last stretch.
 constexpr size_t kWriteBehindBytes = 8u << 20;
 
-void writePending(ReportFile& file) {
-  const size_t count = file.used;
-  if (count != 0 && std::fwrite(file.buffer.get(), 1, count, file.output.stream) != count) {
+void hand(ReportFile& file, std::string_view bytes) {
+  if (file.memory != nullptr) {
+    file.memory->append(bytes);
+    return;
+  }
+  if (!bytes.empty() &&
+      std::fwrite(bytes.data(), 1, bytes.size(), file.output.stream) != bytes.size()) {
     file.failed = true;
   }
-  file.used = 0;
-  file.unflushed += count;
+  file.unflushed += bytes.size();
   if (file.unflushed >= kWriteBehindBytes) {
     platform::writeBehind(&file.output);
     file.unflushed = 0;
@@ -22,6 +25,16 @@ void writePending(ReportFile& file) {
 }
 
 }  // namespace
+
+void writePending(ReportFile& file) {
+  hand(file, file.pending());
+  file.used = 0;
+}
+
+void writeBytes(ReportFile& file, std::string_view bytes) {
+  writePending(file);
+  hand(file, bytes);
+}
 
 bool openReportFile(ReportFile& file, const char* path) {
   file.used = 0;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/atomic_file.h"
@@ -16,6 +17,9 @@ struct ReportFile {
   static constexpr size_t kBufferBytes = 64 * 1024;
 
   platform::AtomicFile output;
+  // When set, what is gathered goes here instead of to the stream: a piece of
+  // a report prepared on another thread.
+  std::string* memory = nullptr;
   std::unique_ptr<char[]> buffer{new char[kBufferBytes]};
   size_t used = 0;       // bytes of `buffer` not yet handed to the stream
   size_t unflushed = 0;  // bytes handed to the stream since the last write-behind
@@ -51,6 +55,13 @@ inline void writeText(ReportFile& file, std::string_view text) {
 // Makes room for `bytes` at the end of the buffer, handing what is pending to
 // the stream when needed; false when the buffer can never hold that many.
 bool makeRoom(ReportFile& file, size_t bytes);
+
+// Hands what is gathered to the stream (or the memory).
+void writePending(ReportFile& file);
+
+// Writes `bytes`, already as they are to stand in the file, after what is
+// gathered.
+void writeBytes(ReportFile& file, std::string_view bytes);
 
 // Ends the current line (CR LF).
 void writeLineEnd(ReportFile& file);
