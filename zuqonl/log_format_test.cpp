@@ -42,7 +42,7 @@ TEST(LogFormatTest, TextIsThatOfTheCLibrary) {
   for (int value : ints) {
     EXPECT_AS_PRINTED("%d", value);
     EXPECT_AS_PRINTED("%i|", value);
-    EXPECT_AS_PRINTED("[ZUQTradeReport] AddRow conn=%d, rowID=%d\n", value, -value / 2);
+    EXPECT_AS_PRINTED("[ZUQTradeReport] AddRow conn=%d, rowID=%d\n", value, value / -2 + 1);
   }
   const unsigned unsigneds[] = {0u, 1u, 10u, 4294967295u, 2147483648u, 1000000000u};
   for (unsigned value : unsigneds) EXPECT_AS_PRINTED("u=%u%%", value);
