@@ -141,24 +141,28 @@ bool CsvReader::read(bool* haveRecord, std::string* err) {
 // the general readers then take the record and report any fault.
 bool CsvReader::readInBuffer() {
   fields_.clear();
-  if (limits_.maxFields == 0 || pos_ == end_ || *pos_ == '"') return false;
-  PlainStops stops(pos_, end_);
+  // Copies the compiler need not reload after each store to fields_.
+  const char* const end = end_;
+  const size_t maxFieldBytes = limits_.maxFieldBytes;
+  const size_t maxFields = limits_.maxFields;
+  if (maxFields == 0 || pos_ == end || *pos_ == '"') return false;
+  PlainStops stops(pos_, end);
   const char* start = pos_;
   const char* p = nullptr;
   size_t separators = 0;
   for (;;) {
     p = stops.next();
-    if (p == end_ || static_cast<size_t>(p - start) > limits_.maxFieldBytes) return false;
+    if (p == end || static_cast<size_t>(p - start) > maxFieldBytes) return false;
     fields_.emplace_back(start, static_cast<size_t>(p - start));
     const char c = *p++;
     if (c == '\n') break;
-    if (c == '\r' && p < end_ && *p == '\n') {
+    if (c == '\r' && p < end && *p == '\n') {
       ++p;
       ++separators;
       break;
     }
     if (c != ',') return false;
-    if (fields_.size() == limits_.maxFields || p == end_ || *p == '"') return false;
+    if (fields_.size() == maxFields || p == end || *p == '"') return false;
     start = p;
   }
   // Each field is followed by one separator: a comma, or the final LF or CR LF.
