@@ -21,20 +21,21 @@ class Log {
   Log(const Log&) = delete;
   Log& operator=(const Log&) = delete;
 
-  // Writes `text` as one piece to the output and the log file, never
-  // interleaved with another call's text. Any thread. Until the log file's
-  // fate is known (openFile or noFile), the text is also kept in memory, at
-  // most kEarlyCapacity bytes. Every thread's writes but the notification
-  // thread's are flushed at once. The notification thread's are flushed once
-  // kPendingCapacity bytes are pending, when it waits for work (it calls
-  // flush() then), and when a clock check finds kFlushInterval passed since
-  // the last flush. It may log a line per row, and on some machines reading
-  // the clock costs about as much as the rest of a line, so the clock is checked only every few
-  // lines while lines come fast: after a check that finds the lines since the check before took
-  // less than kFastLines, the next check comes after twice as many lines (at most kMaxClockStride);
-  // after a slower one, at the next line. A line is thus flushed at most about kFlushInterval + 2 *
-  // kFastLines late while the pace holds, and, when the pace drops at once from fast to slow
-  // callbacks, at most kMaxClockStride lines late.
+  // Writes `text` as one piece to the output and the log file, never interleaved
+  // with another call's text. Any thread. Until the log file's fate is known
+  // (openFile or noFile), the text is also kept in memory, at most
+  // kEarlyCapacity bytes. Every thread's writes but the notification thread's
+  // are flushed at once. The notification thread's are flushed once
+  // kPendingCapacity bytes are pending, when it waits for work (it calls flush()
+  // then), and when a clock check finds kFlushInterval passed since the last
+  // flush. It may log a line per row, and on some machines reading the clock
+  // costs about as much as the rest of a line, so the clock is checked only
+  // every few lines while lines come fast: after a check that finds the lines
+  // since the check before took less than kFastLines, the next check comes after
+  // twice as many lines (at most kMaxClockStride); after a slower one, at the
+  // next line. A line is thus flushed at most about kFlushInterval + 2 *
+  // kFastLines late while the pace holds, and, when the pace drops at once from
+  // fast to slow callbacks, at most kMaxClockStride lines late.
   void write(std::string_view text);
 
   // Opens `path` for appending (closing a file opened before) and appends the
