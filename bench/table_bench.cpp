@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bench_rows.h"
+#include "dataserver/csv_reader.h"
 #include "dataserver/protocol.h"
 #include "dataserver/table_stream.h"
 
@@ -69,6 +70,30 @@ void BM_TableParsing(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_TableParsing)->Unit(benchmark::kMillisecond);
+
+// The CSV reader alone, under the table engine's work on each row.
+void BM_CsvReading(benchmark::State& state) {
+  const TableFolder folder;
+  const std::string path = folder.path() + "/Trade.csv";
+  int64_t fields = 0;
+  for (auto _ : state) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+      state.SkipWithError("cannot open the table file");
+      return;
+    }
+    CsvReader reader(file, "Trade.csv", CsvLimits{64 * 1024, 1024 * 1024, 4 * 1024 * 1024, 1024});
+    bool haveRecord = false;
+    std::string err;
+    while (reader.read(&haveRecord, &err) && haveRecord) {
+      fields += static_cast<int64_t>(reader.fields().size());
+    }
+    std::fclose(file);
+  }
+  benchmark::DoNotOptimize(fields);
+  state.SetBytesProcessed(state.iterations() * folder.bytes());
+}
+BENCHMARK(BM_CsvReading)->Unit(benchmark::kMillisecond);
 
 void BM_ProtocolDecoding(benchmark::State& state) {
   std::string frames;

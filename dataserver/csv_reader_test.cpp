@@ -134,6 +134,37 @@ TEST(CsvReaderTest, ReadErrorIsAFault) {
   EXPECT_EQ(err, "t.csv:1: read failed: " + errnoText(reader.readErrno()));
 }
 
+// The reader looks for field ends many bytes at a time; a separator, CR, NUL
+// or quote must be found at whatever offset it falls, among bytes that differ
+// from it in one bit only. Reads of a few bytes find them one byte at a time.
+TEST(CsvReaderTest, StopsAreFoundAtEveryOffset) {
+  const std::string data =
+      "\x80\xac\x8a\x8d\xff+-\x0b\x0c\x01\x2d\x2e\x0e\x09\x7f\"\xa2"
+      "ab";
+  const std::string stops[] = {",", "\n", "\r\n", "\r", "\0"s, ",\"q\"", ",\"\"\"\"", "\"x"};
+  for (const std::string& stop : stops) {
+    for (size_t at = 0; at <= 2 * data.size() + 3; ++at) {
+      std::string line;
+      while (line.size() < at) line += data[line.size() % data.size()];
+      const std::string input = line + stop + data + data + "\n" + data + ",\n";
+      const Records whole = parse(input);
+      for (size_t bufferBytes : {1, 3, 17, 31}) {
+        EXPECT_EQ(parse(input, {bufferBytes, 1024, 4096, 64}), whole)
+            << "buffer " << bufferBytes << " stop at " << at << " input " << input;
+      }
+      if (stop == ",") {
+        EXPECT_EQ(whole, (Records{"1:" + line + "|" + data + data, "2:" + data + "|"}));
+      } else if (stop == "\r") {
+        EXPECT_EQ(whole, (Records{"1:" + line + "\r" + data + data, "2:" + data + "|"}));
+      } else if (stop == "\0"s) {
+        EXPECT_EQ(whole, (Records{"fault t.csv:1: NUL byte"}));
+      }
+    }
+  }
+  EXPECT_EQ(parse("a\n", {64 * 1024, 5, 8, 0}),
+            (Records{"fault t.csv:1: record has more than 0 fields"}));
+}
+
 // Every record, field and fault must come out the same however the reads
 // happen to cut the file, since a cut can fall between any two bytes.
 TEST(CsvReaderTest, ReadBufferSizeDoesNotMatter) {

@@ -12,6 +12,7 @@
 
 #include "backend.h"
 #include "date_time.h"
+#include "log_format.h"
 #include "logging.h"
 #include "notification_thread.h"
 #include "settings.h"
@@ -134,10 +135,15 @@ int closeLibrary() {
 
 // Formats into a stack buffer, or a heap one for longer texts (`retry` is a
 // copy of `args` for the second pass), and logs the text. Returns its length;
-// negative (nothing logged) when formatting fails.
+// negative (nothing logged) when formatting fails. The common plain formats
+// take a quicker road to the same text.
 int formatAndLog(const char* format, va_list args, va_list retry) {
   char stackBuffer[1024];
-  int length = std::vsnprintf(stackBuffer, sizeof stackBuffer, format, args);
+  va_list simpleArgs;
+  va_copy(simpleArgs, args);
+  int length = formatSimple(stackBuffer, sizeof stackBuffer, format, simpleArgs);
+  va_end(simpleArgs);
+  if (length < 0) length = std::vsnprintf(stackBuffer, sizeof stackBuffer, format, args);
   if (length < 0) return length;
   if (static_cast<size_t>(length) < sizeof stackBuffer) {
     processLog().write(std::string_view(stackBuffer, static_cast<size_t>(length)));

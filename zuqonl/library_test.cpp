@@ -317,6 +317,18 @@ TEST_F(LibraryTest, LogFileGetsEveryThreadsLinesWhole) {
   EXPECT_EQ(writerLines, 800);
 }
 
+// Plain formats take a quicker road than vsnprintf; one that turns out not to
+// be plain halfway through is formatted whole from its first argument again.
+TEST_F(LibraryTest, LoggedTextIsThatOfVsnprintf) {
+  writeIni("[zuqonl]\ndata_dir=data\nlog_file=run.log\n");
+  EXPECT_EQ(zuqonlPrintf("a %d %s %u%%\n", -12, "x", 7u), 11);
+  EXPECT_EQ(zuqonlPrintf("b %d %s %5d|%s\n", 3, "y", 42, "z"), 14);
+  EXPECT_EQ(zuqonlPrintf("c %s\n", std::string(1500, 'w').c_str()), 1503);
+  zuqonlClose();
+  EXPECT_EQ(readTextFile(dir_ / "run.log"),
+            "a -12 x 7%\nb 3 y    42|z\nc " + std::string(1500, 'w') + "\n");
+}
+
 TEST_F(LibraryTest, LogFileHasTheCallbacksLinesAfterClose) {
   recorder_.onNotification = [](const Received& r) {
     zuqonlPrintf("seen %d conn=%d\n", r.code, r.conn);

@@ -1,5 +1,6 @@
 #include "logging.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <system_error>
@@ -24,7 +25,8 @@ void flushTolerantly(std::FILE* stream) {
 
 }  // namespace
 
-Log::Log(std::FILE* out) : out_(out), lastFlush_(std::chrono::steady_clock::now()) {}
+Log::Log(std::FILE* out, Clock::time_point (*now)())
+    : now_(now), out_(out), lastFlush_(now()), lastClockCheck_(lastFlush_) {}
 
 Log::~Log() {
   std::lock_guard lock(mutex_);
@@ -42,10 +44,21 @@ void Log::write(std::string_view text) {
       earlyOverflowed_ = true;
     }
   }
-  if (!t_notificationThread || pending_.size() >= kPendingCapacity ||
-      std::chrono::steady_clock::now() - lastFlush_ >= kFlushInterval) {
+  if (!t_notificationThread || pending_.size() >= kPendingCapacity) {
     flushLocked();
+  } else {
+    checkClockLocked();
   }
+}
+
+void Log::checkClockLocked() {
+  if (--linesToClockCheck_ > 0) return;
+  const Clock::time_point now = now_();
+  clockStride_ =
+      now - lastClockCheck_ < kFastLines ? std::min(2 * clockStride_, kMaxClockStride) : 1;
+  linesToClockCheck_ = clockStride_;
+  lastClockCheck_ = now;
+  if (now - lastFlush_ >= kFlushInterval) flushLocked();
 }
 
 bool Log::openFile(const std::string& path, std::string* err) {
@@ -93,7 +106,7 @@ void Log::flushLocked() {
   }
   flushTolerantly(out_);
   if (file_ != nullptr) flushTolerantly(file_);
-  lastFlush_ = std::chrono::steady_clock::now();
+  lastFlush_ = now_();
 }
 
 Log& processLog() {

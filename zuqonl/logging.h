@@ -12,17 +12,30 @@ namespace zuqonl {
 
 class Log {
  public:
-  // `out` (standard output for the library) must outlive the log.
-  explicit Log(std::FILE* out);
+  using Clock = std::chrono::steady_clock;
+
+  // `out` (standard output for the library) must outlive the log. `now`
+  // reads the clock (a test's own clock, or the steady clock).
+  explicit Log(std::FILE* out, Clock::time_point (*now)() = &Clock::now);
   ~Log();
   Log(const Log&) = delete;
   Log& operator=(const Log&) = delete;
 
-  // Writes `text` as one piece to the output and the log file, never
-  // interleaved with another call's text. Any thread. Until the log file's
-  // fate is known (openFile or noFile), the text is also kept in memory, at
-  // most kEarlyCapacity bytes. The notification thread's writes are flushed
-  // at most kFlushInterval late; every other thread's at once.
+  // Writes `text` as one piece to the output and the log file, never interleaved
+  // with another call's text. Any thread. Until the log file's fate is known
+  // (openFile or noFile), the text is also kept in memory, at most
+  // kEarlyCapacity bytes. Every thread's writes but the notification thread's
+  // are flushed at once. The notification thread's are flushed once
+  // kPendingCapacity bytes are pending, when it waits for work (it calls flush()
+  // then), and when a clock check finds kFlushInterval passed since the last
+  // flush. It may log a line per row, and on some machines reading the clock
+  // costs about as much as the rest of a line, so the clock is checked only
+  // every few lines while lines come fast: after a check that finds the lines
+  // since the check before took less than kFastLines, the next check comes after
+  // twice as many lines (at most kMaxClockStride); after a slower one, at the
+  // next line. A line is thus flushed at most about kFlushInterval + 2 *
+  // kFastLines late while the pace holds, and, when the pace drops at once from
+  // fast to slow callbacks, at most kMaxClockStride lines late.
   void write(std::string_view text);
 
   // Opens `path` for appending (closing a file opened before) and appends the
@@ -41,18 +54,27 @@ class Log {
   // piece each.
   static constexpr size_t kPendingCapacity = 64 * 1024;
   static constexpr std::chrono::milliseconds kFlushInterval{100};
+  static constexpr std::chrono::milliseconds kFastLines{10};
+  static constexpr int kMaxClockStride = 64;
 
  private:
   void flushLocked();
+  // The notification thread's rule: reads the clock when the line count
+  // says so and flushes when kFlushInterval passed.
+  void checkClockLocked();
 
   std::mutex mutex_;
+  Clock::time_point (*now_)();
   std::FILE* out_;
-  std::FILE* file_ = nullptr;                        // guarded by mutex_
-  std::string pending_;                              // guarded by mutex_; not yet written
-  std::string early_;                                // guarded by mutex_
-  bool keepEarly_ = true;                            // guarded by mutex_
-  bool earlyOverflowed_ = false;                     // guarded by mutex_
-  std::chrono::steady_clock::time_point lastFlush_;  // guarded by mutex_
+  std::FILE* file_ = nullptr;         // guarded by mutex_
+  std::string pending_;               // guarded by mutex_; not yet written
+  std::string early_;                 // guarded by mutex_
+  bool keepEarly_ = true;             // guarded by mutex_
+  bool earlyOverflowed_ = false;      // guarded by mutex_
+  Clock::time_point lastFlush_;       // guarded by mutex_
+  Clock::time_point lastClockCheck_;  // guarded by mutex_
+  int clockStride_ = 1;               // guarded by mutex_; lines between checks
+  int linesToClockCheck_ = 1;         // guarded by mutex_
 };
 
 // The process's log, writing to standard output. Created on first use and
