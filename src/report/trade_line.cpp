@@ -28,22 +28,14 @@ constexpr RepoCode kRepoCodes[] = {
     {'5', "BM", "LM"}, {'6', "LM", "BM"}, {'7', "RM", "AM"},
 };
 
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 // printf's "%0<width>d": at least `width` characters, zeros between the sign
 // and the digits, never cut. `out` holds at least 24 characters.
-size_t formatPadded(char* out, int64_t value, int width) {
-  static constexpr int64_t kLimits[] = {1,      10,      100,      1000,      10000,
-                                        100000, 1000000, 10000000, 100000000, 1000000000};
-  if (value >= 0 && width < 10 && value < kLimits[width]) {
-    // The common case: the digits fill the width exactly. Two at a time.
-    static constexpr char kPairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
-    int i = width;
-    for (; i >= 2; i -= 2, value /= 100) std::memcpy(out + i - 2, kPairs + 2 * (value % 100), 2);
-    if (i == 1) out[0] = static_cast<char>('0' + value);
-    return static_cast<size_t>(width);
-  }
+size_t formatPaddedAny(char* out, int64_t value, int width) {
   char digits[24];
   const uint64_t magnitude =
       value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
@@ -54,6 +46,24 @@ size_t formatPadded(char* out, int64_t value, int width) {
   for (size_t used = at + count; used < static_cast<size_t>(width); ++used) out[at++] = '0';
   for (size_t i = 0; i < count; ++i) out[at++] = digits[i];
   return at;
+}
+
+constexpr uint32_t powerOfTen(int exponent) {
+  return exponent == 0 ? 1 : 10 * powerOfTen(exponent - 1);
+}
+
+// The same for a width known here; its common case, digits that fill the
+// width exactly, is written two digits at a time.
+template <int Width>
+size_t formatPadded(char* out, int64_t value) {
+  static_assert(Width >= 1 && Width <= 9);
+  if (value < 0 || value >= powerOfTen(Width)) return formatPaddedAny(out, value, Width);
+  auto rest = static_cast<uint32_t>(value);
+  int at = Width;
+  for (; at >= 2; at -= 2, rest /= 100)
+    std::memcpy(out + at - 2, kDigitPairs + 2 * (rest % 100), 2);
+  if (at == 1) out[0] = static_cast<char>('0' + rest);
+  return Width;
 }
 
 // Writes `first`, then `between`, then `second` at *at and moves *at past
@@ -151,23 +161,58 @@ char* put(char* out, std::string_view text) {
 
 char* putDate(char* out, const DateTimeValue& value, int32_t dateFormat) {
   if (dateFormat == 0) {
-    out += formatPadded(out, value.year, 4);
-    out += formatPadded(out, value.month, 2);
-    return out + formatPadded(out, value.day, 2);
+    out += formatPadded<4>(out, value.year);
+    out += formatPadded<2>(out, value.month);
+    return out + formatPadded<2>(out, value.day);
   }
-  out += formatPadded(out, value.day, 2);
+  out += formatPadded<2>(out, value.day);
   *out++ = '/';
-  out += formatPadded(out, value.month, 2);
+  out += formatPadded<2>(out, value.month);
   *out++ = '/';
-  return out + formatPadded(out, value.year, 4);
+  return out + formatPadded<4>(out, value.year);
 }
 
 char* putTime(char* out, const DateTimeValue& value) {
-  out += formatPadded(out, value.hour, 2);
+  out += formatPadded<2>(out, value.hour);
   *out++ = ':';
-  out += formatPadded(out, value.minute, 2);
+  out += formatPadded<2>(out, value.minute);
   *out++ = ':';
-  return out + formatPadded(out, value.second, 2);
+  return out + formatPadded<2>(out, value.second);
+}
+
+// `text` at `out` as it is; returns the end.
+char* putWhole(char* out, std::string_view text) {
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+// The line without its line end at `out`, each text and delimiter written by
+// `putText`; returns the end.
+template <typename PutText>
+char* putLine(char* out, const TradeLine& line, std::string_view delimiter, int32_t dateFormat,
+              PutText putText) {
+  const std::string_view* t = line.texts;
+  // Most reports have a one-byte delimiter, usually ";".
+  const bool oneByte = delimiter.size() == 1 && delimiter[0] != '\n';
+  auto delimit = [&] { out = oneByte ? (*out = delimiter[0], out + 1) : putText(out, delimiter); };
+  auto field = [&](std::string_view text) {
+    out = putText(out, text);
+    delimit();
+  };
+  field(t[kIssueText]);
+  field(t[kActText]);
+  field(statusMnemonic(line.status));
+  for (int i = kCustomerText; i <= kCurrText; ++i) field(t[i]);
+  out = putDate(out, line.deliveryDate, dateFormat);
+  delimit();
+  out += formatPadded<9>(out, line.rowID);
+  delimit();
+  out = putDate(out, line.tradeMoment, dateFormat);
+  delimit();
+  out = putTime(out, line.tradeMoment);
+  delimit();
+  for (int i = kClrText; i <= kRepurchaseText; ++i) field(t[i]);
+  return putText(out, t[kMemoText]);
 }
 
 }  // namespace
@@ -193,28 +238,12 @@ void writeTradeLine(ReportFile& file, const TradeLine& line, std::string_view de
   for (std::string_view text : line.texts) most += 2 * text.size();
   if (makeRoom(file, most)) {
     char* const start = file.buffer.get() + file.used;
-    char* out = start;
-    // Most reports have a one-byte delimiter, usually ";".
-    const bool oneByte = delimiter.size() == 1 && delimiter[0] != '\n';
-    auto delimit = [&] { out = oneByte ? (*out = delimiter[0], out + 1) : put(out, delimiter); };
-    auto field = [&](std::string_view text) {
-      out = put(out, text);
-      delimit();
-    };
-    field(t[kIssueText]);
-    field(t[kActText]);
-    field(statusMnemonic(line.status));
-    for (int i = kCustomerText; i <= kCurrText; ++i) field(t[i]);
-    out = putDate(out, line.deliveryDate, dateFormat);
-    delimit();
-    out += formatPadded(out, line.rowID, 9);
-    delimit();
-    out = putDate(out, line.tradeMoment, dateFormat);
-    delimit();
-    out = putTime(out, line.tradeMoment);
-    delimit();
-    for (int i = kClrText; i <= kRepurchaseText; ++i) field(t[i]);
-    out = put(out, t[kMemoText]);
+    // Texts are copied whole, then the line is looked through once for a
+    // line feed; the rare line that holds one is written again, translated.
+    char* out = putLine(start, line, delimiter, dateFormat, putWhole);
+    if (std::memchr(start, '\n', static_cast<size_t>(out - start)) != nullptr) {
+      out = putLine(start, line, delimiter, dateFormat, put);
+    }
     *out++ = '\r';
     *out++ = '\n';
     file.used += static_cast<size_t>(out - start);
@@ -227,7 +256,7 @@ void writeTradeLine(ReportFile& file, const TradeLine& line, std::string_view de
   writeDate(file, line.deliveryDate, dateFormat);
   writeText(file, delimiter);
   char trans[24];
-  writeField(file, std::string_view(trans, formatPadded(trans, line.rowID, 9)), delimiter);
+  writeField(file, std::string_view(trans, formatPadded<9>(trans, line.rowID)), delimiter);
   writeDate(file, line.tradeMoment, dateFormat);
   writeText(file, delimiter);
   writeTime(file, line.tradeMoment);
