@@ -1,6 +1,7 @@
 #include "intake/trade_columns.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -20,26 +21,35 @@ uint32_t decimalValue(const char* text) {
   return negative ? 0u - value : value;
 }
 
+namespace {
+
+// Column `Index` of `row` into `record`, chosen when compiled, so that the
+// decoder is a straight run of stores with no test of a column's kind.
+template <size_t Index>
+void decodeColumn(const RowNotice& row, TradeRecord& record, uint32_t* key) {
+  constexpr TradeColumn column = kTradeColumns[Index];
+  const char* value = row.values[Index] ? row.values[Index] : "";
+  if constexpr (column.kind == ColumnKind::Key) {
+    *key = decimalValue(value);
+  } else if constexpr (column.kind == ColumnKind::Text) {
+    record.*column.text = std::string_view(value, std::strlen(value));
+  } else if constexpr (column.kind == ColumnKind::Number) {
+    record.*column.number = static_cast<int32_t>(decimalValue(value));
+  }
+}
+
+template <size_t... Index>
+void decodeColumns(const RowNotice& row, TradeRecord& record, uint32_t* key,
+                   std::index_sequence<Index...>) {
+  (decodeColumn<Index>(row, record, key), ...);
+}
+
+}  // namespace
+
 TradeRecord decodeTradeFields(const RowNotice& row, uint32_t* key) {
   TradeRecord record;
   record.rowID = row.rowID;
-  for (int i = 0; i < kTradeColumnCount; ++i) {
-    const char* value = row.values[i] ? row.values[i] : "";
-    const TradeColumn& column = kTradeColumns[i];
-    switch (column.kind) {
-      case ColumnKind::Key:
-        *key = decimalValue(value);
-        break;
-      case ColumnKind::Text:
-        record.*column.text = std::string_view(value, std::strlen(value));
-        break;
-      case ColumnKind::Number:
-        record.*column.number = static_cast<int32_t>(decimalValue(value));
-        break;
-      case ColumnKind::DateTime:
-        break;
-    }
-  }
+  decodeColumns(row, record, key, std::make_index_sequence<kTradeColumnCount>());
   return record;
 }
 
