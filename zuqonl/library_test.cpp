@@ -239,6 +239,49 @@ TEST_F(LibraryTest, CloseConnectionStopsItsDelivery) {
   EXPECT_TRUE(recorder_.waitFor(hasCode(ZUQONL_SYNCHRONIZED, 2)));
 }
 
+// Rows parsed ahead and waiting for the callback are dropped by a close from
+// another thread, and a callback in progress for the handle returns first.
+TEST_F(LibraryTest, CloseConnectionDuringABurstWaitsForTheCallbackAndDropsTheRest) {
+  writeFile(dir_ / "data/Big.csv", bigTable(200000));
+  std::atomic<bool> inCallback{false};
+  std::atomic<bool> closeReturned{false};
+  std::atomic<int> late{0};
+  recorder_.onNotification = [&](const Received& r) {
+    if (r.conn != 1) return;
+    if (closeReturned) ++late;
+    inCallback = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    inCallback = false;
+  };
+  openAndWaitConnected();
+  ASSERT_EQ(subscribe("Big"), 1);
+  ASSERT_TRUE(recorder_.waitFor(hasRows(1, 3)));
+  EXPECT_EQ(zuqonlCloseConnection(1), 1);
+  EXPECT_FALSE(inCallback);
+  closeReturned = true;
+  ASSERT_EQ(subscribe("Small"), 2);
+  ASSERT_TRUE(recorder_.waitFor(hasCode(ZUQONL_SYNCHRONIZED, 2)));
+  closeLibrary();
+  EXPECT_EQ(late, 0);
+}
+
+// A slow callback lets the parsing side fill every batch and wait; a close
+// then still returns, and no callback starts after it.
+TEST_F(LibraryTest, CloseWhileParsingWaitsForASlowCallback) {
+  writeFile(dir_ / "data/Big.csv", bigTable(100000));
+  recorder_.onNotification = [](const Received& r) {
+    if (r.code == ZUQONL_ADD_ROW && r.rowId == 1) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+  };
+  openAndWaitConnected();
+  ASSERT_EQ(subscribe("Big"), 1);
+  ASSERT_TRUE(recorder_.waitFor(hasRows(1, 1)));
+  closeLibrary();
+  EXPECT_EQ(codesOf(recorder_.snapshot(), 1),
+            (std::vector<int32_t>{ZUQONL_CONNECTED, ZUQONL_FORMAT, ZUQONL_ADD_ROW}));
+}
+
 TEST_F(LibraryTest, CloseConnectionFromInsideTheCallback) {
   writeFile(dir_ / "data/Big.csv", bigTable(1000));
   recorder_.onNotification = [this](const Received& r) {
