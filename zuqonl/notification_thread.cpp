@@ -197,18 +197,19 @@ void NotificationThread::serve() {
   {
     std::lock_guard lock(batchMutex_);
     if (!filling_.items.empty()) ready_.push_back(std::move(filling_));
+    flushWanted_ = true;
   }
   batchReady_.notify_one();
 }
 
 void NotificationThread::handOver(bool idle) {
-  const bool full = !filling_.items.empty();
-  if (!full && !idle) return;
+  const bool filled = !filling_.items.empty();
+  if (!filled && !idle) return;
   std::unique_lock lock(batchMutex_);
-  if (full) ready_.push_back(std::move(filling_));
+  if (filled) ready_.push_back(std::move(filling_));
   flushWanted_ = flushWanted_ || idle;
   batchReady_.notify_one();
-  if (!full) return;
+  if (!filled) return;
   batchFreed_.wait(lock, [&] { return !free_.empty() || stopping(); });
   if (free_.empty()) {
     // Stopping: nothing will be delivered any more, only logged.
