@@ -1,8 +1,7 @@
-// A source of notifications run on the library's serving thread: the
-// embedded data server or the network client of a data server. The
-// notification thread owns the connection handles and the way to the
-// program's callback; a backend turns subscriptions into notifications and
-// hands them over.
+// A source of notifications run on the notification thread: the embedded
+// data server or the network client of a data server. The notification
+// thread owns the connection handles and the way to the program's callback;
+// a backend turns subscriptions into notifications and hands them over.
 #pragma once
 
 #include <chrono>
@@ -24,7 +23,7 @@ struct ConnectionRequest {
 };
 
 // The notification thread as a backend sees it. Every call but wake() is for
-// the serving thread only.
+// the notification thread only.
 class BackendHost {
  public:
   // Moves out the subscriptions opened since the last call (in the order the
@@ -32,32 +31,18 @@ class BackendHost {
   // handles closed since then (possibly ones the backend never saw).
   virtual void takeRequests(std::vector<ConnectionRequest>* opened,
                             std::vector<int32_t>* closed) = 0;
-  // Queues `notice` for the program's callback, which the notification
-  // thread calls with it, holding no lock, in the order of deliver() calls,
-  // unless by then the library is stopping or `conn` (0: a notification of
-  // no connection) has been closed. The notice's record is freed when the
-  // callback returns. Blocks while the callback lags far behind.
-  virtual void deliver(int32_t conn, Notice notice) = 0;
-  // Queues a line for the library's log, written by the notification thread
-  // after the callbacks of the notices delivered before it. `text` ends in
-  // a newline.
-  virtual void log(std::string text) = 0;
-  // Lets the notification thread have everything queued so far: a backend
-  // calls it before it blocks anywhere but in waitForWork, so that what it
-  // delivered does not wait for its next event.
-  virtual void beforeBlocking() = 0;
-  // Blocks until the callback has returned from every notification
-  // delivered so far (or the library stops): a backend calls it before it
-  // tells a peer anything, so that no peer learns of a step before the
-  // program has seen the notifications that led to it.
-  virtual void awaitDelivery() = 0;
+  // Calls the program's callback with `notice`, holding no lock, unless the
+  // library is stopping or `conn` (0: a notification of no connection) has
+  // been closed. The notice's record is freed when this returns. True when
+  // the callback was called.
+  virtual bool deliver(int32_t conn, Notice notice) = 0;
   // Blocks until `deadline`, a request, wake() or a stop, whichever is first.
-  // Calls beforeBlocking() first.
+  // The log is flushed before blocking.
   virtual void waitForWork(std::chrono::steady_clock::time_point deadline) = 0;
   // True once zuqonlClose asked the library to stop.
   virtual bool stopping() const = 0;
   // Ends a waitForWork in progress (or the next one). Any thread: lets a
-  // backend's own I/O thread rouse the serving thread.
+  // backend's own I/O thread rouse the notification thread.
   virtual void wake() = 0;
 
  protected:
@@ -67,7 +52,7 @@ class BackendHost {
 class Backend {
  public:
   virtual ~Backend() = default;
-  // Runs on the serving thread from zuqonlOpen: reports the link and
+  // Runs on the notification thread from zuqonlOpen: reports the link and
   // the data server's state, serves the subscriptions it takes from `host`,
   // and returns once host.stopping() is true.
   virtual void run(BackendHost& host) = 0;

@@ -239,9 +239,9 @@ TEST_F(LibraryTest, CloseConnectionStopsItsDelivery) {
   EXPECT_TRUE(recorder_.waitFor(hasCode(ZUQONL_SYNCHRONIZED, 2)));
 }
 
-// Rows parsed ahead and waiting for the callback are dropped by a close from
-// another thread, and a callback in progress for the handle returns first.
-TEST_F(LibraryTest, CloseConnectionDuringABurstWaitsForTheCallbackAndDropsTheRest) {
+// A close from another thread while rows stream in waits for a callback in
+// progress for the handle, and none starts for it after the close returned.
+TEST_F(LibraryTest, CloseConnectionDuringABurstWaitsForTheCallbackAndEndsItsRows) {
   writeFile(dir_ / "data/Big.csv", bigTable(200000));
   std::atomic<bool> inCallback{false};
   std::atomic<bool> closeReturned{false};
@@ -265,9 +265,9 @@ TEST_F(LibraryTest, CloseConnectionDuringABurstWaitsForTheCallbackAndDropsTheRes
   EXPECT_EQ(late, 0);
 }
 
-// A slow callback lets the parsing side fill every batch and wait; a close
-// then still returns, and no callback starts after it.
-TEST_F(LibraryTest, CloseWhileParsingWaitsForASlowCallback) {
+// A close from another thread during a slow callback returns once the
+// callback has, and no callback starts after it.
+TEST_F(LibraryTest, CloseDuringASlowCallbackStartsNoOther) {
   writeFile(dir_ / "data/Big.csv", bigTable(100000));
   recorder_.onNotification = [](const Received& r) {
     if (r.code == ZUQONL_ADD_ROW && r.rowId == 1) {

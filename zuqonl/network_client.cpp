@@ -11,6 +11,7 @@
 
 #include "dataserver/error_text.h"
 #include "dataserver/protocol.h"
+#include "logging.h"
 
 namespace zuqonl {
 
@@ -48,7 +49,7 @@ std::string messageName(const protocol::Message& message) {
 
 }  // namespace
 
-// Everything here runs on the serving thread inside run(), except
+// Everything here runs on the notification thread inside run(), except
 // interrupt(). Completion handlers run only inside run() too, and carry the
 // epoch they were started in: every change of the link advances the epoch,
 // so a handler of an earlier attempt or link does nothing.
@@ -122,7 +123,9 @@ struct NetworkClient::Impl {
   void queue(const protocol::Message& message);
   void flush();
 
-  void log(const std::string& text) { host_->log("[zuqonl] " + name_ + ": " + text + "\n"); }
+  void log(const std::string& text) {
+    processLog().write("[zuqonl] " + name_ + ": " + text + "\n");
+  }
 
   // The I/O objects must go before the io_context: it comes first.
   asio::io_context io_;
@@ -157,8 +160,8 @@ void NetworkClient::Impl::run(BackendHost& host) {
     applyRequests();
     if (host.stopping()) break;
     if (io_.poll_one() == 0) {
-      host.beforeBlocking();
-      io_.run_one();  // until a completion or interrupt()
+      processLog().flush();  // the log is flushed before blocking, as in waitForWork
+      io_.run_one();         // until a completion or interrupt()
     }
   }
   endLink();
@@ -427,7 +430,6 @@ void NetworkClient::Impl::queue(const protocol::Message& message) {
 void NetworkClient::Impl::flush() {
   const bool linked = state_ == LinkState::Greeting || state_ == LinkState::Serving;
   if (writing_ || queued_.empty() || !linked) return;
-  host_->awaitDelivery();
   sending_.swap(queued_);
   queued_.clear();
   writing_ = true;

@@ -1,7 +1,6 @@
 #include "notice.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -24,10 +23,10 @@
 
 namespace zuqonl {
 
-// A block rows are built in (see RowBlockRing). Outside its row's callback
-// it is poisoned: a program that reads a record after its callback returned
-// is caught as it would be with a freed block. The thread that builds rows
-// takes it; the one that destroys the Notice gives it back.
+// A block a thread builds its rows in, so that a table of a million rows
+// costs two allocations, not a million. Outside its row's callback it is
+// poisoned: a program that reads a record after its callback returned is
+// caught as it would be with a freed block.
 class RowBlock {
  public:
   RowBlock() = default;
@@ -40,7 +39,7 @@ class RowBlock {
 
   // `size` bytes, or null while a Notice holds the block.
   void* take(size_t size) {
-    if (taken_.load(std::memory_order_acquire)) return nullptr;
+    if (taken_) return nullptr;
     if (size > capacity_) {
       ZUQONL_UNPOISON(bytes_, capacity_);
       std::free(bytes_);
@@ -53,33 +52,27 @@ class RowBlock {
       ZUQONL_POISON(bytes_, capacity_);
     }
     ZUQONL_UNPOISON(bytes_, size);
-    taken_.store(true, std::memory_order_relaxed);
+    taken_ = true;
     return bytes_;
   }
 
   void giveBack() {
     ZUQONL_POISON(bytes_, capacity_);
-    taken_.store(false, std::memory_order_release);
+    taken_ = false;
   }
 
  private:
   void* bytes_ = nullptr;
   size_t capacity_ = 0;
-  std::atomic<bool> taken_{false};
+  bool taken_ = false;
 };
 
 namespace {
 
-thread_local RowBlockRing* t_ring = nullptr;  // see RowBlockRing::useOnThisThread
-
-// Without a ring given, a thread's rows take turns in two blocks of its own,
-// so that a text kept from one row and read in the next row's callback is
-// caught as well.
-RowBlockRing& ringOfThisThread() {
-  if (t_ring != nullptr) return *t_ring;
-  thread_local RowBlockRing own(2);
-  return own;
-}
+// A thread's rows take turns in two blocks, so that a text kept from one row
+// and read in the next row's callback is caught as well.
+thread_local RowBlock t_rowBlocks[2];
+thread_local unsigned t_nextRowBlock = 0;
 
 // Heap block holding a record of type R followed by `textBytes` bytes of
 // texts. Throws std::bad_alloc like any other allocation of the library.
@@ -102,22 +95,6 @@ const char* placeText(std::string_view text, char** cursor) {
 }
 
 }  // namespace
-
-RowBlockRing::RowBlockRing(size_t count)
-    : blocks_(std::make_unique<RowBlock[]>(count)), count_(count) {}
-
-RowBlockRing::~RowBlockRing() = default;
-
-void RowBlockRing::useOnThisThread(RowBlockRing* ring) { t_ring = ring; }
-
-void* RowBlockRing::take(size_t size, RowBlock** owner) {
-  RowBlock& block = blocks_[next_];
-  void* bytes = block.take(size);
-  if (bytes == nullptr) return nullptr;
-  next_ = next_ + 1 == count_ ? 0 : next_ + 1;
-  *owner = &block;
-  return bytes;
-}
 
 void Notice::FreeBlock::operator()(void* block) const {
   if (owner != nullptr) {
@@ -176,19 +153,20 @@ Notice Notice::rowOf(int32_t code, int32_t conn, int32_t rowId, std::span<const 
   size_t textBytes = 0;
   for (size_t i = 0; i < count; ++i) textBytes += values[i].size() + 1;
   char* cursor = nullptr;
-  RowBlock* owner = nullptr;
-  void* reused = ringOfThisThread().take(sizeof(RowNotice) + textBytes, &owner);
+  RowBlock& rowBlock = t_rowBlocks[t_nextRowBlock];
+  void* reused = rowBlock.take(sizeof(RowNotice) + textBytes);
   RowNotice* record = nullptr;
   if (reused != nullptr) {
     cursor = static_cast<char*>(reused) + sizeof(RowNotice);
     record = new (reused) RowNotice{};
+    t_nextRowBlock ^= 1;
   } else {
     record = allocateRecord<RowNotice>(textBytes, &cursor);
   }
   record->conn = conn;
   record->rowID = rowId;
   for (size_t i = 0; i < count; ++i) record->values[i] = placeText(values[i], &cursor);
-  return Notice(code, record, owner);
+  return Notice(code, record, reused != nullptr ? &rowBlock : nullptr);
 }
 
 }  // namespace zuqonl

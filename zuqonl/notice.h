@@ -2,9 +2,9 @@
 // texts live in the same heap block. The block is given up when the Notice is
 // destroyed, right after the callback returns, so a program that keeps a
 // pointer into a record reads memory that is no longer its own, which the
-// address sanitizer reports: a freed block, or one of the blocks that rows
-// take turns in, poisoned from the callback's return until the block's turn
-// comes again, after the row after next at the earliest.
+// address sanitizer reports: a freed block, or one of the two blocks that
+// the thread's rows take turns in, poisoned from the callback's return until
+// the row after next.
 #pragma once
 
 #include <cstdint>
@@ -20,35 +20,6 @@
 namespace zuqonl {
 
 class RowBlock;
-
-// Blocks that rows are built in by turns, so that a table of a million rows
-// costs a few allocations, not a million. A thread builds its rows in the
-// ring it was given, else in its own ring of two blocks. A ring must have
-// more blocks than row notices can be alive at once, plus two: then every
-// block is free again when its turn comes, and the block of a row is not
-// reused before the callbacks of the two rows after it. The ring must
-// outlive the notices built in it.
-class RowBlockRing {
- public:
-  explicit RowBlockRing(size_t count);
-  ~RowBlockRing();
-  RowBlockRing(const RowBlockRing&) = delete;
-  RowBlockRing& operator=(const RowBlockRing&) = delete;
-
-  // The calling thread builds its rows in `ring` from now on (null: in its
-  // own ring again).
-  static void useOnThisThread(RowBlockRing* ring);
-
- private:
-  friend class Notice;
-  // The block whose turn it is, or null while a notice still holds it; the
-  // turn passes on when the block is taken.
-  void* take(size_t size, RowBlock** owner);
-
-  std::unique_ptr<RowBlock[]> blocks_;
-  size_t count_;
-  size_t next_ = 0;
-};
 
 class Notice {
  public:
@@ -68,9 +39,9 @@ class Notice {
   static Notice format(int32_t conn, int32_t columnsCount, std::string_view columnsFormat);
   // RowNotice (AddRow, UpdateRow, DeleteRow): values in the requested order;
   // entries past the last value are null and values past ZUQONL_ROW_VALUES
-  // are not carried. The block is the next one of the calling thread's
-  // ring (see RowBlockRing) when no other Notice holds it, else a block of
-  // its own.
+  // are not carried. The block is one of the calling thread's two row
+  // blocks when no other Notice holds it; the row after next overwrites it,
+  // and the thread's end frees it.
   static Notice row(int32_t code, int32_t conn, int32_t rowId,
                     const std::vector<std::string>& values);
   static Notice row(int32_t code, int32_t conn, int32_t rowId,

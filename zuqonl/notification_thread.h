@@ -1,18 +1,14 @@
-// The library's notification thread: delivers the notifications of a backend
-// to the program's callback, one at a time and in order, from zuqonlOpen
-// until zuqonlClose. The backend runs on a thread of its own, the serving
-// thread, and hands its notifications over in batches, so that reading and
-// parsing a table runs ahead of the callback.
+// The library's notification thread: runs a backend and delivers its
+// notifications to the program's callback, one at a time, from zuqonlOpen
+// until zuqonlClose.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -23,12 +19,6 @@ namespace zuqonl {
 
 class NotificationThread final : private BackendHost {
  public:
-  // Notifications per batch, and batches in all: the one the serving thread
-  // fills and those waiting for or in delivery. The serving thread waits for
-  // the callback when all are full.
-  static constexpr size_t kBatchNotices = 128;
-  static constexpr size_t kBatches = 4;
-
   // Starts the thread, which runs `backend` (null: no data source, the thread
   // idles until stopped) and hands each notification to `callback` (null:
   // notifications are dropped).
@@ -56,50 +46,22 @@ class NotificationThread final : private BackendHost {
   bool onThisThread() const;
 
  private:
-  // One notification, or one log line, in the order the backend made them.
-  struct Item {
-    int32_t conn = 0;
-    int32_t logLine = -1;  // index into Batch::logLines, or -1: a notification
-    Notice notice;
-  };
-  struct Batch {
-    std::vector<Item> items;
-    std::vector<std::string> logLines;
-    void clear() {
-      items.clear();
-      logLines.clear();
-    }
-  };
-
   void run();
-  void serve();
   void interruptBackend();
-  // The notification thread's side: delivers `batch`, leaving out the
-  // notifications once the library is stopping.
-  void deliverBatch(Batch& batch);
+  // Whether `conn` is still open; called with callbackConn_ naming it.
   bool isOpen(int32_t conn);
   void endCallback();
-  // The serving thread's side: hands the batch being filled over (if it
-  // holds anything) and takes an empty one, waiting while none is free
-  // unless the library is stopping. `idle`: the serving thread is about to
-  // wait, so the log is flushed once everything is delivered.
-  void handOver(bool idle);
 
-  // BackendHost, on the serving thread:
+  // BackendHost:
   void takeRequests(std::vector<ConnectionRequest>* opened, std::vector<int32_t>* closed) override;
-  void deliver(int32_t conn, Notice notice) override;
-  void log(std::string text) override;
-  void beforeBlocking() override;
-  void awaitDelivery() override;
+  bool deliver(int32_t conn, Notice notice) override;
   void waitForWork(std::chrono::steady_clock::time_point deadline) override;
   bool stopping() const override;
   void wake() override;
 
   const ZuqonlCallback callback_;
-  // Run on the serving thread only; any thread may call its interrupt().
+  // Run on the thread only; any thread may call its interrupt().
   const std::unique_ptr<Backend> backend_;
-  // The row blocks of the notices in flight, recycled in turn (see Notice).
-  RowBlockRing rowBlocks_;
 
   mutable std::mutex mutex_;
   std::condition_variable workArrived_;       // a request, wake() or stop
@@ -115,31 +77,18 @@ class NotificationThread final : private BackendHost {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> requestsWaiting_{false};
   // The handle whose callback is in progress (kNoCallback: none), the count
-  // of closeConnection calls so far and of those waiting for a callback to
-  // return. A callback starts only after its handle is published here and the
-  // count is seen unchanged since the handle was last found open; a closer
-  // counts its close before it looks here: one of them sees the other.
+  // of closeConnection calls so far and of closers waiting for a callback to
+  // return. A callback starts only after its handle is published here and
+  // the count is seen unchanged since the handle was last found open; a
+  // closer counts its close before it looks here: one sees the other, so a
+  // row needs no lock.
   static constexpr int32_t kNoCallback = -1;
   std::atomic<int32_t> callbackConn_{kNoCallback};
   std::atomic<uint64_t> closings_{0};
   std::atomic<int> closersWaiting_{0};
-  int32_t knownOpenConn_ = 0;    // notification thread only: found open when
+  int32_t knownOpenConn_ = 0;    // on the thread only: found open when
   uint64_t knownAtClosing_ = 0;  // closings_ was this
 
-  // The hand-over between the threads.
-  std::mutex batchMutex_;
-  std::condition_variable batchReady_;  // to the notification thread
-  std::condition_variable batchFreed_;  // to the serving thread
-  std::deque<Batch> ready_;             // guarded by batchMutex_
-  std::vector<Batch> free_;             // guarded by batchMutex_
-  bool flushWanted_ = false;            // guarded by batchMutex_; see handOver
-  bool delivering_ = false;             // guarded by batchMutex_: a batch is out
-  // A callback failed: as with a failure of the backend, nothing more is
-  // served.
-  std::atomic<bool> abandoned_{false};
-  Batch filling_;  // serving thread only
-
-  std::thread server_;  // joined by the notification thread
   std::thread thread_;  // last: starts once everything above exists
 };
 
