@@ -265,23 +265,6 @@ TEST_F(LibraryTest, CloseConnectionDuringABurstWaitsForTheCallbackAndEndsItsRows
   EXPECT_EQ(late, 0);
 }
 
-// A close from another thread during a slow callback returns once the
-// callback has, and no callback starts after it.
-TEST_F(LibraryTest, CloseDuringASlowCallbackStartsNoOther) {
-  writeFile(dir_ / "data/Big.csv", bigTable(100000));
-  recorder_.onNotification = [](const Received& r) {
-    if (r.code == ZUQONL_ADD_ROW && r.rowId == 1) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
-  };
-  openAndWaitConnected();
-  ASSERT_EQ(subscribe("Big"), 1);
-  ASSERT_TRUE(recorder_.waitFor(hasRows(1, 1)));
-  closeLibrary();
-  EXPECT_EQ(codesOf(recorder_.snapshot(), 1),
-            (std::vector<int32_t>{ZUQONL_CONNECTED, ZUQONL_FORMAT, ZUQONL_ADD_ROW}));
-}
-
 TEST_F(LibraryTest, CloseConnectionFromInsideTheCallback) {
   writeFile(dir_ / "data/Big.csv", bigTable(1000));
   recorder_.onNotification = [this](const Received& r) {
