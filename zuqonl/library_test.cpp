@@ -239,6 +239,32 @@ TEST_F(LibraryTest, CloseConnectionStopsItsDelivery) {
   EXPECT_TRUE(recorder_.waitFor(hasCode(ZUQONL_SYNCHRONIZED, 2)));
 }
 
+// A close from another thread while rows stream in waits for a callback in
+// progress for the handle, and none starts for it after the close returned.
+TEST_F(LibraryTest, CloseConnectionDuringABurstWaitsForTheCallbackAndEndsItsRows) {
+  writeFile(dir_ / "data/Big.csv", bigTable(200000));
+  std::atomic<bool> inCallback{false};
+  std::atomic<bool> closeReturned{false};
+  std::atomic<int> late{0};
+  recorder_.onNotification = [&](const Received& r) {
+    if (r.conn != 1) return;
+    if (closeReturned) ++late;
+    inCallback = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    inCallback = false;
+  };
+  openAndWaitConnected();
+  ASSERT_EQ(subscribe("Big"), 1);
+  ASSERT_TRUE(recorder_.waitFor(hasRows(1, 3)));
+  EXPECT_EQ(zuqonlCloseConnection(1), 1);
+  EXPECT_FALSE(inCallback);
+  closeReturned = true;
+  ASSERT_EQ(subscribe("Small"), 2);
+  ASSERT_TRUE(recorder_.waitFor(hasCode(ZUQONL_SYNCHRONIZED, 2)));
+  closeLibrary();
+  EXPECT_EQ(late, 0);
+}
+
 TEST_F(LibraryTest, CloseConnectionFromInsideTheCallback) {
   writeFile(dir_ / "data/Big.csv", bigTable(1000));
   recorder_.onNotification = [this](const Received& r) {

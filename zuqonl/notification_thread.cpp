@@ -47,13 +47,16 @@ bool NotificationThread::closeConnection(int32_t conn) {
   if (openConns_.erase(conn) == 0) return false;
   closed_.push_back(conn);
   requestsWaiting_ = true;
+  closings_.fetch_add(1);
   workArrived_.notify_one();
   lock.unlock();
   interruptBackend();
   // Waiting on the notification thread would wait for our own caller.
   if (!onThisThread()) {
     lock.lock();
-    callbackReturned_.wait(lock, [&] { return !inCallback_ || callbackConn_ != conn; });
+    closersWaiting_.fetch_add(1);
+    callbackReturned_.wait(lock, [&] { return callbackConn_.load() != conn; });
+    closersWaiting_.fetch_sub(1);
   }
   return true;
 }
@@ -109,19 +112,35 @@ void NotificationThread::takeRequests(std::vector<ConnectionRequest>* opened,
 }
 
 bool NotificationThread::deliver(int32_t conn, Notice notice) {
-  {
-    std::lock_guard lock(mutex_);
-    if (stopRequested_ || (conn != 0 && openConns_.count(conn) == 0)) return false;
-    inCallback_ = true;
-    callbackConn_ = conn;
-  }
+  if (stopping()) return false;
+  callbackConn_.store(conn);
+  struct CallbackEnd {
+    NotificationThread* thread;
+    ~CallbackEnd() { thread->endCallback(); }
+  } end{this};
+  if (!isOpen(conn)) return false;
   if (callback_ != nullptr) callback_(notice.code(), notice.record());
-  {
-    std::lock_guard lock(mutex_);
-    inCallback_ = false;
-  }
-  callbackReturned_.notify_all();
   return true;
+}
+
+bool NotificationThread::isOpen(int32_t conn) {
+  if (conn == 0) return true;
+  const uint64_t closings = closings_.load();
+  if (conn == knownOpenConn_ && closings == knownAtClosing_) return true;
+  std::lock_guard lock(mutex_);
+  if (openConns_.count(conn) == 0) return false;
+  knownOpenConn_ = conn;
+  knownAtClosing_ = closings;
+  return true;
+}
+
+void NotificationThread::endCallback() {
+  callbackConn_.store(kNoCallback);
+  if (closersWaiting_.load() != 0) {
+    // Taken so that no closer is between its look and its wait.
+    { std::lock_guard lock(mutex_); }
+    callbackReturned_.notify_all();
+  }
 }
 
 void NotificationThread::waitForWork(std::chrono::steady_clock::time_point deadline) {

@@ -48,6 +48,9 @@ class NotificationThread final : private BackendHost {
  private:
   void run();
   void interruptBackend();
+  // Whether `conn` is still open; called with callbackConn_ naming it.
+  bool isOpen(int32_t conn);
+  void endCallback();
 
   // BackendHost:
   void takeRequests(std::vector<ConnectionRequest>* opened, std::vector<int32_t>* closed) override;
@@ -69,12 +72,22 @@ class NotificationThread final : private BackendHost {
   std::set<int32_t> openConns_;               // guarded by mutex_
   std::vector<ConnectionRequest> opened_;     // guarded by mutex_
   std::vector<int32_t> closed_;               // guarded by mutex_
-  bool inCallback_ = false;                   // guarded by mutex_
-  int32_t callbackConn_ = 0;                  // guarded by mutex_; valid while inCallback_
   // Mirrors of stopRequested_ and "requests waiting", read without the lock
   // on every step of the thread.
   std::atomic<bool> stopping_{false};
   std::atomic<bool> requestsWaiting_{false};
+  // The handle whose callback is in progress (kNoCallback: none), the count
+  // of closeConnection calls so far and of closers waiting for a callback to
+  // return. A callback starts only after its handle is published here and
+  // the count is seen unchanged since the handle was last found open; a
+  // closer counts its close before it looks here: one sees the other, so a
+  // row needs no lock.
+  static constexpr int32_t kNoCallback = -1;
+  std::atomic<int32_t> callbackConn_{kNoCallback};
+  std::atomic<uint64_t> closings_{0};
+  std::atomic<int> closersWaiting_{0};
+  int32_t knownOpenConn_ = 0;    // on the thread only: found open when
+  uint64_t knownAtClosing_ = 0;  // closings_ was this
 
   std::thread thread_;  // last: starts once everything above exists
 };
