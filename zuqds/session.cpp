@@ -364,6 +364,9 @@ void Session::flush() {
                     [self = shared_from_this()](const asio::error_code& error, size_t) {
                       self->onWritten(error);
                     });
+  // The next bytes are encoded while these are on their way, so that the
+  // client never waits for the table to be read between two writes.
+  if (state_ == State::Serving && !streams_.empty()) postPump();
 }
 
 void Session::onWritten(const asio::error_code& error) {
