@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "bench_rows.h"
 #include "dataserver/csv_reader.h"
@@ -95,7 +97,8 @@ void BM_CsvReading(benchmark::State& state) {
 }
 BENCHMARK(BM_CsvReading)->Unit(benchmark::kMillisecond);
 
-void BM_ProtocolDecoding(benchmark::State& state) {
+// The row events of kRows rows, framed as a server sends them.
+std::string rowFrames() {
   std::string frames;
   std::string err;
   TableEvent event;
@@ -105,20 +108,62 @@ void BM_ProtocolDecoding(benchmark::State& state) {
     event.values = bench::rowValues(n);
     protocol::encodeEvent(1, event, &frames, &err);
   }
+  return frames;
+}
+
+// Decodes the frames fed in pieces the size of a socket read, as the client
+// receives them; with `views`, an event's values as views into the decoder.
+void decodeFrames(benchmark::State& state, bool views) {
+  const std::string frames = rowFrames();
+  std::string err;
   protocol::Message message;
+  std::vector<std::string_view> values;
   for (auto _ : state) {
     protocol::Decoder decoder(protocol::Sender::Server);
-    // Fed in pieces the size of a socket read, as the client receives them.
     constexpr size_t kPiece = 64 * 1024;
     for (size_t at = 0; at < frames.size(); at += kPiece) {
       decoder.feed(frames.data() + at, std::min(kPiece, frames.size() - at));
-      while (decoder.next(&message, &err) == protocol::Decoder::Result::Message) {
+      while ((views ? decoder.next(&message, &values, &err) : decoder.next(&message, &err)) ==
+             protocol::Decoder::Result::Message) {
         benchmark::DoNotOptimize(message);
+        benchmark::DoNotOptimize(values);
       }
     }
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(frames.size()));
 }
+
+void BM_ProtocolDecoding(benchmark::State& state) { decodeFrames(state, false); }
 BENCHMARK(BM_ProtocolDecoding)->Unit(benchmark::kMillisecond);
+
+void BM_ProtocolDecodingViews(benchmark::State& state) { decodeFrames(state, true); }
+BENCHMARK(BM_ProtocolDecodingViews)->Unit(benchmark::kMillisecond);
+
+// A server's road: the table parsed and each row framed from views into its
+// read buffer, the frames sent (dropped) in pieces of a server's write bound.
+void BM_TableServing(benchmark::State& state) {
+  const TableFolder folder;
+  TableEvent event;
+  std::vector<std::string_view> values;
+  std::string frames;
+  std::string err;
+  for (auto _ : state) {
+    TableStream stream;
+    if (!stream.open(folder.path(), tradeSubscription(), &err)) {
+      state.SkipWithError(err.c_str());
+      return;
+    }
+    for (stream.next(&event, &values); event.kind == EventKind::AddRow;
+         stream.next(&event, &values)) {
+      protocol::encodeEvent(1, event, values, &frames, &err);
+      if (frames.size() >= 256 * 1024) {
+        benchmark::DoNotOptimize(frames.data());
+        frames.clear();
+      }
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * folder.bytes());
+}
+BENCHMARK(BM_TableServing)->Unit(benchmark::kMillisecond);
 
 }  // namespace

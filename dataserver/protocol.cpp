@@ -2,6 +2,9 @@
 
 #include <array>
 #include <concepts>
+#include <cstring>
+#include <span>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
@@ -64,11 +67,19 @@ uint32_t loadU32(const char* p) {
 
 // The fields of each message in wire order, written once for the three
 // sinks below: Counter sizes and checks a message, Writer appends it, Reader
-// parses it. An Event is encoded from an EventView to spare a copy.
+// parses it. An Event is encoded from an EventView to spare a copy: its
+// values are the event's own or views a table stream yields.
+template <class Values>
 struct EventView {
   uint32_t subId;
   const TableEvent& event;
+  const Values& values;
 };
+
+template <class M>
+inline constexpr bool kIsEventView = false;
+template <class Values>
+inline constexpr bool kIsEventView<const EventView<Values>> = true;
 
 template <class M, class T>
 concept Is = std::same_as<std::remove_const_t<M>, T>;
@@ -108,14 +119,18 @@ void layout(S& s, M& m) {
   s.u32("column count", m.columnCount);
 }
 template <class S, class M>
-requires Is<M, Event> || Is<M, EventView>
+requires Is<M, Event> || kIsEventView<M>
 void layout(S& s, M& m) {
   s.u32("subscription id", m.subId);
   s.kind(m.event.kind);
   s.i32("row id", m.event.rowId);
   s.i32("number", m.event.number);
   s.str("text", m.event.text);
-  s.strings("values", m.event.values);
+  if constexpr (Is<M, Event>) {
+    s.strings("values", m.event.values);
+  } else {
+    s.strings("values", m.values);
+  }
 }
 template <class S, Is<DsDown> M>
 void layout(S&, M&) {}
@@ -157,14 +172,15 @@ class Counter {
     }
     size_ += 1;
   }
-  void str(const char* field, const std::string& s) {
+  void str(const char* field, std::string_view s) {
     if (s.size() > kMaxStringBytes) fail(stringTooLong(message_, field, s.size()));
     size_ += 4 + s.size();
   }
-  void strings(const char* field, const std::vector<std::string>& values) {
+  template <class Values>
+  void strings(const char* field, const Values& values) {
     if (values.size() > kMaxValues) fail(tooManyValues(message_, values.size()));
     size_ += 4;
-    for (const std::string& value : values) str(field, value);
+    for (std::string_view value : values) str(field, value);
   }
 
  private:
@@ -177,16 +193,19 @@ class Counter {
   std::string fault_;
 };
 
-// Appends a payload that a Counter has passed.
+// Writes a frame that a Counter has sized and passed into the bytes
+// reserved for it, so that a frame costs one growth of the output at most.
 class Writer {
  public:
-  explicit Writer(std::string* out) : out_(out) {}
+  explicit Writer(char* at) : at_(at) {}
 
-  void u8(uint8_t v) { out_->push_back(static_cast<char>(v)); }
+  void u8(uint8_t v) { *at_++ = static_cast<char>(v); }
   void u32(const char*, uint32_t v) {
-    const char bytes[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16),
-                           static_cast<char>(v >> 8), static_cast<char>(v)};
-    out_->append(bytes, 4);
+    at_[0] = static_cast<char>(v >> 24);
+    at_[1] = static_cast<char>(v >> 16);
+    at_[2] = static_cast<char>(v >> 8);
+    at_[3] = static_cast<char>(v);
+    at_ += 4;
   }
   void i32(const char* field, int32_t v) { u32(field, static_cast<uint32_t>(v)); }
   void flag(const char*, bool v) { u8(v ? 1 : 0); }
@@ -195,26 +214,36 @@ class Writer {
     wireCode(kind, &code);
     u8(code);
   }
-  void str(const char* field, const std::string& s) {
+  void str(const char* field, std::string_view s) {
     u32(field, static_cast<uint32_t>(s.size()));
-    out_->append(s);
+    if (!s.empty()) std::memcpy(at_, s.data(), s.size());
+    at_ += s.size();
   }
-  void strings(const char* field, const std::vector<std::string>& values) {
+  template <class Values>
+  void strings(const char* field, const Values& values) {
     u32(field, static_cast<uint32_t>(values.size()));
-    for (const std::string& value : values) str(field, value);
+    for (std::string_view value : values) str(field, value);
   }
 
  private:
-  std::string* out_;
+  char* at_;
 };
+
+std::string truncated(const char* message, const char* field, size_t size, size_t left) {
+  return "truncated " + std::string(message) + ": field '" + field + "' needs " +
+         std::to_string(size) + " bytes, " + std::to_string(left) + " remain";
+}
 
 // Parses one payload; after the first fault every call does nothing. Each
 // length is checked against its limit and the bytes that remain before
-// anything is allocated for it.
+// anything is allocated for it. With `views`, the values of an Event are
+// put there as views into the payload, and the event's own are emptied.
 class Reader {
  public:
-  Reader(const char* message, const char* data, size_t size)
-      : message_(message), data_(data), left_(size) {}
+  Reader(const char* message, const char* data, size_t size,
+         std::vector<std::string_view>* views = nullptr)
+      : message_(message), data_(data), left_(size), views_(views) {}
+  bool failed() const { return failed_; }
   const std::string& fault() const { return fault_; }
 
   void u32(const char* field, uint32_t& v) {
@@ -246,36 +275,53 @@ class Reader {
     kind = kWireKinds[code - 1];
   }
   void str(const char* field, std::string& s) {
-    uint32_t size = 0;
-    u32(field, size);
-    if (!fault_.empty()) return;
-    if (size > kMaxStringBytes) return fail(stringTooLong(message_, field, size));
-    if (!need(field, size)) return;
-    s.assign(data_, size);
-    advance(size);
+    std::string_view bytes;
+    if (view(field, &bytes)) s.assign(bytes.data(), bytes.size());
   }
   void strings(const char* field, std::vector<std::string>& values) {
     uint32_t count = 0;
     u32(field, count);
-    if (!fault_.empty()) return;
+    if (failed_) return;
     if (count > kMaxValues) return fail(tooManyValues(message_, count));
     // Every value takes at least its length prefix.
     if (!need(field, size_t{count} * 4)) return;
+    if (views_ != nullptr) {
+      values.clear();
+      views_->resize(count);
+      for (std::string_view& value : *views_) {
+        if (!view(field, &value)) return;
+      }
+      return;
+    }
     values.resize(count);
     for (std::string& value : values) {
       str(field, value);
-      if (!fault_.empty()) return;
+      if (failed_) return;
     }
   }
   // After the last field: the payload must be used up.
   void finish() {
-    if (fault_.empty() && left_ > 0) {
+    if (!failed_ && left_ > 0) {
       fail(std::string(message_) + ": " + std::to_string(left_) +
            " trailing bytes after the last field");
     }
   }
 
  private:
+  // The bytes of a string field, checked against its limit and the payload.
+  bool view(const char* field, std::string_view* out) {
+    uint32_t size = 0;
+    u32(field, size);
+    if (failed_) return false;
+    if (size > kMaxStringBytes) {
+      fail(stringTooLong(message_, field, size));
+      return false;
+    }
+    if (!need(field, size)) return false;
+    *out = std::string_view(data_, size);
+    advance(size);
+    return true;
+  }
   bool u8(const char* field, uint8_t* v) {
     if (!need(field, 1)) return false;
     *v = static_cast<unsigned char>(*data_);
@@ -283,10 +329,8 @@ class Reader {
     return true;
   }
   bool need(const char* field, size_t size) {
-    if (!fault_.empty()) return false;
-    if (left_ >= size) return true;
-    fail("truncated " + std::string(message_) + ": field '" + field + "' needs " +
-         std::to_string(size) + " bytes, " + std::to_string(left_) + " remain");
+    if (!failed_ && left_ >= size) return true;
+    if (!failed_) fail(truncated(message_, field, size, left_));
     return false;
   }
   void advance(size_t size) {
@@ -294,12 +338,16 @@ class Reader {
     left_ -= size;
   }
   void fail(std::string fault) {
-    if (fault_.empty()) fault_ = std::move(fault);
+    if (failed_) return;
+    failed_ = true;
+    fault_ = std::move(fault);
   }
 
   const char* message_;
   const char* data_;
   size_t left_;
+  std::vector<std::string_view>* views_;
+  bool failed_ = false;
   std::string fault_;
 };
 
@@ -317,7 +365,9 @@ bool encodeFrame(size_t index, const T& message, std::string* out, std::string* 
     *err = payloadTooLong(name, counter.size(), payloadLimit(type));
     return false;
   }
-  Writer writer(out);
+  const size_t start = out->size();
+  out->resize(start + kHeaderBytes + counter.size());
+  Writer writer(out->data() + start);
   writer.u32("length", static_cast<uint32_t>(counter.size()));
   writer.u8(static_cast<uint8_t>(type));
   layout(writer, message);
@@ -325,19 +375,22 @@ bool encodeFrame(size_t index, const T& message, std::string* out, std::string* 
 }
 
 template <class T>
-bool parseAs(const char* payload, size_t size, Message* out, std::string* err) {
+bool parseAs(const char* payload, size_t size, Message* out, std::vector<std::string_view>* views,
+             std::string* err) {
   // A message of the same type in *out is overwritten field by field, so
   // that its strings keep their capacity.
   T* message = std::get_if<T>(out);
   if (message == nullptr) message = &out->template emplace<T>();
-  Reader reader(kNames[indexOf<T>()], payload, size);
+  Reader reader(kNames[indexOf<T>()], payload, size, views);
   layout(reader, *message);
   reader.finish();
+  if (!reader.failed()) return true;
   *err = reader.fault();
-  return err->empty();
+  return false;
 }
 
-using Parser = bool (*)(const char*, size_t, Message*, std::string*);
+using Parser = bool (*)(const char*, size_t, Message*, std::vector<std::string_view>*,
+                        std::string*);
 
 template <size_t... I>
 constexpr auto makeParsers(std::index_sequence<I...>) {
@@ -368,7 +421,14 @@ bool encode(const Message& message, std::string* out, std::string* err) {
 }
 
 bool encodeEvent(uint32_t subId, const TableEvent& event, std::string* out, std::string* err) {
-  return encodeFrame(indexOf<Event>(), EventView{subId, event}, out, err);
+  return encodeFrame(indexOf<Event>(),
+                     EventView<std::vector<std::string>>{subId, event, event.values}, out, err);
+}
+
+bool encodeEvent(uint32_t subId, const TableEvent& event, std::span<const std::string_view> values,
+                 std::string* out, std::string* err) {
+  return encodeFrame(indexOf<Event>(),
+                     EventView<std::span<const std::string_view>>{subId, event, values}, out, err);
 }
 
 bool checkRowEvent(size_t valueCount, size_t valueBytes, std::string* err) {
@@ -378,7 +438,7 @@ bool checkRowEvent(size_t valueCount, size_t valueBytes, std::string* err) {
     return false;
   }
   const TableEvent empty{EventKind::AddRow, 0, {}, "", 0};
-  const EventView row{0, empty};
+  const EventView<std::vector<std::string>> row{0, empty, empty.values};
   Counter counter(name);
   layout(counter, row);
   const size_t size = counter.size() + valueCount * 4 + valueBytes;
@@ -403,7 +463,10 @@ void Decoder::feed(const char* data, size_t size) {
   buffer_.append(data, size);
 }
 
-Decoder::Result Decoder::next(Message* out, std::string* err) {
+Decoder::Result Decoder::next(Message* out, std::string* err) { return next(out, nullptr, err); }
+
+Decoder::Result Decoder::next(Message* out, std::vector<std::string_view>* eventValues,
+                              std::string* err) {
   if (!fault_.empty()) {
     *err = fault_;
     return Result::Fault;
@@ -423,7 +486,7 @@ Decoder::Result Decoder::next(Message* out, std::string* err) {
     fault_ = payloadTooLong(kNames[index], length, payloadLimit(kTypes[index]));
   } else if (available - kHeaderBytes < length) {
     return Result::NeedMore;
-  } else if (parseFrame(type, frame + kHeaderBytes, length, out)) {
+  } else if (kParsers[index](frame + kHeaderBytes, length, out, eventValues, &fault_)) {
     consumed_ += kHeaderBytes + length;
     return Result::Message;
   }
@@ -431,10 +494,6 @@ Decoder::Result Decoder::next(Message* out, std::string* err) {
   consumed_ = 0;
   *err = fault_;
   return Result::Fault;
-}
-
-bool Decoder::parseFrame(uint8_t type, const char* payload, size_t size, Message* out) {
-  return kParsers[indexOfType(type)](payload, size, out, &fault_);
 }
 
 }  // namespace dataserver::protocol

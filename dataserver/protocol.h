@@ -12,8 +12,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
 #include "dataserver/table_stream.h"
 
@@ -120,6 +123,11 @@ bool encode(const Message& message, std::string* out, std::string* err);
 // The same for an Event, without copying the event into a Message.
 bool encodeEvent(uint32_t subId, const TableEvent& event, std::string* out, std::string* err);
 
+// The same with the event's values given as views (as TableStream::next()
+// yields a row's); event.values is not read.
+bool encodeEvent(uint32_t subId, const TableEvent& event, std::span<const std::string_view> values,
+                 std::string* out, std::string* err);
+
 // Whether the Event of a row of `valueCount` values, `valueBytes` bytes in
 // all and each within kMaxStringBytes (as a table field is), fits in a
 // frame. False with the message encodeEvent() would give for that row. For
@@ -149,12 +157,16 @@ class Decoder {
   // that is neither 0 nor 1. A fault is final: later calls repeat it.
   Result next(Message* out, std::string* err);
 
+  // The same, but the values of an Event are put in *eventValues instead of
+  // its own `values` (left empty), as views into the decoder's buffer that
+  // stay valid until the next feed() or next(): a client that passes them on
+  // at once copies them once. Other messages leave *eventValues as it is.
+  Result next(Message* out, std::vector<std::string_view>* eventValues, std::string* err);
+
   // Bytes fed and not yet consumed by a complete message.
   size_t buffered() const { return buffer_.size() - consumed_; }
 
  private:
-  bool parseFrame(uint8_t type, const char* payload, size_t size, Message* out);
-
   const Sender sender_;
   std::string buffer_;
   size_t consumed_ = 0;  // bytes at the front of buffer_ already decoded

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dataserver::protocol {
@@ -82,33 +83,46 @@ std::vector<Message> serverMessages() {
           Goodbye{"server full"}};
 }
 
-// Decodes all of `bytes`, fed in pieces of `step` bytes, as `sender` sends them.
+enum class Values { Copied, Viewed };
+
+// Decodes all of `bytes`, fed in pieces of `step` bytes, as `sender` sends
+// them. Viewed: an Event's values are taken as views and described as if
+// they were its own.
 std::vector<std::string> decodeAll(Sender sender, const std::string& bytes, size_t step,
-                                   std::string* fault) {
+                                   std::string* fault, Values values = Values::Copied) {
   Decoder decoder(sender);
   std::vector<std::string> out;
   Message message;
+  std::vector<std::string_view> views{"stale"};
   for (size_t at = 0; at < bytes.size(); at += step) {
     decoder.feed(bytes.data() + at, std::min(step, bytes.size() - at));
     for (;;) {
-      Decoder::Result result = decoder.next(&message, fault);
+      Decoder::Result result = values == Values::Viewed ? decoder.next(&message, &views, fault)
+                                                        : decoder.next(&message, fault);
       if (result == Decoder::Result::Fault) return out;
       if (result == Decoder::Result::NeedMore) break;
+      if (auto* event = std::get_if<Event>(&message); event && values == Values::Viewed) {
+        EXPECT_TRUE(event->event.values.empty());
+        event->event.values.assign(views.begin(), views.end());
+      }
       out.push_back(describe(message));
     }
   }
   return out;
 }
 
-// The fault for one frame with the given header and payload.
+// The fault for one frame with the given header and payload, which must be
+// the same whether an Event's values are copied or viewed.
 std::string faultOf(Sender sender, uint8_t type, const std::string& payload) {
   const uint32_t size = static_cast<uint32_t>(payload.size());
   std::string bytes = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
                        static_cast<char>(size >> 8), static_cast<char>(size),
                        static_cast<char>(type)};
-  std::string fault;
-  std::vector<std::string> messages = decodeAll(sender, bytes + payload, bytes.size(), &fault);
-  EXPECT_TRUE(messages.empty());
+  std::string fault, viewedFault;
+  EXPECT_TRUE(decodeAll(sender, bytes + payload, bytes.size(), &fault).empty());
+  EXPECT_TRUE(
+      decodeAll(sender, bytes + payload, bytes.size(), &viewedFault, Values::Viewed).empty());
+  EXPECT_EQ(viewedFault, fault);
   return fault;
 }
 
@@ -129,11 +143,33 @@ TEST(ProtocolTest, EveryMessageSurvivesTheRoundTripWholeAndByteByByte) {
       expected.push_back(describe(message));
     }
     for (size_t step : {bytes.size(), size_t{1}, size_t{3}, size_t{7}}) {
-      std::string fault;
-      EXPECT_EQ(decodeAll(sender, bytes, step, &fault), expected) << "step " << step;
-      EXPECT_EQ(fault, "");
+      for (Values values : {Values::Copied, Values::Viewed}) {
+        std::string fault;
+        EXPECT_EQ(decodeAll(sender, bytes, step, &fault, values), expected) << "step " << step;
+        EXPECT_EQ(fault, "");
+      }
     }
   }
+}
+
+TEST(ProtocolTest, AnEventEncodedFromViewsIsTheEventEncodedFromItsValues) {
+  const std::vector<std::string> values = {"", "a,\"b\"", "\0\xff\n"s, "x"};
+  const std::vector<std::string_view> views(values.begin(), values.end());
+  const TableEvent event{EventKind::UpdateRow, -5, {"ignored"}, "t", 3};
+  std::string viewed = "head", err;
+  ASSERT_TRUE(encodeEvent(9, event, views, &viewed, &err)) << err;
+  EXPECT_EQ(viewed, "head" + frame(Event{9, TableEvent{EventKind::UpdateRow, -5, values, "t", 3}}));
+
+  // The same limits, the same words, the output left alone.
+  std::string out = "kept";
+  const std::vector<std::string_view> tooMany(kMaxValues + 1, "c");
+  EXPECT_FALSE(encodeEvent(1, event, tooMany, &out, &err));
+  EXPECT_EQ(err, "Event: 1025 values exceed the limit of 1024");
+  const std::string big(kMaxStringBytes + 1, 'x');
+  const std::vector<std::string_view> tooLong = {"a", big};
+  EXPECT_FALSE(encodeEvent(1, event, tooLong, &out, &err));
+  EXPECT_EQ(err, "Event: field 'values' of 1048577 bytes exceeds the limit of 1048576");
+  EXPECT_EQ(out, "kept");
 }
 
 TEST(ProtocolTest, FramesHaveTheDocumentedLayout) {

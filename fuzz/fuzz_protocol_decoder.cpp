@@ -1,10 +1,14 @@
 // Feeds arbitrary bytes to the protocol's frame decoder, as a client's or a
 // server's, in pieces of varying size. Every message the decoder yields must
-// encode again, and decoding that frame must give back the same bytes.
+// encode again, and decoding that frame must give back the same bytes. A
+// second decoder, which gives an Event's values as views, must yield the
+// same messages and faults.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "dataserver/protocol.h"
 
@@ -36,17 +40,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* bytes = reinterpret_cast<const char*>(data + 1);
   const size_t length = size - 1;
   Decoder decoder(sender);
-  Message message;
-  std::string err;
+  Decoder viewing(sender);
+  Message message, viewed;
+  std::vector<std::string_view> values;
+  std::string err, viewedErr;
   for (size_t at = 0; at < length; at += step) {
-    decoder.feed(bytes + at, length - at < step ? length - at : step);
+    const size_t piece = length - at < step ? length - at : step;
+    decoder.feed(bytes + at, piece);
+    viewing.feed(bytes + at, piece);
     for (;;) {
       const Decoder::Result result = decoder.next(&message, &err);
+      if (viewing.next(&viewed, &values, &viewedErr) != result) abort();
       if (result == Decoder::Result::Fault) {
-        if (err.empty()) abort();  // a fault always says what it is
+        if (err.empty() || viewedErr != err) abort();  // a fault always says what it is
         return 0;
       }
       if (result == Decoder::Result::NeedMore) break;
+      if (auto* event = std::get_if<dataserver::protocol::Event>(&viewed)) {
+        if (!event->event.values.empty()) abort();
+        event->event.values.assign(values.begin(), values.end());
+      }
+      std::string frame, again;
+      if (!dataserver::protocol::encode(message, &frame, &err) ||
+          !dataserver::protocol::encode(viewed, &again, &err) || again != frame) {
+        abort();
+      }
       checkRoundTrip(message, sender);
     }
   }

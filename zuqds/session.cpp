@@ -282,7 +282,8 @@ Session::Stream* Session::nextReady() {
 }
 
 void Session::serve(Stream& stream) {
-  stream.events.next(&event_);
+  // A row's values stay views into the table's read buffer until encoded.
+  stream.events.next(&event_, &rowValues_);
   switch (event_.kind) {
     case EventKind::Pause:
       return pause(stream, event_.number);
@@ -318,7 +319,10 @@ void Session::resume(uint64_t serial) {
 
 void Session::queueEvent(Stream& stream, const TableEvent& event) {
   std::string err;
-  if (protocol::encodeEvent(stream.subId, event, &queued_, &err)) {
+  const bool row = event.kind == EventKind::AddRow || event.kind == EventKind::UpdateRow ||
+                   event.kind == EventKind::DeleteRow;
+  if (row ? protocol::encodeEvent(stream.subId, event, rowValues_, &queued_, &err)
+          : protocol::encodeEvent(stream.subId, event, &queued_, &err)) {
     stream.ended = event.kind == EventKind::End;
     return;
   }
@@ -360,6 +364,9 @@ void Session::flush() {
                     [self = shared_from_this()](const asio::error_code& error, size_t) {
                       self->onWritten(error);
                     });
+  // The next bytes are encoded while these are on their way, so that the
+  // client never waits for the table to be read between two writes.
+  if (state_ == State::Serving && !streams_.empty()) postPump();
 }
 
 void Session::onWritten(const asio::error_code& error) {

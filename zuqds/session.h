@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dataserver/protocol.h"
@@ -133,7 +134,8 @@ class Session : public std::enable_shared_from_this<Session> {
   std::vector<std::unique_ptr<Stream>> streams_;
   size_t turn_ = 0;  // where nextReady() starts looking
   uint64_t nextSerial_ = 1;
-  dataserver::TableEvent event_;  // reused, so that rows keep their capacity
+  dataserver::TableEvent event_;             // reused, so that its strings keep their capacity
+  std::vector<std::string_view> rowValues_;  // the values of a row in event_
   asio::steady_timer helloTimer_;
   asio::steady_timer idleTimer_;  // runs while no subscription is open
   uint64_t idleSerial_ = 0;       // of the idle wait in force; 0: none
