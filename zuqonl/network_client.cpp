@@ -146,8 +146,11 @@ struct NetworkClient::Impl {
   std::map<int32_t, Held> held_;              // in the order the program opened them
   std::optional<protocol::Decoder> decoder_;  // one per link
   protocol::Message message_;                 // reused, so that rows keep their capacity
-  std::string queued_;                        // frames for the next write
-  std::string sending_;                       // the frames of the write in flight
+  // The values of the last Event decoded, as views into the decoder's buffer:
+  // each is copied once, into the notification.
+  std::vector<std::string_view> rowValues_;
+  std::string queued_;   // frames for the next write
+  std::string sending_;  // the frames of the write in flight
   bool writing_ = false;
   std::vector<ConnectionRequest> opened_;  // reused between applyRequests calls
   std::vector<int32_t> closed_;
@@ -258,7 +261,7 @@ void NetworkClient::Impl::onRead(const asio::error_code& error, size_t size) {
   const uint64_t link = epoch_;
   std::string fault;
   for (;;) {
-    const protocol::Decoder::Result result = decoder_->next(&message_, &fault);
+    const protocol::Decoder::Result result = decoder_->next(&message_, &rowValues_, &fault);
     if (result == protocol::Decoder::Result::NeedMore) break;
     if (result == protocol::Decoder::Result::Fault) {
       return dropLink("malformed frame: " + fault + ", link closed");
@@ -359,7 +362,7 @@ void NetworkClient::Impl::onEvent(const protocol::Event& event) {
   if (!held->confirmed && kind != EventKind::Error) {
     return protocolError("Event before Subscribed for subscription " + std::to_string(event.subId));
   }
-  deliverTableEvent(*host_, static_cast<int32_t>(event.subId), event.event);
+  deliverTableEvent(*host_, static_cast<int32_t>(event.subId), event.event, &rowValues_);
 }
 
 // The server closes the link after DsDown; nothing more is expected on it.
