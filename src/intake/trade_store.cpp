@@ -74,6 +74,8 @@ const char* readRecord(const char* at, TradeLine* line) {
 
 }  // namespace
 
+TradeStore::TradeStore() : supply_(kBlockBytes) {}
+
 void TradeStore::add(uint32_t key, const TradeRecord& record, FirmSide side) {
   MutexLock lock(mutex_);
   pack(key, tradeLineOf(record, side, &joined_));
@@ -110,7 +112,7 @@ void TradeStore::pack(uint32_t key, const TradeLine& line) {
 char* TradeStore::reserve(size_t bytes) {
   if (blocks_.empty() || blocks_.back().memory.size() - blocks_.back().used < bytes) {
     Block& block = blocks_.emplace_back();
-    block.memory = platform::LargeBlock(std::max(bytes, kBlockBytes));
+    block.memory = supply_.take(bytes);
   }
   Block& block = blocks_.back();
   return block.memory.data() + block.used;

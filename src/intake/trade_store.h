@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/mutex.h"
+#include "intake/block_supply.h"
 #include "platform/large_block.h"
 #include "report/trade_line.h"
 
@@ -25,7 +26,7 @@
 // walk never sees a half-added entry.
 class TradeStore {
  public:
-  TradeStore() = default;
+  TradeStore();
   TradeStore(const TradeStore&) = delete;
   TradeStore& operator=(const TradeStore&) = delete;
 
@@ -75,6 +76,7 @@ class TradeStore {
   }
 
   Mutex mutex_;
+  BlockSupply supply_ GUARDED_BY(mutex_);
   // The records, one after the other in the order they were added.
   std::vector<Block> blocks_ GUARDED_BY(mutex_);
   size_t count_ GUARDED_BY(mutex_) = 0;

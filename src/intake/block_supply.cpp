@@ -1,0 +1,45 @@
+#include "intake/block_supply.h"
+
+#include <new>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+// The smallest page size of the platforms served; writing once per such
+// stretch reaches every page, large or small.
+constexpr size_t kPageBytes = 4096;
+
+void touchEveryPage(const platform::LargeBlock& block) {
+  volatile char* const bytes = block.data();
+  for (size_t at = 0; at < block.size(); at += kPageBytes) bytes[at] = 0;
+}
+
+}  // namespace
+
+BlockSupply::~BlockSupply() { waitForNext(); }
+
+void BlockSupply::waitForNext() {
+  if (preparing_.joinable()) preparing_.join();
+}
+
+platform::LargeBlock BlockSupply::take(size_t bytes) {
+  if (bytes > blockBytes_) return platform::LargeBlock(bytes);
+  waitForNext();
+  platform::LargeBlock block =
+      next_.size() != 0 ? std::move(next_) : platform::LargeBlock(blockBytes_);
+  try {
+    preparing_ = std::thread([this] {
+      try {
+        platform::LargeBlock ready(blockBytes_);
+        touchEveryPage(ready);
+        next_ = std::move(ready);
+      } catch (const std::bad_alloc&) {
+        // Left empty: the next take() asks again, and fails there if need be.
+      }
+    });
+  } catch (const std::system_error&) {
+    // No thread to spare: the next block is made when it is needed.
+  }
+  return block;
+}
