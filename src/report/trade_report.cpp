@@ -55,28 +55,32 @@ class LineWriter {
 
   // The line's texts must live until finish() returns.
   void add(const TradeLine& line) {
-    std::vector<TradeLine>& batch = batches_[filling_];
-    batch.push_back(line);
-    if (batch.size() < kBatchLines) return;
-    if (filling_ == 0) {
-      if (handOver()) {
-        filling_ = 1;
-      } else {
-        writeLines(file_, batch);
-        batch.clear();
-      }
+    if (formattingHere_) {
+      // This thread's half is formatted as it comes, with no copy.
+      writeTradeLine(ownMemory_, line, delimiter_, dateFormat_);
+      if (++ownLines_ == kBatchLines) writeBoth();
       return;
     }
-    writeBoth();
+    givenLines_.push_back(line);
+    if (givenLines_.size() < kBatchLines) return;
+    if (handOver()) {
+      formattingHere_ = true;
+      ownBytes_.clear();
+      ownMemory_.memory = &ownBytes_;
+      ownLines_ = 0;
+    } else {
+      writeLines(file_, givenLines_);
+      givenLines_.clear();
+    }
   }
 
   // Writes every line added and not yet written.
   void finish() {
-    if (filling_ == 1) {
+    if (formattingHere_) {
       writeBoth();
     } else {
-      writeLines(file_, batches_[0]);
-      batches_[0].clear();
+      writeLines(file_, givenLines_);
+      givenLines_.clear();
     }
   }
 
@@ -87,15 +91,8 @@ class LineWriter {
     for (const TradeLine& line : lines) writeTradeLine(file, line, delimiter_, dateFormat_);
   }
 
-  void format(ReportFile& memory, const std::vector<TradeLine>& lines, std::string* bytes) {
-    bytes->clear();
-    memory.memory = bytes;
-    writeLines(memory, lines);
-    writePending(memory);
-  }
-
-  // Gives batch 0 to the helper, started on first use; false when no thread
-  // can be started (the batch is then this thread's to write).
+  // Gives the batch to the helper, started on first use; false when no
+  // thread can be started (the batch is then this thread's to write).
   bool handOver() {
     if (!helper_.joinable()) {
       try {
@@ -112,18 +109,18 @@ class LineWriter {
     return true;
   }
 
-  // Formats batch 1 here while the helper formats batch 0, then writes both.
+  // Once this thread's half is formatted: waits for the helper's, then
+  // writes both in order.
   void writeBoth() {
-    format(ownMemory_, batches_[1], &bytes_[1]);
+    writePending(ownMemory_);
     {
       std::unique_lock lock(mutex_);
       changed_.wait(lock, [&] { return !given_; });
     }
-    writeBytes(file_, bytes_[0]);
-    writeBytes(file_, bytes_[1]);
-    batches_[0].clear();
-    batches_[1].clear();
-    filling_ = 0;
+    writeBytes(file_, givenBytes_);
+    writeBytes(file_, ownBytes_);
+    givenLines_.clear();
+    formattingHere_ = false;
   }
 
   void helperLoop() {
@@ -133,7 +130,10 @@ class LineWriter {
       changed_.wait(lock, [&] { return given_ || stop_; });
       if (stop_) return;
       lock.unlock();
-      format(memory, batches_[0], &bytes_[0]);
+      givenBytes_.clear();
+      memory.memory = &givenBytes_;
+      writeLines(memory, givenLines_);
+      writePending(memory);
       lock.lock();
       given_ = false;
       changed_.notify_all();
@@ -143,15 +143,18 @@ class LineWriter {
   ReportFile& file_;
   const std::string_view delimiter_;
   const int32_t dateFormat_;
-  // Batch 0 goes to the helper, batch 1 is formatted here.
-  std::vector<TradeLine> batches_[2];
-  std::string bytes_[2];
-  int filling_ = 0;
+  // Batches alternate: one is copied for the helper, the next formatted
+  // here as it comes.
+  bool formattingHere_ = false;
+  std::vector<TradeLine> givenLines_;  // the helper's while given_
+  std::string givenBytes_;             // the helper's while given_
   ReportFile ownMemory_;
+  std::string ownBytes_;
+  size_t ownLines_ = 0;
   std::thread helper_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool given_ = false;  // guarded by mutex_: batch 0 is the helper's
+  bool given_ = false;  // guarded by mutex_: the helper has a batch
   bool stop_ = false;   // guarded by mutex_
 };
 
