@@ -26,8 +26,15 @@ void BlockSupply::waitForNext() {
 platform::LargeBlock BlockSupply::take(size_t bytes) {
   if (bytes > blockBytes_) return platform::LargeBlock(bytes);
   waitForNext();
-  platform::LargeBlock block =
-      next_.size() != 0 ? std::move(next_) : platform::LargeBlock(blockBytes_);
+  asked_ = false;
+  if (next_.size() != 0) return std::move(next_);
+  return platform::LargeBlock(blockBytes_);
+}
+
+void BlockSupply::startPreparing() {
+  asked_ = true;
+  waitForNext();
+  if (next_.size() != 0) return;
   try {
     preparing_ = std::thread([this] {
       try {
@@ -35,11 +42,10 @@ platform::LargeBlock BlockSupply::take(size_t bytes) {
         touchEveryPage(ready);
         next_ = std::move(ready);
       } catch (const std::bad_alloc&) {
-        // Left empty: the next take() asks again, and fails there if need be.
+        // Left empty: take() asks again, and fails there if need be.
       }
     });
   } catch (const std::system_error&) {
     // No thread to spare: the next block is made when it is needed.
   }
-  return block;
 }

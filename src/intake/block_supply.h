@@ -9,10 +9,10 @@
 
 // The first write to each page of a fresh block makes the system map and zero
 // that page, which costs more than the store's own copying; the notification
-// thread, which fills the store, would wait for it row after row. So every
-// block of the usual size after the first is written to once, page by page,
-// on a thread of its own while the block before it is in use, and one block
-// is kept ready ahead. Owned by one store and used under its lock.
+// thread, which fills the store, would wait for it row after row. So once the
+// store's block is half full, the next one is written to once, page by page,
+// on a thread of its own. A store that never fills half a block never starts
+// one. Owned by one store and used under its lock.
 class BlockSupply {
  public:
   explicit BlockSupply(size_t blockBytes) : blockBytes_(blockBytes) {}
@@ -24,10 +24,20 @@ class BlockSupply {
   // holds them, a new one otherwise. std::bad_alloc when there is no memory.
   platform::LargeBlock take(size_t bytes);
 
+  // Starts making the next block of the usual size ready, unless one is ready
+  // or on its way.
+  void prepareNext() {
+    if (!asked_) startPreparing();
+  }
+
+  size_t blockBytes() const { return blockBytes_; }
+
  private:
   void waitForNext();
+  void startPreparing();
 
   const size_t blockBytes_;
   std::thread preparing_;      // writes next_, when running
+  bool asked_ = false;         // preparing_ was started since the last take()
   platform::LargeBlock next_;  // ready once preparing_ is joined; may be empty
 };

@@ -103,7 +103,9 @@ void TradeStore::pack(uint32_t key, const TradeLine& line) {
     at = putLength(at, text.size());
     if (!text.empty()) at = put(at, text.data(), text.size());
   }
-  blocks_.back().used += static_cast<size_t>(at - start);
+  Block& block = blocks_.back();
+  block.used += static_cast<size_t>(at - start);
+  if (block.used > supply_.blockBytes() / 2) supply_.prepareNext();
   if (count_ != 0 && key <= lastKey_) ascending_ = false;
   lastKey_ = key;
   ++count_;
