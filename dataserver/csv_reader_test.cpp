@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/temp_dir.h"
+
 namespace dataserver {
 namespace {
 
@@ -21,7 +23,7 @@ constexpr CsvLimits kLimits{64 * 1024, 1024 * 1024, 4 * 1024 * 1024, 1024};
 // Everything a reader makes of `bytes`: one entry per record, "<line>:" then
 // the fields joined by '|', and the fault message, if any, last.
 std::vector<std::string> parse(const std::string& bytes, const CsvLimits& limits = kLimits) {
-  File file(std::tmpfile());
+  File file(testsupport::openScratchFile());
   EXPECT_TRUE(file);
   std::fwrite(bytes.data(), 1, bytes.size(), file.get());
   std::rewind(file.get());
@@ -110,7 +112,7 @@ TEST(CsvReaderTest, SizeLimits) {
 }
 
 TEST(CsvReaderTest, FaultIsSticky) {
-  File file(std::tmpfile());
+  File file(testsupport::openScratchFile());
   std::fputs("\"open\n", file.get());
   std::rewind(file.get());
   CsvReader reader(file.get(), "t.csv", kLimits);

@@ -1,5 +1,6 @@
 #include "testsupport/temp_dir.h"
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -40,6 +41,13 @@ std::string TempDir::read(const std::string& name) const { return readFile(*this
 bool TempDir::exists(const std::string& name) const {
   std::error_code ignored;
   return fs::exists(path_ / name, ignored);
+}
+
+std::FILE* openScratchFile() {
+  static const TempDir folder("zuq-scratch");
+  static std::atomic<unsigned> made{0};
+  const std::string path = folder / ("scratch-" + std::to_string(made++));
+  return std::fopen(path.c_str(), "w+b");
 }
 
 void writeFile(const std::string& path, const std::string& content) {

@@ -1,6 +1,7 @@
 // Temporary folders and whole-file reads and writes for the tests.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -31,6 +32,13 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// A new empty file, open for reading and writing in binary mode, in a folder
+// of this process's own that goes when the process ends; the caller closes
+// it. Null when it can't be made. Instead of std::tmpfile, which on Windows
+// makes its files in the root of the drive, where test processes running side
+// by side can collide.
+std::FILE* openScratchFile();
 
 // Writes `content` to the file at `path` byte for byte, making its folders.
 void writeFile(const std::string& path, const std::string& content);

@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include "testsupport/temp_dir.h"
+
 namespace zuqonl {
 namespace {
 
@@ -36,7 +38,7 @@ void onNotificationThread(Body body) {
 }
 
 TEST(LogTest, OtherThreadsLinesAreFlushedAtOnce) {
-  std::FILE* out = std::tmpfile();
+  std::FILE* out = testsupport::openScratchFile();
   ASSERT_NE(out, nullptr);
   {
     Log log(out, fakeNow);
@@ -51,7 +53,7 @@ TEST(LogTest, OtherThreadsLinesAreFlushedAtOnce) {
 // flushed within kMaxClockStride lines once the flush interval has passed;
 // once lines come slowly the clock is read for every line again.
 TEST(LogTest, NotificationThreadReadsTheClockOnlyEveryFewLines) {
-  std::FILE* out = std::tmpfile();
+  std::FILE* out = testsupport::openScratchFile();
   ASSERT_NE(out, nullptr);
   onNotificationThread([&] {
     Log log(out, fakeNow);
