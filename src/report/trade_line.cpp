@@ -230,38 +230,27 @@ void writeTime(ReportFile& file, const DateTimeValue& value) {
 
 void writeTradeLine(ReportFile& file, const TradeLine& line, std::string_view delimiter,
                     int32_t dateFormat) {
-  const std::string_view* t = line.texts;
-  // The common case, a line that fits the buffer, is written in one go
-  // without a check per field; the bound counts every byte of a text twice,
-  // as if each were a line feed.
+  // The bound counts every byte of a text twice, as if each were a line feed.
   size_t most = kMostFixedBytes + 2 * kDelimiters * delimiter.size();
   for (std::string_view text : line.texts) most += 2 * text.size();
-  if (makeRoom(file, most)) {
-    char* const start = file.buffer.get() + file.used;
-    // Texts are copied whole, then the line is looked through once for a
-    // line feed; the rare line that holds one is written again, translated.
-    char* out = putLine(start, line, delimiter, dateFormat, putWhole);
-    if (std::memchr(start, '\n', static_cast<size_t>(out - start)) != nullptr) {
-      out = putLine(start, line, delimiter, dateFormat, put);
-    }
-    *out++ = '\r';
-    *out++ = '\n';
-    file.used += static_cast<size_t>(out - start);
+  if (!makeRoom(file, most)) {
+    // A line larger than the buffer (a huge memo) is put together apart.
+    std::string whole(most, '\0');
+    char* const end = putLine(whole.data(), line, delimiter, dateFormat, put);
+    whole.resize(static_cast<size_t>(end - whole.data()));
+    writeBytes(file, whole);
+    writeLineEnd(file);
     return;
   }
-  writeField(file, t[kIssueText], delimiter);
-  writeField(file, t[kActText], delimiter);
-  writeField(file, statusMnemonic(line.status), delimiter);
-  for (int i = kCustomerText; i <= kCurrText; ++i) writeField(file, t[i], delimiter);
-  writeDate(file, line.deliveryDate, dateFormat);
-  writeText(file, delimiter);
-  char trans[24];
-  writeField(file, std::string_view(trans, formatPadded<9>(trans, line.rowID)), delimiter);
-  writeDate(file, line.tradeMoment, dateFormat);
-  writeText(file, delimiter);
-  writeTime(file, line.tradeMoment);
-  writeText(file, delimiter);
-  for (int i = kClrText; i <= kRepurchaseText; ++i) writeField(file, t[i], delimiter);
-  writeText(file, t[kMemoText]);
-  writeLineEnd(file);
+  // The common case is written in one go, without a check per field: texts
+  // are copied whole, then the line is looked through once for a line feed;
+  // the rare line that holds one is written again, translated.
+  char* const start = file.buffer.get() + file.used;
+  char* out = putLine(start, line, delimiter, dateFormat, putWhole);
+  if (std::memchr(start, '\n', static_cast<size_t>(out - start)) != nullptr) {
+    out = putLine(start, line, delimiter, dateFormat, put);
+  }
+  *out++ = '\r';
+  *out++ = '\n';
+  file.used += static_cast<size_t>(out - start);
 }
