@@ -28,6 +28,16 @@ endif()
 install(FILES ${PROJECT_SOURCE_DIR}/examples/sample.ini DESTINATION ${zuq_sample_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/examples/data/Trade.csv DESTINATION ${zuq_sample_dir}/data)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${zuq_doc_dir})
+if(WIN32)
+  # The operators' guide, as README.txt with CR LF line ends: what Notepad
+  # and an operator on Windows open first.
+  set(zuq_guide_source ${PROJECT_SOURCE_DIR}/docs/windows.md)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${zuq_guide_source})
+  file(READ ${zuq_guide_source} zuq_guide)
+  string(REPLACE "\n" "\r\n" zuq_guide "${zuq_guide}")
+  file(WRITE ${PROJECT_BINARY_DIR}/README.txt "${zuq_guide}")
+  install(FILES ${PROJECT_BINARY_DIR}/README.txt DESTINATION ${zuq_doc_dir})
+endif()
 
 if(MINGW)
   # The GCC runtime, the C++ library and winpthread are linked into every

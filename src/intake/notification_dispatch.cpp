@@ -1,6 +1,7 @@
 #include "intake/notification_dispatch.h"
 
 #include <atomic>
+#include <new>
 
 #include "intake/trade_intake.h"
 #include "intake/trade_store.h"
@@ -18,9 +19,31 @@ void signalReady(ReadyReason reason) {
 }
 
 void takeRow(const RowNotice& row) {
-  if (RunContext* run = attachedRun.load(std::memory_order_acquire)) {
+  RunContext* run = attachedRun.load(std::memory_order_acquire);
+  if (run != nullptr && !run->tradesLost.load(std::memory_order_relaxed)) {
     addTradeRow(row, run->settings, run->store);
   }
+}
+
+// Out of memory on the notification thread. Before the table is synchronized
+// a trade that cannot be kept makes the report incomplete: the first such
+// failure says why, frees what was stored (so that the run can close in
+// order) and releases the driver at once rather than after the table, and no
+// report is written; later rows are only logged. Once the table is
+// synchronized its report is settled, and a row that comes after it is only
+// not kept.
+void runOutOfMemory() {
+  RunContext* run = attachedRun.load(std::memory_order_acquire);
+  if (run == nullptr || run->ready.tableSynchronized()) {
+    zuqonlPrintf(
+        "[ZUQTradeReport] Out of memory: a row that came after synchronization is not kept\n");
+    return;
+  }
+  if (run->tradesLost.exchange(true)) return;
+  run->store.clear();
+  zuqonlPrintf(
+      "[ZUQTradeReport] Out of memory: the kept trades do not fit, no report is written\n");
+  run->ready.signal(ReadyReason::Synchronized);
 }
 
 void discardUnsynchronizedTrades() {
@@ -60,8 +83,9 @@ std::string escapeControlBytes(const char* text) {
   return escaped;
 }
 
-void onlineCallback(int32_t code, void* data) {
-  if (static_cast<uint32_t>(code) - 14u > 14u) return;
+namespace {
+
+void dispatch(int32_t code, void* data) {
   switch (code) {
     case ZUQONL_NET_INTEGRITY_OK:
       zuqonlPrintf("[ZUQTradeReport] NetIntegrityOk: %s\n",
@@ -120,5 +144,17 @@ void onlineCallback(int32_t code, void* data) {
       break;
     default:  // 18 and 19: no name, nothing to do
       break;
+  }
+}
+
+}  // namespace
+
+void onlineCallback(int32_t code, void* data) {
+  if (static_cast<uint32_t>(code) - 14u > 14u) return;
+  // The library calls from C: no exception may cross into it.
+  try {
+    dispatch(code, data);
+  } catch (const std::bad_alloc&) {
+    runOutOfMemory();
   }
 }

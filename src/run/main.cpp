@@ -19,8 +19,8 @@ constexpr char kUsage[] =
     "Exit status: 0 report complete; 1 data server not reached; 2 table not\n"
     "synchronized; 3 report file not opened or not written whole.\n"
     "\n"
-    "  -h, --help     show this text and exit\n"
-    "      --version  show the version and exit\n";
+    "  -h, --help, /?  show this text and exit\n"
+    "      --version   show the version and exit\n";
 
 }  // namespace
 
@@ -28,7 +28,9 @@ int main(int argc, char** argv) {
   // The log goes to standard output; a reader that goes away (`| head`) must
   // not cost the report. Log writes then fail and the run goes on.
   platform::ignoreBrokenPipes();
-  if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+  // "/?" as well: how Windows programs are asked for their usage.
+  if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0 ||
+                   std::strcmp(argv[1], "/?") == 0)) {
     std::printf(kUsage, platform::kDefaultIniPath);
     return 0;
   }

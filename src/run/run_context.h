@@ -2,6 +2,8 @@
 // releases the driver's waits, and the store of kept trades.
 #pragma once
 
+#include <atomic>
+
 #include "intake/trade_store.h"
 #include "run/ready_event.h"
 #include "run/run_settings.h"
@@ -14,4 +16,8 @@ struct RunContext {
   RunSettings settings;
   ReadyEvent ready;
   TradeStore store;
+  // Set by the notification thread when a kept trade could not be stored
+  // (out of memory): the table can no longer be reported whole, so the run
+  // ends without a report.
+  std::atomic<bool> tradesLost{false};
 };

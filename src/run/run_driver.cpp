@@ -41,6 +41,9 @@ int receiveAndReport(const char* iniPath, RunContext& run) {
   int status = kExitNotSynchronized;
   switch (run.ready.wait(waitMilliseconds(settings.syncTimeout, 10000))) {
     case platform::kWaitSignalled:
+      // Trades lost to a lack of memory have been logged by the intake: the
+      // table was not received whole, so there is nothing true to report.
+      if (run.tradesLost.load()) break;
       status = writeTradeReport(iniPath, run.store) ? kExitReportComplete : kExitReportNotWritten;
       break;
     case platform::kWaitTimeout:

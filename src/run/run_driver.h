@@ -6,7 +6,7 @@
 // Exit statuses of a run.
 inline constexpr int kExitReportComplete = 0;
 inline constexpr int kExitNoDataServer = 1;      // first wait failed
-inline constexpr int kExitNotSynchronized = 2;   // second wait failed
+inline constexpr int kExitNotSynchronized = 2;   // second wait failed, or the trades did not fit
 inline constexpr int kExitReportNotWritten = 3;  // report file not opened or not written whole
 
 // Runs the report with the INI file at `iniPath` and returns the exit status.

@@ -1,0 +1,117 @@
+// Out of memory on the notification thread: nothing may cross into the
+// library, and a table that was not kept whole is never reported.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "intake/notification_dispatch.h"
+#include "platform/event.h"
+#include "run/run_context.h"
+
+namespace {
+
+// When set, the next allocation through operator new on this thread of at
+// least kLargeAllocation bytes fails, as when the memory runs out just then;
+// the ones after it succeed (what was freed on the way out is there again).
+// The threshold lies above what the library's log takes for the short lines
+// of these tests, so that the failure meets the text that a test makes large
+// and not the library's own buffers (whose failures the library forgets).
+constexpr std::size_t kLargeAllocation = 4096;
+thread_local bool failNextAllocation = false;
+
+}  // namespace
+
+// Replaced for this test program only, to make memory run out on cue.
+#if defined(__GNUC__) && !defined(__clang__)
+// GCC cannot see that the replaced operators pair malloc with free.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t size) {
+  if (failNextAllocation && size >= kLargeAllocation) {
+    failNextAllocation = false;
+    throw std::bad_alloc();
+  }
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+
+namespace {
+
+class OutOfMemoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    attachRunContext(&run);
+    run.ready.awaitSynchronization();
+  }
+  void TearDown() override { attachRunContext(nullptr); }
+
+  // A row that every run keeps. A `large` one has a pair text too long for
+  // its line to be put together without a larger allocation than any row
+  // before it needed.
+  RowNotice row(int32_t rowID, const char* rev, bool large = false) {
+    RowNotice notice{};
+    notice.conn = 1;
+    notice.rowID = rowID;
+    notice.values[0] = rev;
+    notice.values[3] = large ? longPair.c_str() : "P1";  // init_pair
+    return notice;
+  }
+
+  const std::string longPair = std::string(kLargeAllocation, 'p');
+  RunContext run;
+  ConnNotice conn{1};
+};
+
+TEST_F(OutOfMemoryTest, ATradeThatDoesNotFitEndsTheIntakeAndReleasesTheDriver) {
+  RowNotice first = row(1, "1");
+  onlineCallback(ZUQONL_ADD_ROW, &first);
+  ASSERT_EQ(run.store.size(), 1u);
+  RowNotice second = row(2, "2", true);
+  failNextAllocation = true;
+  onlineCallback(ZUQONL_ADD_ROW, &second);  // must not throw into the library
+  ASSERT_FALSE(failNextAllocation);
+  EXPECT_TRUE(run.tradesLost);
+  EXPECT_EQ(run.store.size(), 0u);  // freed, so that the run can close
+  // The driver is released at once, not after ten times the timeout.
+  EXPECT_EQ(run.ready.wait(0), platform::kWaitSignalled);
+
+  // Memory is back, but the table is no longer whole: nothing more is kept.
+  RowNotice third = row(3, "3");
+  onlineCallback(ZUQONL_ADD_ROW, &third);
+  onlineCallback(ZUQONL_SYNCHRONIZED, &conn);
+  EXPECT_EQ(run.store.size(), 0u);
+  EXPECT_TRUE(run.tradesLost);
+}
+
+TEST_F(OutOfMemoryTest, ARowAfterSynchronizationThatDoesNotFitLeavesTheReportAlone) {
+  RowNotice first = row(1, "1");
+  onlineCallback(ZUQONL_ADD_ROW, &first);
+  onlineCallback(ZUQONL_SYNCHRONIZED, &conn);
+  EXPECT_EQ(run.ready.wait(0), platform::kWaitSignalled);
+  RowNotice late = row(2, "2", true);
+  failNextAllocation = true;
+  onlineCallback(ZUQONL_ADD_ROW, &late);
+  ASSERT_FALSE(failNextAllocation);
+  EXPECT_FALSE(run.tradesLost);
+  EXPECT_EQ(run.store.size(), 1u);
+  EXPECT_EQ(run.ready.wait(0), platform::kWaitTimeout);
+}
+
+TEST_F(OutOfMemoryTest, AnyNotificationThatRunsOutOfMemoryStaysOnThisSideOfTheLibrary) {
+  const std::string text(kLargeAllocation, 't');
+  ErrorNotice error{1, text.c_str()};
+  TextNotice netOk{text.c_str()};
+  failNextAllocation = true;
+  onlineCallback(ZUQONL_ERROR, &error);
+  ASSERT_FALSE(failNextAllocation);
+  EXPECT_TRUE(run.tradesLost);
+  failNextAllocation = true;
+  onlineCallback(ZUQONL_NET_INTEGRITY_OK, &netOk);
+  failNextAllocation = false;
+}
+
+}  // namespace
