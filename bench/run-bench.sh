@@ -10,6 +10,9 @@
 #        bench/run-bench.sh --large [BUILD-DIR] [RUNS]
 # --large runs the 10,000,000-trade case; its table, report and log need
 # about 4 GB of disk, so it is never run by default.
+# A Windows build folder (build-mingw32, build-mingw64) runs the Windows
+# program under Wine, through the embedded data server only; its peak memory
+# then includes Wine's own.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 if [ "${1:-}" = "--large" ]; then
@@ -23,6 +26,12 @@ else
   runs=${3:-5}
 fi
 build=$(cd "$build" && pwd)
+program=("$build/src/ZUQTradeReport")
+if [ -f "$build/bin/ZUQTradeReport.exe" ]; then
+  bits=64
+  objdump -f "$build/bin/ZUQTradeReport.exe" | grep -q 'pei-i386' && bits=32
+  program=("$root/cmake/wine-run.sh" "$bits" "$build/bin/ZUQTradeReport.exe")
+fi
 work=$(mktemp -d)
 server=
 cleanup() {
@@ -46,20 +55,21 @@ summary() {
 measure() {
   : >"$1.times"
   for ((run = 1; run <= runs; ++run)); do
-    /usr/bin/time -o time.txt -f "%e %M" "$build/src/ZUQTradeReport" "$2" >run.log
-    read -r wall peak <time.txt
-    echo "$1 run $run: wall $wall s, peak memory $peak KiB"
+    status=0
+    /usr/bin/time -o time.txt -f "%e %M" "${program[@]}" "$2" >run.log || status=$?
+    read -r wall peak < <(tail -n 1 time.txt)
+    echo "$1 run $run: wall $wall s, peak memory $peak KiB, exit status $status"
     echo "$wall $peak" >>"$1.times"
   done
   echo "$1: wall $(cut -d' ' -f1 "$1.times" | summary) s;" \
     "peak memory $(cut -d' ' -f2 "$1.times" | summary) KiB"
-  echo "$1: report lines $(wc -l <report.txt), log lines $(wc -l <run.log)"
+  echo "$1: report lines $(wc -l <report.txt 2>/dev/null || echo none), log lines $(wc -l <run.log)"
 }
 
 measure embedded embedded.ini
-cp report.txt embedded-report.txt
+if [ -f report.txt ]; then cp report.txt embedded-report.txt; fi
 
-if [ -x "$build/zuqds/zuqds" ]; then
+if [ -x "$build/zuqds/zuqds" ] && [ ! -f "$build/bin/ZUQTradeReport.exe" ]; then
   "$build/zuqds/zuqds" --data data --listen 127.0.0.1:0 >zuqds.log &
   server=$!
   until grep -q '^listening on ' zuqds.log 2>/dev/null; do sleep 0.1; done
