@@ -40,9 +40,12 @@ void runOutOfMemory() {
     return;
   }
   if (run->tradesLost.exchange(true)) return;
+  const size_t kept = run->store.added();
   run->store.clear();
   zuqonlPrintf(
-      "[ZUQTradeReport] Out of memory: the kept trades do not fit, no report is written\n");
+      "[ZUQTradeReport] Out of memory: the kept trades do not fit, no report is written "
+      "(%u trades kept)\n",
+      static_cast<unsigned>(kept));
   run->ready.signal(ReadyReason::Synchronized);
 }
 

@@ -130,6 +130,11 @@ void TradeStore::clear() {
   unindexed_ = Place{0, 0, 0};
 }
 
+size_t TradeStore::added() {
+  MutexLock lock(mutex_);
+  return count_;
+}
+
 size_t TradeStore::size() {
   MutexLock lock(mutex_);
   if (ascending_) return count_;

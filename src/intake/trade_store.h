@@ -44,6 +44,11 @@ class TradeStore {
   // The number of distinct keys stored.
   size_t size() EXCLUDES(mutex_);
 
+  // The number of trades added since the store was made or cleared, later
+  // trades under a key already stored included. Needs no memory, so it can
+  // be told when the memory has run out.
+  size_t added() EXCLUDES(mutex_);
+
   // Calls `visit` with every key and its trade in ascending key order (as
   // unsigned numbers), then `end` (when given), holding the lock throughout;
   // neither may add to the store. The texts of every line visited live until
