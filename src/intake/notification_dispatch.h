@@ -12,8 +12,10 @@ struct RunContext;
 // attached run's event on DS Connected and Synchronized, hands added rows to
 // the intake with the run's settings and store, and discards the stored
 // trades on a Clear that comes before Synchronized. Everything it keeps is
-// copied before it returns. Without an attached run it only logs.
-void onlineCallback(int32_t code, void* data);
+// copied before it returns. Without an attached run it only logs. Nothing
+// is thrown into the library that calls it: running out of memory ends the
+// intake (the run then has no report) instead.
+void onlineCallback(int32_t code, void* data) noexcept;
 
 // The run whose context onlineCallback serves, or null for none. The driver
 // attaches its context before it registers the callback and detaches it only
