@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <system_error>
 
 #include "embedded_server.h"
@@ -50,10 +49,10 @@ std::string iniFileFault(const std::string& iniPath) {
     if (error == platform::kNotRegularFile) return "is not a regular file";
     return "cannot be read: " + std::generic_category().message(error);
   }
+  uint64_t size = 0;
+  const bool sized = platform::regularFileSize(file, &size);
   std::fclose(file);
-  std::error_code ec;
-  const uintmax_t size = std::filesystem::file_size(iniPath, ec);
-  if (!ec && size > platform::kMaxProfileBytes) {
+  if (sized && size > platform::kMaxProfileBytes) {
     return "is larger than " + std::to_string(platform::kMaxProfileBytes >> 20) + " MiB";
   }
   return "";
