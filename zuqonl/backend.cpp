@@ -51,9 +51,15 @@ std::string iniFileFault(const std::string& iniPath) {
   }
   uint64_t size = 0;
   const bool sized = platform::regularFileSize(file, &size);
+  char start[2];
+  const size_t got = std::fread(start, 1, sizeof start, file);
   std::fclose(file);
   if (sized && size > platform::kMaxProfileBytes) {
     return "is larger than " + std::to_string(platform::kMaxProfileBytes >> 20) + " MiB";
+  }
+  if (const char* encoding = platform::unreadableProfileEncoding(std::string_view(start, got))) {
+    return "is saved as " + std::string(encoding) +
+           " (Unicode), which is not read: save it as ANSI";
   }
   return "";
 }
