@@ -47,8 +47,8 @@ bool sameName(std::string_view a, std::string_view b) {
 }
 
 // The whole file, or nothing when it is missing, unreadable, no regular
-// file or larger than kMaxProfileBytes. A bare file name is opened relative
-// to the current directory.
+// file, larger than kMaxProfileBytes or in UTF-16. A bare file name is opened
+// relative to the current directory.
 std::optional<std::string> readWholeFile(const char* path) {
   if (path == nullptr) return std::nullopt;
   int error = 0;
@@ -63,7 +63,10 @@ std::optional<std::string> readWholeFile(const char* path) {
   }
   const bool failed = std::ferror(file) != 0 || content.size() > kMaxProfileBytes;
   std::fclose(file);
-  if (failed) return std::nullopt;
+  // Read as bytes, a UTF-16 file would give nothing but names that never
+  // match; it is kept out on purpose instead. Taking it in would need a code
+  // page to turn its letters into, and the library refuses it anyway.
+  if (failed || unreadableProfileEncoding(content) != nullptr) return std::nullopt;
   return content;
 }
 
@@ -184,6 +187,12 @@ uint32_t toInteger(std::string_view text) {
 }
 
 }  // namespace
+
+const char* unreadableProfileEncoding(std::string_view start) {
+  if (start.starts_with("\xFF\xFE")) return "UTF-16 LE";
+  if (start.starts_with("\xFE\xFF")) return "UTF-16 BE";
+  return nullptr;
+}
 
 uint32_t getProfileString(const char* section, const char* key, const char* defaultValue,
                           char* buffer, uint32_t size, const char* path) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace platform {
 
@@ -14,6 +15,14 @@ extern const char kDefaultIniPath[];
 // anything that is not a regular file (a FIFO, a device such as /dev/zero),
 // reads as a missing file.
 inline constexpr uint64_t kMaxProfileBytes = 16 * 1024 * 1024;
+
+// The encoding of an INI file whose first bytes are `start` when this reader
+// does not read it: "UTF-16 LE" or "UTF-16 BE" after that byte-order mark (an
+// editor's "Unicode"); such a file reads as a missing file. Null for any
+// other start: the file is read as bytes, its values taken in the system's
+// ANSI code page (a file in UTF-8 without a byte-order mark too, byte for
+// byte; that mark itself is skipped).
+const char* unreadableProfileEncoding(std::string_view start);
 
 // Copies the value of `key` in `section` of the INI file at `path` into
 // `buffer` (at most size - 1 bytes, always NUL-terminated when size > 0) and

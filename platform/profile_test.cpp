@@ -185,6 +185,30 @@ TEST_F(ProfileTest, Utf8BomAtStartIsSkipped) {
   EXPECT_EQ(read("B", "k"), Result("d", 1));
 }
 
+// A UTF-16 file reads as missing, even where its letters would spell a match
+// once the zero bytes are dropped; UTF-8 without a BOM is read byte for byte.
+TEST_F(ProfileTest, Utf16FileReadsAsMissingUtf8AsBytes) {
+  const std::string text = "[A]\r\nk=1\r\n";
+  std::string little = "\xFF\xFE", big = "\xFE\xFF";
+  for (char c : text) {
+    little += std::string{c, '\0'};
+    big += std::string{'\0', c};
+  }
+  for (const std::string& content : {little, big, "\xFF\xFE" + text}) {
+    writeFile(content);
+    EXPECT_EQ(read("A", "k"), Result("d", 1));
+    EXPECT_EQ(getProfileInt("A", "k", 7, path_.c_str()), 7u);
+  }
+  writeFile("[A]\nk=caf\xC3\xA9\n");
+  EXPECT_EQ(read("A", "k"), Result("caf\xC3\xA9", 5));
+
+  EXPECT_STREQ(unreadableProfileEncoding("\xFF\xFE[\0"), "UTF-16 LE");
+  EXPECT_STREQ(unreadableProfileEncoding("\xFE\xFF"), "UTF-16 BE");
+  for (std::string_view start : {"", "\xFF", "\xEF\xBB\xBF[", "[A]", "\xFE\xFE"}) {
+    EXPECT_EQ(unreadableProfileEncoding(start), nullptr) << start;
+  }
+}
+
 TEST_F(ProfileTest, ValueLengthWrapsAt64KiB) {
   for (size_t length : {65535u, 65536u, 65537u, 70000u}) {
     writeFile("[L]\nk=" + std::string(length, 'a') + "\n");

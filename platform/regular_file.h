@@ -3,6 +3,7 @@
 // open nor feed a reader without end.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 namespace platform {
@@ -16,5 +17,9 @@ inline constexpr int kNotRegularFile = -1;
 // an errno value (ENOENT when nothing is there, EISDIR for a folder, EACCES,
 // ...). The caller closes the file with fclose. Any thread.
 std::FILE* openRegularFile(const char* path, int* error);
+
+// The size in bytes of the file open as `file`, in *size. False when the
+// system can't tell. Any thread.
+bool regularFileSize(std::FILE* file, uint64_t* size);
 
 }  // namespace platform

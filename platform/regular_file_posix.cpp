@@ -31,4 +31,11 @@ std::FILE* openRegularFile(const char* path, int* error) {
   return file;
 }
 
+bool regularFileSize(std::FILE* file, uint64_t* size) {
+  struct stat status;
+  if (fstat(fileno(file), &status) != 0) return false;
+  *size = static_cast<uint64_t>(status.st_size);
+  return true;
+}
+
 }  // namespace platform

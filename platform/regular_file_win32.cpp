@@ -8,27 +8,10 @@
 
 #include <cerrno>
 
+#include "platform/errno_win32.h"
 #include "platform/regular_file.h"
 
 namespace platform {
-
-namespace {
-
-int errnoOf(DWORD error) {
-  switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      return EACCES;
-    default:
-      return EIO;
-  }
-}
-
-}  // namespace
 
 std::FILE* openRegularFile(const char* path, int* error) {
   const DWORD attributes = GetFileAttributesA(path);
@@ -60,6 +43,14 @@ std::FILE* openRegularFile(const char* path, int* error) {
     *error = EIO;
   }
   return file;
+}
+
+bool regularFileSize(std::FILE* file, uint64_t* size) {
+  const intptr_t handle = _get_osfhandle(_fileno(file));
+  LARGE_INTEGER bytes;
+  if (handle == -1 || !GetFileSizeEx(reinterpret_cast<HANDLE>(handle), &bytes)) return false;
+  *size = static_cast<uint64_t>(bytes.QuadPart);
+  return true;
 }
 
 }  // namespace platform

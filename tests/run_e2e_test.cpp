@@ -64,6 +64,25 @@ TEST(RunE2eTest, EndlessIniFileIsDataServerNotReached) {
 }
 #endif
 
+// An INI file saved as UTF-16 ("Unicode" in an editor) is refused with a line
+// that names the encoding and what to do; the program's own settings take
+// their defaults, so the run waits the default ten seconds.
+TEST(RunE2eTest, Utf16IniFileIsRefusedWithItsEncoding) {
+  Sandbox box;
+  std::string utf16 = "\xFF\xFE";
+  for (char c : iniFile("sync_timeout=0\r\n")) utf16 += {c, '\0'};
+  box.write("test.ini", utf16);
+  box.write("data/Trade.csv", tableFile(tradeColumns(), {trade()}));
+  const RunResult run = runReport(box, "test.ini", 30);
+  EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_TRUE(
+      run.hasLine("[zuqonl] no data source: INI file 'test.ini' is saved as UTF-16 LE "
+                  "(Unicode), which is not read: save it as ANSI"))
+      << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't connect to DS: timeout expired (10 sec)"));
+  EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
+}
+
 TEST(RunE2eTest, NegativeSyncTimeoutWaitsNoTime) {
   Sandbox box;
   box.write("test.ini", "[zuqonl]\r\ndata_dir=missing\r\n[options]\r\nsync_timeout=-3\r\n");

@@ -3,7 +3,6 @@
 // Ctrl+Break reaches it alone.
 #include <windows.h>
 
-#include <filesystem>
 #include <vector>
 
 #include "testsupport/process.h"
@@ -54,8 +53,11 @@ HANDLE inheritableFile(const std::string& path, DWORD access, DWORD creation) {
 bool Process::start(const std::string& program, const std::vector<std::string>& args,
                     const std::string& workDir, const std::string& outputPath,
                     const std::string& errorPath, std::string* err) {
-  const std::string path =
-      std::filesystem::path(program).is_absolute() ? program : executableFolder() + "\\" + program;
+  // Absolute: a drive and a separator (C:\...), or a share (\\host\...).
+  const bool absolute =
+      (program.size() > 2 && program[1] == ':' && (program[2] == '\\' || program[2] == '/')) ||
+      program.rfind("\\\\", 0) == 0 || program.rfind("//", 0) == 0;
+  const std::string path = absolute ? program : executableFolder() + "\\" + program;
   std::string commandLine = quoted(path);
   for (const std::string& arg : args) commandLine += " " + quoted(arg);
 
@@ -153,7 +155,10 @@ void Process::kill() {
 std::string executableFolder() {
   char path[MAX_PATH * 4];
   const DWORD size = GetModuleFileNameA(nullptr, path, sizeof path);
-  return std::filesystem::path(std::string(path, size)).parent_path().string();
+  // The bytes of the ANSI call as they are: no round trip through another
+  // encoding that would change a folder name beyond ASCII.
+  const std::string file(path, size);
+  return file.substr(0, file.find_last_of("\\/"));
 }
 
 std::string executableName(const std::string& name) { return name + ".exe"; }

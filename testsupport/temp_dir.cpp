@@ -1,5 +1,10 @@
 #include "testsupport/temp_dir.h"
 
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <direct.h>
+#endif
+
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -9,6 +14,18 @@
 namespace testsupport {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+constexpr char kSeparators[] = "\\/";
+int makeFolder(const char* path) { return _mkdir(path); }
+#else
+constexpr char kSeparators[] = "/";
+int makeFolder(const char* path) { return mkdir(path, 0777); }
+#endif
+
+}  // namespace
 
 TempDir::TempDir(const std::string& prefix) {
   // create_directory reports whether it made the folder, so a name taken by
@@ -32,16 +49,17 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ignored);
 }
 
+std::string TempDir::operator/(const std::string& name) const {
+  return dir() + kSeparators[0] + name;
+}
+
 void TempDir::write(const std::string& name, const std::string& content) const {
   writeFile(*this / name, content);
 }
 
 std::string TempDir::read(const std::string& name) const { return readFile(*this / name); }
 
-bool TempDir::exists(const std::string& name) const {
-  std::error_code ignored;
-  return fs::exists(path_ / name, ignored);
-}
+bool TempDir::exists(const std::string& name) const { return pathExists(*this / name); }
 
 std::FILE* openScratchFile() {
   static const TempDir folder("zuq-scratch");
@@ -50,9 +68,25 @@ std::FILE* openScratchFile() {
   return std::fopen(path.c_str(), "w+b");
 }
 
+bool makeFolders(const std::string& path) {
+  // A step that can't be made shows as the last one missing.
+  for (size_t end = path.find_first_of(kSeparators, 1); end != std::string::npos;
+       end = path.find_first_of(kSeparators, end + 1)) {
+    makeFolder(path.substr(0, end).c_str());
+  }
+  makeFolder(path.c_str());
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool pathExists(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0;
+}
+
 void writeFile(const std::string& path, const std::string& content) {
-  const fs::path parent = fs::path(path).parent_path();
-  if (!parent.empty()) fs::create_directories(parent);
+  const size_t end = path.find_last_of(kSeparators);
+  if (end != std::string::npos && end > 0) makeFolders(path.substr(0, end));
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
 }

@@ -19,9 +19,10 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  // The folder as text, and the path of `name` inside it.
+  // The folder as text, and the path of `name` inside it (its bytes as they
+  // are, see below).
   std::string dir() const { return path_.string(); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  std::string operator/(const std::string& name) const;
 
   // Writes `content` to `name` in the folder, making its folders first.
   void write(const std::string& name, const std::string& content) const;
@@ -39,6 +40,18 @@ class TempDir {
 // makes its files in the root of the drive, where test processes running side
 // by side can collide.
 std::FILE* openScratchFile();
+
+// Paths here are the system's 8-bit text, as the programs under test take
+// them: on Windows in the ANSI code page, never turned into UTF-8 or wide
+// text on the way, so that a name with letters beyond ASCII is the same name
+// for the test and for the program.
+
+// Makes the folder at `path` and every missing folder above it. True when
+// the folder is there.
+bool makeFolders(const std::string& path);
+
+// True when something (a file, a folder) is at `path`.
+bool pathExists(const std::string& path);
 
 // Writes `content` to the file at `path` byte for byte, making its folders.
 void writeFile(const std::string& path, const std::string& content);

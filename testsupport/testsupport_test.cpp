@@ -25,6 +25,11 @@ TEST(TempDirTest, IsFreshAndGoesWithItsContents) {
     EXPECT_EQ(first.read("deep/er/file.txt"), std::string("a\r\nb\0c", 6));
     EXPECT_TRUE(first.exists("deep/er"));
     EXPECT_EQ(readFile(first / "missing"), "");
+    EXPECT_TRUE(makeFolders(first / "made/in/steps"));
+    EXPECT_TRUE(makeFolders(first / "made/in"));
+    EXPECT_TRUE(pathExists(first / "made/in/steps"));
+    EXPECT_FALSE(makeFolders(first / "deep/er/file.txt/below"));
+    EXPECT_FALSE(pathExists(first / "deep/er/file.txt/below"));
     kept = first.path();
   }
   EXPECT_FALSE(fs::exists(kept));

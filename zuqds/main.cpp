@@ -2,11 +2,12 @@
 // the protocol of docs/protocol.md until an operator stops it (SIGINT,
 // SIGTERM; Ctrl+C, Ctrl+Break on Windows).
 #include <asio.hpp>
-#include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 
 #include "dataserver/error_text.h"
+#include "platform/paths.h"
 #include "zuqds/log.h"
 #include "zuqds/open_files.h"
 #include "zuqds/options.h"
@@ -16,10 +17,10 @@
 namespace {
 
 bool checkDataDir(const std::string& dataDir, std::string* err) {
-  std::error_code ec;
-  std::filesystem::directory_iterator entries(dataDir, ec);
-  if (!ec) return true;
-  *err = "data folder '" + dataDir + "' cannot be read: " + dataserver::errorText(ec);
+  const int error = platform::folderReadError(dataDir);
+  if (error == 0) return true;
+  *err = "data folder '" + dataDir + "' cannot be read: " +
+         dataserver::errorText(std::error_code(error, std::generic_category()));
   return false;
 }
 

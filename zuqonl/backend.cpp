@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <system_error>
 
 #include "embedded_server.h"
@@ -50,11 +49,17 @@ std::string iniFileFault(const std::string& iniPath) {
     if (error == platform::kNotRegularFile) return "is not a regular file";
     return "cannot be read: " + std::generic_category().message(error);
   }
+  uint64_t size = 0;
+  const bool sized = platform::regularFileSize(file, &size);
+  char start[2];
+  const size_t got = std::fread(start, 1, sizeof start, file);
   std::fclose(file);
-  std::error_code ec;
-  const uintmax_t size = std::filesystem::file_size(iniPath, ec);
-  if (!ec && size > platform::kMaxProfileBytes) {
+  if (sized && size > platform::kMaxProfileBytes) {
     return "is larger than " + std::to_string(platform::kMaxProfileBytes >> 20) + " MiB";
+  }
+  if (const char* encoding = platform::unreadableProfileEncoding(std::string_view(start, got))) {
+    return "is saved as " + std::string(encoding) +
+           " (Unicode), which is not read: save it as ANSI";
   }
   return "";
 }

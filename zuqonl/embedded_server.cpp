@@ -1,8 +1,10 @@
 #include "embedded_server.h"
 
 #include <algorithm>
-#include <filesystem>
+#include <system_error>
 #include <utility>
+
+#include "platform/paths.h"
 
 namespace zuqonl {
 
@@ -11,10 +13,9 @@ using dataserver::EventKind;
 EmbeddedServer::EmbeddedServer(std::string dataDir) : dataDir_(std::move(dataDir)) {}
 
 bool EmbeddedServer::checkDataDir(const std::string& dataDir, std::string* err) {
-  std::error_code ec;
-  std::filesystem::directory_iterator entries(dataDir, ec);
-  if (ec) {
-    *err = "data_dir '" + dataDir + "' cannot be read: " + ec.message();
+  const int error = platform::folderReadError(dataDir);
+  if (error != 0) {
+    *err = "data_dir '" + dataDir + "' cannot be read: " + std::generic_category().message(error);
     return false;
   }
   return true;

@@ -1,9 +1,9 @@
 #include "settings.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <vector>
 
+#include "platform/paths.h"
 #include "platform/profile.h"
 
 namespace zuqonl {
@@ -23,14 +23,7 @@ std::string readString(const std::string& iniPath, const char* key) {
 }  // namespace
 
 std::string resolveFromIniFolder(const std::string& iniPath, const std::string& path) {
-  if (path.empty()) return path;
-  namespace fs = std::filesystem;
-  fs::path resolved(path);
-  if (resolved.is_relative()) resolved = fs::path(iniPath).parent_path() / resolved;
-  std::error_code ec;
-  fs::path absolute = fs::absolute(resolved, ec);
-  if (!ec) resolved = absolute;
-  return resolved.lexically_normal().string();
+  return platform::pathBesideFile(iniPath, path);
 }
 
 Settings readSettings(const std::string& iniPath) {

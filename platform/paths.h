@@ -1,0 +1,27 @@
+// Paths of files and folders as the 8-bit text they are given in: on Windows
+// the system's ANSI code page, which every file call of ours reads (the "A"
+// calls and the C library's), elsewhere plain bytes. Nothing here turns a
+// path into another encoding and back, so a folder named with any letter of
+// that code page (C:\Users\José) is found again under the same name.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// `path` taken from the folder that holds the file `file` when it is
+// relative, made absolute against the current folder and lexically normal:
+// "." and ".." steps resolved as text (no link is followed), repeated
+// separators merged, a trailing one kept; on Windows every '/' becomes '\'
+// and a path rooted without a drive ("\data") is taken on the drive of
+// `file`. A `file` without a folder part is in the current folder. An empty
+// `path` stays empty; when the current folder is unknown, the result stays
+// relative. Any thread.
+std::string pathBesideFile(const std::string& file, const std::string& path);
+
+// 0 when `path` is a folder whose entries can be listed; otherwise an errno
+// value: ENOENT when nothing is there, ENOTDIR for something else than a
+// folder, EACCES, ... Any thread.
+int folderReadError(const std::string& path);
+
+}  // namespace platform
