@@ -60,7 +60,7 @@ std::string escapeControlBytes(const char* text) {
   return escaped;
 }
 
-void onlineCallback(int32_t code, void* data) {
+void ZUQONL_CALL onlineCallback(int32_t code, void* data) {
   if (static_cast<uint32_t>(code) - 14u > 14u) return;
   switch (code) {
     case ZUQONL_NET_INTEGRITY_OK:

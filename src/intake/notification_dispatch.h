@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "online/online_library.h"
+
 struct RunContext;
 
 // Registered with zuqonlRegisterCallback; called on the library's
@@ -12,8 +14,9 @@ struct RunContext;
 // attached run's event on DS Connected and Synchronized, hands added rows to
 // the intake with the run's settings and store, and discards the stored
 // trades on a Clear that comes before Synchronized. Everything it keeps is
-// copied before it returns. Without an attached run it only logs.
-void onlineCallback(int32_t code, void* data);
+// copied before it returns. Without an attached run it only logs. It takes
+// the library's calling convention, whichever the build chose.
+void ZUQONL_CALL onlineCallback(int32_t code, void* data);
 
 // The run whose context onlineCallback serves, or null for none. The driver
 // attaches its context before it registers the callback and detaches it only
