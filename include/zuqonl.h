@@ -3,6 +3,11 @@
  *
  * Conventions:
  * - Every operation has C linkage and is exported from the library (ZUQONL_API).
+ * - Every operation but zuqonlPrintf, and the callback, use the calling
+ *   convention ZUQONL_CALL: empty (the C default, cdecl) unless the build
+ *   defines it, as __stdcall for a 32-bit Windows library that exports its
+ *   operations so. zuqonlPrintf takes a variable argument list and is always
+ *   cdecl. Only 32-bit x86 has the two conventions; elsewhere they are one.
  * - Texts are NUL-terminated 8-bit strings in the system's code page.
  * - The callback registered with zuqonlRegisterCallback is called on the
  *   library's own notification thread, one notification at a time, from
@@ -30,6 +35,11 @@
 #endif
 #else
 #define ZUQONL_API __attribute__((visibility("default")))
+#endif
+
+/* Set by the build to __stdcall for a library with stdcall operations. */
+#if !defined(ZUQONL_CALL)
+#define ZUQONL_CALL
 #endif
 
 #if defined(__MINGW32__) && defined(__GNUC__)
@@ -109,26 +119,27 @@ typedef struct RowNotice {
 
 /* code: a NotificationCode (or any other integer, which a program ignores);
  * data: the code's record, owned by the library, valid during the call. */
-typedef void (*ZuqonlCallback)(int32_t code, void* data);
+typedef void(ZUQONL_CALL* ZuqonlCallback)(int32_t code, void* data);
 
 /* Names the INI file whose section "zuqonl" holds the library's settings. */
-ZUQONL_API int zuqonlSetIniPath(const char* iniPath);
+ZUQONL_API int ZUQONL_CALL zuqonlSetIniPath(const char* iniPath);
 /* Identification texts; the library keeps no use for them. */
-ZUQONL_API int zuqonlIdentify(const char* user, const char* password, const char* application);
+ZUQONL_API int ZUQONL_CALL zuqonlIdentify(const char* user, const char* password,
+                                          const char* application);
 /* The one callback that receives every notification. Set it before zuqonlOpen. */
-ZUQONL_API int zuqonlRegisterCallback(ZuqonlCallback callback);
+ZUQONL_API int ZUQONL_CALL zuqonlRegisterCallback(ZuqonlCallback callback);
 /* Starts the notification thread, which connects to the data server. */
-ZUQONL_API int zuqonlOpen(void);
+ZUQONL_API int ZUQONL_CALL zuqonlOpen(void);
 /* Subscribes to a table: the listed columns (comma-separated) of the rows
  * whose keyColumn value v satisfies from <= v <= to (bytewise); both empty
  * means every row. Returns a positive connection handle, 0 on failure. */
-ZUQONL_API int zuqonlOpenConnection(int32_t kind, const char* table, const char* columns,
-                                    const char* keyColumn, const char* from, const char* to,
-                                    int32_t flags);
+ZUQONL_API int ZUQONL_CALL zuqonlOpenConnection(int32_t kind, const char* table,
+                                                const char* columns, const char* keyColumn,
+                                                const char* from, const char* to, int32_t flags);
 /* Ends a subscription: no further notification for that connection. */
-ZUQONL_API int zuqonlCloseConnection(int32_t conn);
+ZUQONL_API int ZUQONL_CALL zuqonlCloseConnection(int32_t conn);
 /* Stops the library and joins its thread: no callback after it returns. */
-ZUQONL_API int zuqonlClose(void);
+ZUQONL_API int ZUQONL_CALL zuqonlClose(void);
 /* Writes one formatted text to the log (standard output, and the log file
  * when one is set). */
 ZUQONL_API int zuqonlPrintf(const char* format, ...) ZUQONL_PRINTF_LIKE;
@@ -136,7 +147,7 @@ ZUQONL_API int zuqonlPrintf(const char* format, ...) ZUQONL_PRINTF_LIKE;
  * optionally followed by ".mmm", into *value (all eight fields). Returns 1 on
  * success; any other text, or a date or time that does not exist, leaves
  * *value untouched and returns 0. */
-ZUQONL_API int zuqonlStringToDateTime(const char* text, DateTimeValue* value);
+ZUQONL_API int ZUQONL_CALL zuqonlStringToDateTime(const char* text, DateTimeValue* value);
 
 #ifdef __cplusplus
 } /* extern "C" */

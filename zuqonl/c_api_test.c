@@ -29,7 +29,7 @@ static int g_rows = 0;
 static int g_synchronized = 0;
 static char g_lastValue[64];
 
-static void onNotification(int32_t code, void* data) {
+static void ZUQONL_CALL onNotification(int32_t code, void* data) {
   pthread_mutex_lock(&g_mutex);
   if (code == ZUQONL_DS_CONNECTED) g_connected = 1;
   if (code == ZUQONL_ADD_ROW) {

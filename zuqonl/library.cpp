@@ -163,27 +163,28 @@ using namespace zuqonl;
 extern "C" {
 
 // Returns 1.
-int zuqonlSetIniPath(const char* iniPath) {
+int ZUQONL_CALL zuqonlSetIniPath(const char* iniPath) {
   return guarded(0, [&] { return setIniPath(textOrEmpty(iniPath)); });
 }
 
 // The texts are not kept. Returns 1.
-int zuqonlIdentify(const char*, const char*, const char*) { return 1; }
+int ZUQONL_CALL zuqonlIdentify(const char*, const char*, const char*) { return 1; }
 
 // Taken by the next zuqonlOpen. Returns 1.
-int zuqonlRegisterCallback(ZuqonlCallback callback) {
+int ZUQONL_CALL zuqonlRegisterCallback(ZuqonlCallback callback) {
   std::lock_guard lock(state().mutex);
   state().callback = callback;
   return 1;
 }
 
 // Returns 1; 0 when already open.
-int zuqonlOpen(void) { return guarded(0, openLibrary); }
+int ZUQONL_CALL zuqonlOpen(void) { return guarded(0, openLibrary); }
 
 // `kind` and `flags` are accepted as they come: the library knows one kind of
 // subscription. Returns 0 while the library is not open.
-int zuqonlOpenConnection(int32_t, const char* table, const char* columns, const char* keyColumn,
-                         const char* from, const char* to, int32_t) {
+int ZUQONL_CALL zuqonlOpenConnection(int32_t, const char* table, const char* columns,
+                                     const char* keyColumn, const char* from, const char* to,
+                                     int32_t) {
   return guarded(0, [&] {
     std::shared_ptr<NotificationThread> thread = currentThread();
     if (thread == nullptr) return 0;
@@ -194,7 +195,7 @@ int zuqonlOpenConnection(int32_t, const char* table, const char* columns, const 
 }
 
 // Returns 1; 0 for a handle that is not open.
-int zuqonlCloseConnection(int32_t conn) {
+int ZUQONL_CALL zuqonlCloseConnection(int32_t conn) {
   return guarded(0, [&] {
     std::shared_ptr<NotificationThread> thread = currentThread();
     return thread != nullptr && thread->closeConnection(conn) ? 1 : 0;
@@ -202,7 +203,7 @@ int zuqonlCloseConnection(int32_t conn) {
 }
 
 // Returns 1, also when the library was not open.
-int zuqonlClose(void) { return guarded(0, closeLibrary); }
+int ZUQONL_CALL zuqonlClose(void) { return guarded(0, closeLibrary); }
 
 // Returns the number of bytes written, negative when the format fails.
 int zuqonlPrintf(const char* format, ...) {
@@ -217,7 +218,7 @@ int zuqonlPrintf(const char* format, ...) {
   return length;
 }
 
-int zuqonlStringToDateTime(const char* text, DateTimeValue* value) {
+int ZUQONL_CALL zuqonlStringToDateTime(const char* text, DateTimeValue* value) {
   return text != nullptr && parseDateTime(text, value) ? 1 : 0;
 }
 

@@ -382,7 +382,7 @@ std::mutex g_keptMutex;
 std::condition_variable g_keptChanged;
 const char* g_keptValue = nullptr;  // guarded by g_keptMutex
 
-void keepingCallback(int32_t code, void* data) {
+void ZUQONL_CALL keepingCallback(int32_t code, void* data) {
   if (code != ZUQONL_ADD_ROW) return;
   std::lock_guard lock(g_keptMutex);
   g_keptValue = static_cast<RowNotice*>(data)->values[0];
@@ -412,7 +412,7 @@ void readValueKeptPastTheCallback() {
 const char* g_previousValue = nullptr;  // notification thread only
 std::atomic<bool> g_compared{false};
 
-void comparingCallback(int32_t code, void* data) {
+void ZUQONL_CALL comparingCallback(int32_t code, void* data) {
   if (code != ZUQONL_ADD_ROW) return;
   const char* value = static_cast<RowNotice*>(data)->values[0];
   if (g_previousValue != nullptr) {

@@ -80,7 +80,7 @@ inline Received copyNotification(int32_t code, void* data) {
   return r;
 }
 
-inline void recordingCallback(int32_t code, void* data) {
+inline void ZUQONL_CALL recordingCallback(int32_t code, void* data) {
   Recorder& recorder = *g_recorder;
   Received r = copyNotification(code, data);
   if (recorder.libraryClosed || (r.conn != 0 && r.conn == recorder.closedConn)) {

@@ -152,7 +152,7 @@ void dispatch(int32_t code, void* data) {
 
 }  // namespace
 
-void onlineCallback(int32_t code, void* data) noexcept {
+void ZUQONL_CALL onlineCallback(int32_t code, void* data) noexcept {
   if (static_cast<uint32_t>(code) - 14u > 14u) return;
   // The library calls from C: no exception may cross into it.
   try {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "online/online_library.h"
+
 struct RunContext;
 
 // Registered with zuqonlRegisterCallback; called on the library's
@@ -14,8 +16,9 @@ struct RunContext;
 // trades on a Clear that comes before Synchronized. Everything it keeps is
 // copied before it returns. Without an attached run it only logs. Nothing
 // is thrown into the library that calls it: running out of memory ends the
-// intake (the run then has no report) instead.
-void onlineCallback(int32_t code, void* data) noexcept;
+// intake (the run then has no report) instead. It takes the library's
+// calling convention, whichever the build chose.
+void ZUQONL_CALL onlineCallback(int32_t code, void* data) noexcept;
 
 // The run whose context onlineCallback serves, or null for none. The driver
 // attaches its context before it registers the callback and detaches it only
