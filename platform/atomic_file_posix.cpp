@@ -1,5 +1,7 @@
 // Whole-or-nothing files on POSIX: a temporary file beside the target, then
-// rename(2), which replaces the target in one step.
+// rename(2), which replaces the target in one step; or, where the target may
+// be written but not replaced, a scratch file copied into it once its length
+// is reserved.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +11,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -99,7 +102,8 @@ void releasePendingTemp() {
 
 // Creates the temporary file for `target`. Mode 0666 lets the umask give it
 // what creating `target` would; `replaced` (the file it is to replace, when
-// there is one) lends its own mode instead.
+// there is one) lends its own owner, group and mode instead, as far as this
+// process may set them (an ordinary user keeps only a group it belongs to).
 bool openTemporary(const std::string& target, const struct stat* replaced, AtomicFile* file) {
   const std::string stem = target + ".tmp-" + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -107,7 +111,14 @@ bool openTemporary(const std::string& target, const struct stat* replaced, Atomi
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;  // left by a killed run of the same pid
     if (fd < 0) return false;
-    if (replaced != nullptr) fchmod(fd, replaced->st_mode & 07777);
+    if (replaced != nullptr) {
+      // Before the mode: a change of owner clears the set-id bits. Where
+      // neither is allowed, the file keeps what a new file gets.
+      const bool kept = fchown(fd, replaced->st_uid, replaced->st_gid) == 0 ||
+                        fchown(fd, static_cast<uid_t>(-1), replaced->st_gid) == 0;
+      (void)kept;
+      fchmod(fd, replaced->st_mode & 07777);
+    }
     file->stream = fdopen(fd, "wb");
     if (file->stream == nullptr) {
       close(fd);
@@ -122,6 +133,106 @@ bool openTemporary(const std::string& target, const struct stat* replaced, Atomi
   return false;
 }
 
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Whether a new file may take the place of `existing`, found at `target`: in
+// a folder with the sticky bit (such as /tmp) only the owner of the file or
+// of the folder, or root, may replace it.
+bool mayReplace(const std::string& target, const struct stat& existing) {
+  struct stat folder;
+  if (stat(folderOf(target).c_str(), &folder) != 0 || (folder.st_mode & S_ISVTX) == 0) return true;
+  const uid_t self = geteuid();
+  return self == 0 || existing.st_uid == self || folder.st_uid == self;
+}
+
+// A file for the whole report before it goes into place, in the system's
+// temporary folder ($TMPDIR, else /tmp). Its name is removed at once, so it
+// goes with the process, however that ends.
+std::FILE* openScratch() {
+  const char* folder = std::getenv("TMPDIR");
+  std::string name = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+  name += "/ZUQTradeReport-XXXXXX";
+  const int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  unlink(name.c_str());
+  std::FILE* stream = fdopen(fd, "w+b");
+  if (stream == nullptr) close(fd);
+  return stream;
+}
+
+// The report may be written but not replaced: it is to be rewritten in
+// place, through `fd`, once the whole of it stands in a scratch file.
+bool openInPlace(const std::string& target, int fd, AtomicFile* file) {
+  file->stream = openScratch();
+  if (file->stream == nullptr) {
+    close(fd);
+    return false;
+  }
+  file->path = target;
+  file->inPlace = fd;
+  return true;
+}
+
+// `target` is a regular file that stands already.
+bool openOverExisting(const std::string& target, const struct stat& existing, AtomicFile* file) {
+  // The right to write it, tested as the open that empties it would test it
+  // (mode, ACLs, root, a read-only file system), without emptying it.
+  const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  if (mayReplace(target, existing)) {
+    if (openTemporary(target, &existing, file)) {
+      close(fd);
+      return true;
+    }
+    // Only a folder we may not create in (or a name with no room for the
+    // suffix) leads to writing in place; a full disk must not cost the file.
+    if (errno != EACCES && errno != EPERM && errno != ENAMETOOLONG) {
+      close(fd);
+      return false;
+    }
+  }
+  return openInPlace(target, fd, file);
+}
+
+// Makes the file `fd`, now `length` bytes long, `size` bytes long when that
+// is more, taking the disk space for it now. False, with the length as it
+// was and the bytes untouched, when the disk or a file-size limit refuses.
+bool reserve(int fd, off_t length, off_t size) {
+  if (size <= length) return true;
+  const int error = posix_fallocate(fd, length, size - length);
+  if (error == 0) return true;
+  // A refusal may come after part of the length was taken.
+  const bool restored = ftruncate(fd, length) == 0;
+  (void)restored;
+  errno = error;
+  return false;
+}
+
+// Copies the scratch file `scratch` over the start of `fd` and cuts `fd` to
+// its length. Once the space is reserved, only a kill or an I/O error can
+// leave the file cut.
+bool rewriteInPlace(std::FILE* scratch, int fd) {
+  struct stat from, to;
+  if (fstat(fileno(scratch), &from) != 0 || fstat(fd, &to) != 0) return false;
+  if (!reserve(fd, to.st_size, from.st_size)) return false;
+  char buffer[64 * 1024];
+  for (off_t at = 0; at < from.st_size;) {
+    const ssize_t got = pread(fileno(scratch), buffer, sizeof buffer, at);
+    if (got <= 0) return false;
+    for (ssize_t put = 0; put < got;) {
+      const ssize_t n = pwrite(fd, buffer + put, static_cast<size_t>(got - put), at + put);
+      if (n < 0) return false;
+      put += n;
+    }
+    at += got;
+  }
+  return ftruncate(fd, from.st_size) == 0 && fsync(fd) == 0;
+}
+
 }  // namespace
 
 bool openAtomicFile(const char* path, AtomicFile* file) {
@@ -131,10 +242,10 @@ bool openAtomicFile(const char* path, AtomicFile* file) {
     struct stat status;
     errno = 0;
     const bool exists = stat(target->c_str(), &status) == 0;
-    if ((exists && S_ISREG(status.st_mode)) || (!exists && errno == ENOENT)) {
-      if (openTemporary(*target, exists ? &status : nullptr, file)) return true;
-      // Only a folder we may not create in (or a name with no room for the
-      // suffix) is written directly; a full disk must not cost the old file.
+    if (exists && S_ISREG(status.st_mode)) return openOverExisting(*target, status, file);
+    if (!exists && errno == ENOENT) {
+      if (openTemporary(*target, nullptr, file)) return true;
+      // A folder we may not create in refuses the plain open below as well.
       if (errno != EACCES && errno != EPERM && errno != ENAMETOOLONG) return false;
     }
   }
@@ -156,6 +267,14 @@ void writeBehind(AtomicFile* file) {
 bool closeAtomicFile(AtomicFile* file, bool complete) {
   if (file->stream == nullptr) return false;
   bool ok = complete && std::fflush(file->stream) == 0 && std::ferror(file->stream) == 0;
+  if (file->inPlace >= 0) {
+    if (ok) ok = rewriteInPlace(file->stream, file->inPlace);
+    if (std::fclose(file->stream) != 0) ok = false;
+    if (close(file->inPlace) != 0) ok = false;
+    file->stream = nullptr;
+    file->inPlace = -1;
+    return ok;
+  }
   if (ok && !file->tempPath.empty()) ok = fsync(fileno(file->stream)) == 0;
   if (std::fclose(file->stream) != 0) ok = false;
   file->stream = nullptr;

@@ -1,6 +1,7 @@
 // Whole-or-nothing files on Windows: a temporary file beside the target, then
 // MoveFileExA with MOVEFILE_REPLACE_EXISTING, which replaces the target in
-// one step.
+// one step; or, where the target may be written but not replaced, a scratch
+// file copied into it once its length is granted.
 #include <windows.h>
 //
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <string>
 
 #include "platform/atomic_file.h"
@@ -72,17 +74,136 @@ bool openTemporary(const std::string& target, AtomicFile* file) {
   return false;
 }
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Whether a new file may take the place of `target`: not while another
+// program holds it open without letting it be deleted, nor when its rights
+// refuse deleting it.
+bool mayReplace(const std::string& target) {
+  const HANDLE handle =
+      CreateFileA(target.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
+}
+
+// A file for the whole report before it goes into place, in the system's
+// temporary folder; Windows deletes it when it is closed, however the
+// process ends.
+std::FILE* openScratch() {
+  char folder[MAX_PATH + 1];
+  char name[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length > sizeof folder || GetTempFileNameA(folder, "zuq", 0, name) == 0) {
+    return nullptr;
+  }
+  const HANDLE handle =
+      CreateFileA(name, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
+                  FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DeleteFileA(name);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(fd, "w+b");
+  if (stream == nullptr) _close(fd);
+  return stream;
+}
+
+// `target` is a file on a disk that stands already.
+bool openOverExisting(const std::string& target, AtomicFile* file) {
+  // The right to write it, tested as the open that empties it would test it,
+  // without emptying it: a read-only file, one whose rights refuse writing,
+  // one another program holds without letting others write. (Wine, run as
+  // root, lets a read-only file be opened for writing; Windows does not.)
+  const DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return false;
+  }
+  const HANDLE handle = CreateFileA(target.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, kShareAll,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (mayReplace(target)) {
+    if (openTemporary(target, file)) {
+      CloseHandle(handle);
+      return true;
+    }
+    // Only a folder we may not create in leads to writing in place; a full
+    // disk must not cost the file.
+    if (errno != EACCES) {
+      CloseHandle(handle);
+      return false;
+    }
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return false;
+  }
+  file->stream = openScratch();
+  if (file->stream == nullptr) {
+    _close(fd);
+    return false;
+  }
+  file->path = target;
+  file->inPlace = fd;
+  return true;
+}
+
+bool setLength(HANDLE handle, LARGE_INTEGER length) {
+  return SetFilePointerEx(handle, length, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
+}
+
+// Copies the scratch file `scratch` over the start of `target` and cuts
+// `target` to its length. The file is first made as long as the new one,
+// which takes its space on the disk; when that is refused, its old length
+// is set again and its bytes are untouched.
+bool rewriteInPlace(std::FILE* scratch, HANDLE target) {
+  const HANDLE from = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(scratch)));
+  LARGE_INTEGER size, length, start{};
+  if (!GetFileSizeEx(from, &size) || !GetFileSizeEx(target, &length)) return false;
+  if (size.QuadPart > length.QuadPart && !setLength(target, size)) {
+    setLength(target, length);
+    return false;
+  }
+  if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN) ||
+      !SetFilePointerEx(target, start, nullptr, FILE_BEGIN)) {
+    return false;
+  }
+  char buffer[64 * 1024];
+  for (LONGLONG left = size.QuadPart; left > 0;) {
+    DWORD got = 0;
+    DWORD put = 0;
+    const DWORD want = left < LONGLONG{sizeof buffer} ? static_cast<DWORD>(left) : sizeof buffer;
+    if (!ReadFile(from, buffer, want, &got, nullptr) || got == 0 ||
+        !WriteFile(target, buffer, got, &put, nullptr) || put != got) {
+      return false;
+    }
+    left -= got;
+  }
+  return setLength(target, size) && FlushFileBuffers(target);
+}
+
 }  // namespace
 
 bool openAtomicFile(const char* path, AtomicFile* file) {
   *file = AtomicFile{};
   if (path == nullptr || *path == '\0') return false;
   std::string target;
-  if (look(path, &target) != Existing::Other) {
-    if (openTemporary(target, file)) return true;
-    // Only a folder we may not create in is written directly; a full disk
-    // must not cost the old file.
-    if (errno != EACCES) return false;
+  switch (look(path, &target)) {
+    case Existing::DiskFile:
+      return openOverExisting(target, file);
+    case Existing::Nothing:
+      if (openTemporary(target, file)) return true;
+      // A folder we may not create in refuses the plain open below as well.
+      if (errno != EACCES) return false;
+      break;
+    case Existing::Other:
+      break;
   }
   file->path = path;
   file->stream = std::fopen(path, "wb");
@@ -95,6 +216,16 @@ void writeBehind(AtomicFile*) {}
 bool closeAtomicFile(AtomicFile* file, bool complete) {
   if (file->stream == nullptr) return false;
   bool ok = complete && std::fflush(file->stream) == 0 && std::ferror(file->stream) == 0;
+  if (file->inPlace >= 0) {
+    if (ok) {
+      ok = rewriteInPlace(file->stream, reinterpret_cast<HANDLE>(_get_osfhandle(file->inPlace)));
+    }
+    if (std::fclose(file->stream) != 0) ok = false;
+    if (_close(file->inPlace) != 0) ok = false;
+    file->stream = nullptr;
+    file->inPlace = -1;
+    return ok;
+  }
   if (ok && !file->tempPath.empty()) ok = _commit(_fileno(file->stream)) == 0;
   if (std::fclose(file->stream) != 0) ok = false;
   file->stream = nullptr;

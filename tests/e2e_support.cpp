@@ -13,6 +13,7 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -175,6 +176,71 @@ RunResult runReport(const Sandbox& box, const std::string& ini, int limitSeconds
   if (!ini.empty()) args.push_back(ini);
   return runProgram(ZUQ_PROGRAM_PATH, args, box.dir(), limitSeconds);
 }
+
+#ifndef _WIN32
+namespace {
+
+// The setpriv of a plain Debian system (util-linux), empty when there is none.
+std::string setprivPath() {
+  for (const char* path : {"/usr/bin/setpriv", "/bin/setpriv"}) {
+    if (access(path, X_OK) == 0) return path;
+  }
+  return "";
+}
+
+const passwd* nobody() { return getpwnam("nobody"); }
+
+RunResult runAs(const std::vector<std::string>& commandLine, const std::string& workDir) {
+  return runProgram(commandLine.front(), {commandLine.begin() + 1, commandLine.end()}, workDir);
+}
+
+}  // namespace
+
+bool OrdinaryUser::testsRunAsRoot() { return geteuid() == 0; }
+
+std::string OrdinaryUser::unavailable() {
+  if (!testsRunAsRoot()) return "";
+  static const std::string reason = [] {
+    if (setprivPath().empty()) return std::string("no setpriv to run the program as nobody");
+    if (nobody() == nullptr) return std::string("no user nobody");
+    Sandbox box;
+    give(box.dir());
+    const RunResult run = runAs(commandLine({"--version"}), box.dir());
+    if (run.exitStatus != 0) return "nobody cannot run the program: " + run.log;
+    return std::string();
+  }();
+  return reason;
+}
+
+void OrdinaryUser::give(const std::string& path) {
+  const passwd* user = nobody();
+  if (!testsRunAsRoot() || user == nullptr) return;
+  auto giveOne = [&](const std::string& each) {
+    if (lchown(each.c_str(), user->pw_uid, user->pw_gid) != 0) {
+      ADD_FAILURE() << "cannot give " << each << " to nobody";
+    }
+  };
+  giveOne(path);
+  if (!fs::is_directory(fs::symlink_status(path))) return;
+  for (const auto& entry : fs::recursive_directory_iterator(path)) giveOne(entry.path().string());
+}
+
+std::vector<std::string> OrdinaryUser::commandLine(const std::vector<std::string>& args) {
+  std::vector<std::string> line;
+  const passwd* user = nobody();
+  if (testsRunAsRoot() && user != nullptr) {
+    line = {setprivPath(), "--reuid=" + std::to_string(user->pw_uid),
+            "--regid=" + std::to_string(user->pw_gid), "--clear-groups", "--"};
+  }
+  line.push_back(ZUQ_PROGRAM_PATH);
+  line.insert(line.end(), args.begin(), args.end());
+  return line;
+}
+
+RunResult OrdinaryUser::runReport(const Sandbox& box, const std::string& ini) {
+  return runAs(commandLine({ini}), box.dir());
+}
+#endif  // _WIN32
 
 std::vector<std::string> tradeColumns() {
   return {"@rowid",        "@op",

@@ -99,6 +99,29 @@ class BackgroundProcess {
 // no argument).
 RunResult runReport(const Sandbox& box, const std::string& ini = "test.ini", int limitSeconds = 60);
 
+#ifndef _WIN32
+// An ordinary user, whose rights to files root's do not override. When the
+// tests run as root, the program is run as `nobody` (through setpriv) and the
+// test gives it the files it is to own; otherwise the program runs as the
+// user the tests run as, who owns the sandbox already.
+class OrdinaryUser {
+ public:
+  // Whether the tests run as root (so that files of another user can be made).
+  static bool testsRunAsRoot();
+  // Empty when the program can be run as the ordinary user; otherwise why
+  // not (no setpriv, or `nobody` cannot reach the program).
+  static std::string unavailable();
+  // Gives `path` to the ordinary user: the file, or the folder with all it
+  // holds, as root; nothing otherwise.
+  static void give(const std::string& path);
+  // The command line that runs the program with `args` as the user: the
+  // program and `args`, after setpriv and its options as root.
+  static std::vector<std::string> commandLine(const std::vector<std::string>& args);
+  // runReport, as the ordinary user. The sandbox must be given to it first.
+  static RunResult runReport(const Sandbox& box, const std::string& ini = "test.ini");
+};
+#endif
+
 // One line of a table file: column name to value; absent columns are empty.
 using TableRow = std::map<std::string, std::string>;
 

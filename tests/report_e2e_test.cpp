@@ -6,7 +6,10 @@
 #include <filesystem>
 #include <memory>
 #include <set>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -235,6 +238,27 @@ TEST(ReportE2eTest, TableFileWithByteOrderMarkGivesTheWholeReport) {
                                                 line.substr(ref + 4));
 }
 
+// The names in the sandbox's folder, or in its folder `sub`: a temporary file
+// left behind shows.
+std::set<std::string> folderNames(const Sandbox& box, const std::string& sub = "") {
+  std::set<std::string> names;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(sub.empty() ? box.dir() : box.path(sub))) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+constexpr char kEarlier[] = "the earlier report\r\n";
+
+// A sandbox whose run writes the report `file` of one trade (kNoFirmLine).
+std::unique_ptr<Sandbox> oneTradeBox(const std::string& file) {
+  auto box = std::make_unique<Sandbox>();
+  box->write("test.ini", iniFile("sync_timeout=1\r\nreport_file=" + file + "\r\n"));
+  box->write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
+  return box;
+}
+
 TEST(ReportE2eTest, EmptyStoreTruncatesAnOldReport) {
   Sandbox box;
   box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=NOBODY\r\n"));
@@ -290,15 +314,6 @@ struct SlowReport {
   std::string text;  // the whole report
 };
 
-// The names in the sandbox's folder: a temporary file left behind shows.
-std::set<std::string> folderNames(const Sandbox& box) {
-  std::set<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(box.dir())) {
-    names.insert(entry.path().filename().string());
-  }
-  return names;
-}
-
 // Starts a run of `ini` and returns once it is writing report `file`: the
 // file has changed from `before`, or a new entry has appeared in the folder.
 std::unique_ptr<BackgroundProcess> startWriting(const Sandbox& box, const std::string& ini,
@@ -320,42 +335,37 @@ std::unique_ptr<BackgroundProcess> startWriting(const Sandbox& box, const std::s
   return run;
 }
 
-// Runs the report of `box` with files limited to 1 MiB: a longer report
-// kills the run in the middle of writing it (SIGXFSZ), or, with the signal
-// ignored, makes its writes fail.
-RunResult runWithFileSizeLimit(const Sandbox& box, bool ignoreSignal) {
+// Runs `run` with files limited to 1 MiB and SIGXFSZ as a shell leaves it
+// (ending the process): a longer report outgrows the limit.
+template <typename Run>
+RunResult underFileSizeLimit(Run run) {
   rlimit unlimited;
   getrlimit(RLIMIT_FSIZE, &unlimited);
   rlimit limited = unlimited;
   limited.rlim_cur = 1024 * 1024;
   setrlimit(RLIMIT_FSIZE, &limited);
-  const auto previous = signal(SIGXFSZ, ignoreSignal ? SIG_IGN : SIG_DFL);
-  const RunResult run = runReport(box);
+  const auto previous = signal(SIGXFSZ, SIG_DFL);
+  const RunResult result = run();
   signal(SIGXFSZ, previous);
   setrlimit(RLIMIT_FSIZE, &unlimited);
-  return run;
+  return result;
 }
 
-// A run killed while it writes, or whose writes fail, leaves the earlier
-// report as it was; a failed one leaves nothing else behind.
-TEST(ReportE2eTest, KilledOrFailedWhileWritingLeavesTheOldReport) {
-  Sandbox box;
-  box.write("test.ini",
-            iniFile("sync_timeout=10\r\ntrade_participant=F1\r\nreport_file=r.txt\r\n"));
-  box.write("data/Trade.csv", SlowReport(20000, "first").table);
-  box.write("r.txt", "the earlier report\r\n");
-  const RunResult killed = runWithFileSizeLimit(box, false);
-  EXPECT_EQ(killed.exitStatus, -1) << killed.log;
-  EXPECT_TRUE(killed.hasLine("[ZUQTradeReport] Report file: 'r.txt'")) << killed.log;
-  EXPECT_EQ(box.read("r.txt"), "the earlier report\r\n");
+// A report of about 1.6 MB, with a log well within 1 MiB.
+SlowReport overOneMebibyte() { return SlowReport(12000, std::string(40, 'm')); }
 
-  for (const std::string& name : folderNames(box)) {
-    if (name.starts_with("r.txt.")) std::filesystem::remove(box.path(name));
-  }
-  const RunResult failed = runWithFileSizeLimit(box, true);
-  EXPECT_EQ(failed.exitStatus, 3) << failed.log;
-  EXPECT_TRUE(failed.hasLine("[ZUQTradeReport] Can't write file 'r.txt'")) << failed.log;
-  EXPECT_EQ(box.read("r.txt"), "the earlier report\r\n");
+// A report that outgrows the file-size limit (`ulimit -f`): its writes fail
+// rather than the signal ending the run, which ends with status 3, removes
+// its temporary file and leaves the earlier report as it was.
+TEST(ReportE2eTest, AFileSizeLimitFailsTheRunAndKeepsTheOldReport) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=F1\r\nreport_file=r.txt\r\n"));
+  box.write("data/Trade.csv", overOneMebibyte().table);
+  box.write("r.txt", kEarlier);
+  const RunResult run = underFileSizeLimit([&] { return runReport(box); });
+  EXPECT_EQ(run.exitStatus, 3) << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't write file 'r.txt'")) << run.log;
+  EXPECT_EQ(box.read("r.txt"), kEarlier);
   EXPECT_EQ(folderNames(box), (std::set<std::string>{"data", "r.txt", "test.ini"}));
 }
 
@@ -463,6 +473,185 @@ TEST(ReportE2eTest, ReplacedReportKeepsModeAndLink) {
             (std::set<std::string>{"data", "link.txt", "new.txt", "target.txt", "test.ini"}));
 }
 
+// The right to write the report, as an ordinary user has it: the run starts
+// as `nobody` when the tests run as root.
+#define SKIP_WITHOUT_ORDINARY_USER()                                       \
+  if (const std::string why = OrdinaryUser::unavailable(); !why.empty()) { \
+    GTEST_SKIP() << why;                                                   \
+  }
+
+struct stat statusOf(const Sandbox& box, const std::string& name) {
+  struct stat status {};
+  EXPECT_EQ(stat(box.path(name).c_str(), &status), 0) << name;
+  return status;
+}
+
+// A report this user may not write (read-only) is refused as the open for
+// writing that empties it would refuse it: "Can't open file", status 3, the
+// file as it was and no temporary file. Root may write it, and replaces it.
+TEST(ReportE2eTest, AReportTheUserMayNotWriteIsRefused) {
+  SKIP_WITHOUT_ORDINARY_USER();
+  auto box = oneTradeBox("r.txt");
+  box->write("r.txt", kEarlier);
+  OrdinaryUser::give(box->dir());
+  chmod(box->path("r.txt").c_str(), 0444);
+  const RunResult run = OrdinaryUser::runReport(*box);
+  EXPECT_EQ(run.exitStatus, 3) << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't open file 'r.txt'")) << run.log;
+  EXPECT_EQ(run.log.find("Can't write"), std::string::npos);
+  EXPECT_EQ(box->read("r.txt"), kEarlier);
+  EXPECT_EQ(folderNames(*box), (std::set<std::string>{"data", "r.txt", "test.ini"}));
+
+  if (!OrdinaryUser::testsRunAsRoot()) return;
+  EXPECT_EQ(runReport(*box).exitStatus, 0);
+  EXPECT_EQ(box->read("r.txt"), kNoFirmLine);
+  EXPECT_EQ(statusOf(*box, "r.txt").st_mode & 07777, 0444u);
+}
+
+// Another user's report in a folder anyone may write to, with or without the
+// sticky bit (as /tmp has it): refused the same way, its bytes and owner
+// kept, no temporary file made.
+TEST(ReportE2eTest, AnotherUsersReportIsRefused) {
+  if (!OrdinaryUser::testsRunAsRoot()) GTEST_SKIP() << "another user's file needs root";
+  SKIP_WITHOUT_ORDINARY_USER();
+  for (mode_t folderMode : {0777, 01777}) {
+    SCOPED_TRACE(folderMode);
+    auto box = oneTradeBox("shared/r.txt");
+    OrdinaryUser::give(box->dir());
+    box->write("shared/r.txt", kEarlier);
+    chmod(box->path("shared/r.txt").c_str(), 0644);
+    chmod(box->path("shared").c_str(), folderMode);
+    const RunResult run = OrdinaryUser::runReport(*box);
+    EXPECT_EQ(run.exitStatus, 3) << run.log;
+    EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't open file 'shared/r.txt'")) << run.log;
+    EXPECT_EQ(run.log.find("Can't write"), std::string::npos);
+    EXPECT_EQ(box->read("shared/r.txt"), kEarlier);
+    EXPECT_EQ(statusOf(*box, "shared/r.txt").st_uid, 0u);
+    EXPECT_EQ(folderNames(*box, "shared"), (std::set<std::string>{"r.txt"}));
+  }
+}
+
+// Another user's report that anyone may write, in a folder with the sticky
+// bit: written, but in place, as only its owner may replace it there. It
+// keeps its owner and mode.
+TEST(ReportE2eTest, AnotherUsersWritableReportInAStickyFolderIsRewrittenInPlace) {
+  if (!OrdinaryUser::testsRunAsRoot()) GTEST_SKIP() << "another user's file needs root";
+  SKIP_WITHOUT_ORDINARY_USER();
+  auto box = oneTradeBox("shared/r.txt");
+  OrdinaryUser::give(box->dir());
+  box->write("shared/r.txt", kEarlier);
+  chmod(box->path("shared/r.txt").c_str(), 0666);
+  chmod(box->path("shared").c_str(), 01777);
+  const RunResult run = OrdinaryUser::runReport(*box);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(box->read("shared/r.txt"), kNoFirmLine);
+  const struct stat status = statusOf(*box, "shared/r.txt");
+  EXPECT_EQ(status.st_uid, 0u);
+  EXPECT_EQ(status.st_mode & 07777, 0666u);
+  EXPECT_EQ(folderNames(*box, "shared"), (std::set<std::string>{"r.txt"}));
+}
+
+// A folder this user may not write to, for as long as the object lives (so
+// that the sandbox can be removed afterwards).
+class ClosedFolder {
+ public:
+  explicit ClosedFolder(std::string path) : path_(std::move(path)) { chmod(path_.c_str(), 0555); }
+  ~ClosedFolder() { chmod(path_.c_str(), 0755); }
+  ClosedFolder(const ClosedFolder&) = delete;
+  ClosedFolder& operator=(const ClosedFolder&) = delete;
+
+ private:
+  std::string path_;
+};
+
+// A report of this user's own in a folder where it may not create files (a
+// shared folder of pre-created reports): it cannot be replaced, so it is
+// rewritten in place, but only once the whole report is known to fit. A
+// report that outgrows the file-size limit fails the run and leaves the
+// earlier one whole.
+TEST(ReportE2eTest, AReportInAFolderClosedToTheUserIsRewrittenInPlaceOnlyWhole) {
+  SKIP_WITHOUT_ORDINARY_USER();
+  const SlowReport report = overOneMebibyte();
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=F1\r\n"
+                                "report_file=shared/r.txt\r\n"));
+  box.write("data/Trade.csv", report.table);
+  box.write("shared/r.txt", kEarlier);
+  OrdinaryUser::give(box.dir());
+  const ClosedFolder shared(box.path("shared"));
+  const ino_t file = statusOf(box, "shared/r.txt").st_ino;
+
+  const RunResult limited = underFileSizeLimit([&] { return OrdinaryUser::runReport(box); });
+  EXPECT_EQ(limited.exitStatus, 3) << limited.log;
+  EXPECT_TRUE(limited.hasLine("[ZUQTradeReport] Can't write file 'shared/r.txt'")) << limited.log;
+  EXPECT_EQ(box.read("shared/r.txt"), kEarlier);
+
+  const RunResult run = OrdinaryUser::runReport(box);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(box.read("shared/r.txt"), report.text);
+  EXPECT_EQ(statusOf(box, "shared/r.txt").st_ino, file);
+  EXPECT_EQ(folderNames(box, "shared"), (std::set<std::string>{"r.txt"}));
+}
+
+// The same on a full disk (a small file system of the run's own): the space
+// for the new report is asked for before the old one is touched, and is
+// refused, so the run ends with status 3 and the report is whole.
+TEST(ReportE2eTest, AReportRewrittenInPlaceOnAFullDiskIsKeptWhole) {
+  if (!OrdinaryUser::testsRunAsRoot()) GTEST_SKIP() << "mounting a file system needs root";
+  SKIP_WITHOUT_ORDINARY_USER();
+  const passwd* user = getpwnam("nobody");
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=F1\r\n"
+                                "report_file=shared/r.txt\r\n"));
+  box.write("data/Trade.csv", SlowReport(2000, "full").table);
+  box.write("earlier.txt", kEarlier);
+  std::filesystem::create_directory(box.path("shared"));
+  OrdinaryUser::give(box.dir());
+  // In a mount namespace of its own, so that the file system goes with it.
+  const std::string script =
+      "mount -t tmpfs -o size=64k,mode=0755 zuq-full shared || exit 125\n"
+      ": > mounted\n"
+      "cp earlier.txt shared/r.txt && chown " +
+      std::to_string(user->pw_uid) + ":" + std::to_string(user->pw_gid) +
+      " shared/r.txt || exit 125\n"
+      "\"$@\"\n"
+      "status=$?\n"
+      "cat shared/r.txt > after.txt\n"
+      "ls -A shared > names.txt\n"
+      "exit $status\n";
+  std::vector<std::string> args = {"--mount", "/bin/sh", "-c", script, "sh"};
+  for (const std::string& arg : OrdinaryUser::commandLine({"test.ini"})) args.push_back(arg);
+  const RunResult run = runProgram("/usr/bin/unshare", args, box.dir());
+  if (!box.exists("mounted"))
+    GTEST_SKIP() << "no file system of its own can be mounted: " << run.log;
+  EXPECT_EQ(run.exitStatus, 3) << run.log;
+  EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't write file 'shared/r.txt'")) << run.log;
+  EXPECT_EQ(box.read("after.txt"), kEarlier);
+  EXPECT_EQ(box.read("names.txt"), "r.txt\n");
+}
+
+// Run as root, the new report keeps the owner, group and mode of the one it
+// replaces. A hard link to the old report keeps the old content: the report
+// is a new file.
+TEST(ReportE2eTest, AsRootTheReplacedReportKeepsItsOwnerAndGroup) {
+  if (!OrdinaryUser::testsRunAsRoot()) GTEST_SKIP() << "giving a file away needs root";
+  const passwd* user = getpwnam("nobody");
+  if (user == nullptr) GTEST_SKIP() << "no user nobody";
+  auto box = oneTradeBox("r.txt");
+  box->write("r.txt", kEarlier);
+  ASSERT_EQ(chown(box->path("r.txt").c_str(), user->pw_uid, user->pw_gid), 0);
+  chmod(box->path("r.txt").c_str(), 0640);
+  std::filesystem::create_hard_link(box->path("r.txt"), box->path("link.txt"));
+  const RunResult run = runReport(*box);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(box->read("r.txt"), kNoFirmLine);
+  const struct stat status = statusOf(*box, "r.txt");
+  EXPECT_EQ(status.st_uid, user->pw_uid);
+  EXPECT_EQ(status.st_gid, user->pw_gid);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  EXPECT_EQ(box->read("link.txt"), kEarlier);
+}
+
 // Standard output redirected to a file is written through, as any device.
 TEST(ReportE2eTest, StandardOutputAsReportIsWrittenThrough) {
   Sandbox box;
@@ -472,6 +661,49 @@ TEST(ReportE2eTest, StandardOutputAsReportIsWrittenThrough) {
   EXPECT_EQ(run.exitStatus, 0);
   EXPECT_EQ(run.log.find(kNoFirmLine), 0u) << run.log;
   EXPECT_EQ(folderNames(box), (std::set<std::string>{"data", "test.ini"}));
+}
+#endif
+
+#ifdef _WIN32
+// A read-only report, or one another program holds open without letting
+// others write it: refused as the open for writing that empties it would
+// refuse it, with "Can't open file", status 3, and the file as it was.
+TEST(ReportE2eTest, AReadOnlyOrHeldReportIsRefused) {
+  auto box = oneTradeBox("r.txt");
+  box->write("r.txt", kEarlier);
+  const std::string path = box->path("r.txt");
+  auto expectRefused = [&](const RunResult& run) {
+    EXPECT_EQ(run.exitStatus, 3) << run.log;
+    EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't open file 'r.txt'")) << run.log;
+    EXPECT_EQ(run.log.find("Can't write"), std::string::npos);
+    EXPECT_EQ(box->read("r.txt"), kEarlier);
+    EXPECT_EQ(folderNames(*box), (std::set<std::string>{"data", "r.txt", "test.ini"}));
+  };
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  expectRefused(runReport(*box));
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  const HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  expectRefused(runReport(*box));
+  CloseHandle(held);
+}
+
+// A report another program holds open letting others write but not replace
+// it (as a viewer may): rewritten in place.
+TEST(ReportE2eTest, AReportHeldOpenByAnotherProgramIsRewrittenInPlace) {
+  auto box = oneTradeBox("r.txt");
+  box->write("r.txt", kEarlier);
+  const HANDLE held =
+      CreateFileA(box->path("r.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const RunResult run = runReport(*box);
+  CloseHandle(held);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(box->read("r.txt"), kNoFirmLine);
+  EXPECT_EQ(folderNames(*box), (std::set<std::string>{"data", "r.txt", "test.ini"}));
 }
 #endif
 

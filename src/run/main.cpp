@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/broken_pipe.h"
 #include "platform/profile.h"
+#include "platform/write_signals.h"
 #include "run/run_driver.h"
 
 namespace {
@@ -26,8 +26,10 @@ constexpr char kUsage[] =
 
 int main(int argc, char** argv) {
   // The log goes to standard output; a reader that goes away (`| head`) must
-  // not cost the report. Log writes then fail and the run goes on.
-  platform::ignoreBrokenPipes();
+  // not cost the report. Log writes then fail and the run goes on. A report
+  // that outgrows the file-size limit fails the same way, so that the run
+  // removes its temporary file and keeps the earlier report.
+  platform::ignoreWriteSignals();
   // "/?" as well: how Windows programs are asked for their usage.
   if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0 ||
                    std::strcmp(argv[1], "/?") == 0)) {
