@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "e2e_support.h"
+#include "testsupport/sanitizers.h"
 
 namespace e2e {
 namespace {
@@ -247,19 +248,12 @@ TEST(RunE2eTest, OnlyTheFirstArgumentIsTheIniPath) {
 }
 
 #if !defined(_WIN32)
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ZUQ_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ZUQ_SANITIZED 1
-#endif
-#endif
 
 // Trades that do not fit in memory: the run says so and ends with status 2,
 // at once, and an earlier report stays as it was. The limit is the address
 // space (ulimit -v), which a sanitizer's shadow memory would exceed alone.
 TEST(RunE2eTest, TradesThatDoNotFitInMemoryAreNoReport) {
-#ifdef ZUQ_SANITIZED
+#ifdef ZUQ_ALLOCATOR_SANITIZED
   GTEST_SKIP() << "a sanitizer needs more address space than the limit leaves";
 #endif
   Sandbox box;
