@@ -5,13 +5,14 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "testsupport/temp_dir.h"
 #include "zuqonl/log_format.h"
 #include "zuqonl/logging.h"
 
 namespace {
 
 void BM_LogLinePerRow(benchmark::State& state) {
-  std::FILE* out = std::tmpfile();
+  std::FILE* out = testsupport::openScratchFile();
   if (out == nullptr) {
     state.SkipWithError("no temporary file");
     return;

@@ -3,7 +3,6 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "intake/trade_columns.h"
 #include "intake/trade_intake.h"
 #include "report/trade_line.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
@@ -60,16 +60,16 @@ void BM_TradeLinePerTrade(benchmark::State& state) {
   for (size_t n = 0; n < 1024; ++n) {
     lines.push_back(tradeLineOf(records[n], firmSide(records[n], ""), &joined[n]));
   }
-  const auto path = std::filesystem::temp_directory_path() / "zuq-bench-report.txt";
+  const testsupport::TempDir dir("zuq-bench");
+  const std::string path = dir / "report.txt";
   ReportFile file;
-  if (!openReportFile(file, path.string().c_str())) {
+  if (!openReportFile(file, path.c_str())) {
     state.SkipWithError("cannot open the report file");
     return;
   }
   size_t n = 0;
   for (auto _ : state) writeTradeLine(file, lines[n++ % lines.size()], ";", 0);
   closeReportFile(file);
-  std::filesystem::remove(path);
 }
 BENCHMARK(BM_TradeLinePerTrade);
 

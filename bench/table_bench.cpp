@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,39 +12,28 @@
 #include "dataserver/csv_reader.h"
 #include "dataserver/protocol.h"
 #include "dataserver/table_stream.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace dataserver;
 
 constexpr int kRows = 20000;
 
-// A folder holding Trade.csv of kRows rows, removed at exit.
+// A folder holding Trade.csv of kRows rows, removed with it.
 class TableFolder {
  public:
-  TableFolder() {
-    path_ = fs::temp_directory_path() / ("zuq-bench-" + std::to_string(std::random_device{}()));
-    fs::create_directories(path_);
-    std::FILE* file = std::fopen((path_ / "Trade.csv").string().c_str(), "wb");
-    const std::string header = std::string(bench::kColumns) + "\r\n";
-    std::fwrite(header.data(), 1, header.size(), file);
-    for (int n = 0; n < kRows; ++n) {
-      const std::string line = bench::csvRow(n);
-      std::fwrite(line.data(), 1, line.size(), file);
-    }
-    std::fclose(file);
-    bytes_ = static_cast<int64_t>(fs::file_size(path_ / "Trade.csv"));
+  TableFolder() : dir_("zuq-bench") {
+    std::string table = std::string(bench::kColumns) + "\r\n";
+    for (int n = 0; n < kRows; ++n) table += bench::csvRow(n);
+    dir_.write("Trade.csv", table);
+    bytes_ = static_cast<int64_t>(table.size());
   }
-  ~TableFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string path() const { return path_.string(); }
+  std::string path() const { return dir_.dir(); }
   int64_t bytes() const { return bytes_; }
 
  private:
-  fs::path path_;
+  testsupport::TempDir dir_;
   int64_t bytes_ = 0;
 };
 

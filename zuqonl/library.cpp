@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <iterator>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "log_format.h"
 #include "logging.h"
 #include "notification_thread.h"
+#include "platform/mutex.h"
 #include "settings.h"
 #include "zuqonl.h"
 
@@ -22,16 +22,16 @@ namespace zuqonl {
 namespace {
 
 struct LibraryState {
-  std::mutex mutex;
-  std::string iniPath;                         // guarded by mutex
-  ZuqonlCallback callback = nullptr;           // guarded by mutex
-  std::shared_ptr<NotificationThread> thread;  // guarded by mutex; null while closed
+  platform::Mutex mutex;
+  std::string iniPath GUARDED_BY(mutex);
+  ZuqonlCallback callback GUARDED_BY(mutex) = nullptr;
+  std::shared_ptr<NotificationThread> thread GUARDED_BY(mutex);  // null while closed
   // Threads that zuqonlClose stopped from inside their own callback, where
   // they cannot be joined; the next zuqonlOpen or zuqonlClose joins them.
-  std::vector<std::shared_ptr<NotificationThread>> retired;  // guarded by mutex
+  std::vector<std::shared_ptr<NotificationThread>> retired GUARDED_BY(mutex);
   // Serialises zuqonlClose calls, so that none returns while another still
   // joins the thread.
-  std::mutex closing;
+  platform::Mutex closing;
 };
 
 // Never destroyed: a notification thread the program left running may still
@@ -44,16 +44,18 @@ LibraryState& state() {
 std::string textOrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 std::shared_ptr<NotificationThread> currentThread() {
-  std::lock_guard lock(state().mutex);
-  return state().thread;
+  LibraryState& library = state();
+  platform::MutexLock lock(library.mutex);
+  return library.thread;
 }
 
 // Joins the retired threads, except the calling one.
 void joinRetired() {
   std::vector<std::shared_ptr<NotificationThread>> joinable;
   {
-    std::lock_guard lock(state().mutex);
-    auto& retired = state().retired;
+    LibraryState& library = state();
+    platform::MutexLock lock(library.mutex);
+    auto& retired = library.retired;
     auto others = std::partition(retired.begin(), retired.end(),
                                  [](const auto& thread) { return thread->onThisThread(); });
     joinable.assign(std::make_move_iterator(others), std::make_move_iterator(retired.end()));
@@ -85,8 +87,9 @@ void openLogFile(const std::string& iniPath) {
 
 int setIniPath(const std::string& iniPath) {
   {
-    std::lock_guard lock(state().mutex);
-    state().iniPath = iniPath;
+    LibraryState& library = state();
+    platform::MutexLock lock(library.mutex);
+    library.iniPath = iniPath;
   }
   openLogFile(iniPath);
   return 1;
@@ -94,12 +97,13 @@ int setIniPath(const std::string& iniPath) {
 
 int openLibrary() {
   joinRetired();
-  std::lock_guard lock(state().mutex);
-  if (state().thread != nullptr) return 0;
+  LibraryState& library = state();
+  platform::MutexLock lock(library.mutex);
+  if (library.thread != nullptr) return 0;
   std::string err;
-  std::unique_ptr<Backend> backend = makeBackend(readSettings(state().iniPath), &err);
+  std::unique_ptr<Backend> backend = makeBackend(readSettings(library.iniPath), &err);
   if (backend == nullptr) processLog().write("[zuqonl] " + err + "\n");
-  state().thread = std::make_shared<NotificationThread>(state().callback, std::move(backend));
+  library.thread = std::make_shared<NotificationThread>(library.callback, std::move(backend));
   return 1;
 }
 
@@ -107,12 +111,13 @@ int openLibrary() {
 // only told to stop (no callback starts after that) and kept for the next
 // zuqonlOpen or zuqonlClose to join.
 void stopFromCallback() {
-  std::lock_guard lock(state().mutex);
+  LibraryState& library = state();
+  platform::MutexLock lock(library.mutex);
   // A null thread means another zuqonlClose took it, and told it to stop
   // before letting go of the lock.
-  if (state().thread == nullptr) return;
-  state().thread->requestStop();
-  state().retired.push_back(std::move(state().thread));
+  if (library.thread == nullptr) return;
+  library.thread->requestStop();
+  library.retired.push_back(std::move(library.thread));
 }
 
 int closeLibrary() {
@@ -120,11 +125,12 @@ int closeLibrary() {
     stopFromCallback();
     return 1;
   }
-  std::lock_guard closing(state().closing);
+  LibraryState& library = state();
+  platform::MutexLock closing(library.closing);
   std::shared_ptr<NotificationThread> thread;
   {
-    std::lock_guard lock(state().mutex);
-    thread = std::move(state().thread);
+    platform::MutexLock lock(library.mutex);
+    thread = std::move(library.thread);
     if (thread != nullptr) thread->requestStop();
   }
   if (thread != nullptr) thread->stop();
@@ -172,8 +178,9 @@ int ZUQONL_CALL zuqonlIdentify(const char*, const char*, const char*) { return 1
 
 // Taken by the next zuqonlOpen. Returns 1.
 int ZUQONL_CALL zuqonlRegisterCallback(ZuqonlCallback callback) {
-  std::lock_guard lock(state().mutex);
-  state().callback = callback;
+  LibraryState& library = state();
+  platform::MutexLock lock(library.mutex);
+  library.callback = callback;
   return 1;
 }
 

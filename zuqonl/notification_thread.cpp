@@ -6,13 +6,6 @@
 #include "logging.h"
 
 namespace zuqonl {
-namespace {
-
-// The NotificationThread whose thread this is, if any; compared instead of
-// thread ids so that no thread reads `thread_` while another joins it.
-thread_local const NotificationThread* t_current = nullptr;
-
-}  // namespace
 
 NotificationThread::NotificationThread(ZuqonlCallback callback, std::unique_ptr<Backend> backend)
     : callback_(callback), backend_(std::move(backend)), thread_([this] { run(); }) {}
@@ -31,31 +24,31 @@ NotificationThread::~NotificationThread() {
 }
 
 int32_t NotificationThread::openConnection(dataserver::Subscription subscription) {
-  std::unique_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   int32_t conn = nextConn_++;
   openConns_.insert(conn);
   opened_.push_back(ConnectionRequest{conn, std::move(subscription)});
   requestsWaiting_ = true;
-  workArrived_.notify_one();
+  workArrived_.notifyOne();
   lock.unlock();
   interruptBackend();
   return conn;
 }
 
 bool NotificationThread::closeConnection(int32_t conn) {
-  std::unique_lock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (openConns_.erase(conn) == 0) return false;
   closed_.push_back(conn);
   requestsWaiting_ = true;
   closings_.fetch_add(1);
-  workArrived_.notify_one();
+  workArrived_.notifyOne();
   lock.unlock();
   interruptBackend();
   // Waiting on the notification thread would wait for our own caller.
   if (!onThisThread()) {
     lock.lock();
     closersWaiting_.fetch_add(1);
-    callbackReturned_.wait(lock, [&] { return callbackConn_.load() != conn; });
+    while (callbackConn_.load() == conn) callbackReturned_.wait(mutex_);
     closersWaiting_.fetch_sub(1);
   }
   return true;
@@ -63,10 +56,10 @@ bool NotificationThread::closeConnection(int32_t conn) {
 
 void NotificationThread::requestStop() {
   {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     stopRequested_ = true;
     stopping_ = true;
-    workArrived_.notify_one();
+    workArrived_.notifyOne();
   }
   interruptBackend();
 }
@@ -81,10 +74,10 @@ void NotificationThread::stop() {
   if (thread_.joinable()) thread_.join();
 }
 
-bool NotificationThread::onThisThread() const { return t_current == this; }
+bool NotificationThread::onThisThread() const { return id_.load() == std::this_thread::get_id(); }
 
 void NotificationThread::run() {
-  t_current = this;
+  id_.store(std::this_thread::get_id());
   markNotificationThread();
   try {
     if (backend_ != nullptr) backend_->run(*this);
@@ -101,7 +94,7 @@ void NotificationThread::run() {
 void NotificationThread::takeRequests(std::vector<ConnectionRequest>* opened,
                                       std::vector<int32_t>* closed) {
   if (!requestsWaiting_.load(std::memory_order_acquire)) return;
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   for (ConnectionRequest& request : opened_) {
     if (openConns_.count(request.conn) != 0) opened->push_back(std::move(request));
   }
@@ -127,7 +120,7 @@ bool NotificationThread::isOpen(int32_t conn) {
   if (conn == 0) return true;
   const uint64_t closings = closings_.load();
   if (conn == knownOpenConn_ && closings == knownAtClosing_) return true;
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (openConns_.count(conn) == 0) return false;
   knownOpenConn_ = conn;
   knownAtClosing_ = closings;
@@ -138,19 +131,21 @@ void NotificationThread::endCallback() {
   callbackConn_.store(kNoCallback);
   if (closersWaiting_.load() != 0) {
     // Taken so that no closer is between its look and its wait.
-    { std::lock_guard lock(mutex_); }
-    callbackReturned_.notify_all();
+    { platform::MutexLock lock(mutex_); }
+    callbackReturned_.notifyAll();
   }
 }
 
 void NotificationThread::waitForWork(std::chrono::steady_clock::time_point deadline) {
   processLog().flush();
-  std::unique_lock lock(mutex_);
-  auto ready = [&] { return stopRequested_ || woken_ || !opened_.empty() || !closed_.empty(); };
-  if (deadline == std::chrono::steady_clock::time_point::max()) {
-    workArrived_.wait(lock, ready);
-  } else {
-    workArrived_.wait_until(lock, deadline, ready);
+  platform::MutexLock lock(mutex_);
+  const bool forever = deadline == std::chrono::steady_clock::time_point::max();
+  while (!stopRequested_ && !woken_ && opened_.empty() && closed_.empty()) {
+    if (forever) {
+      workArrived_.wait(mutex_);
+    } else if (!workArrived_.waitUntil(mutex_, deadline)) {
+      break;
+    }
   }
   woken_ = false;
 }
@@ -158,9 +153,9 @@ void NotificationThread::waitForWork(std::chrono::steady_clock::time_point deadl
 bool NotificationThread::stopping() const { return stopping_.load(std::memory_order_acquire); }
 
 void NotificationThread::wake() {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   woken_ = true;
-  workArrived_.notify_one();
+  workArrived_.notifyOne();
 }
 
 }  // namespace zuqonl

@@ -4,15 +4,14 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "backend.h"
+#include "platform/mutex.h"
 #include "zuqonl.h"
 
 namespace zuqonl {
@@ -30,27 +29,28 @@ class NotificationThread final : private BackendHost {
 
   // A new positive handle (1, 2, ...) for `subscription`, served on the
   // thread. Any thread.
-  int32_t openConnection(dataserver::Subscription subscription);
+  int32_t openConnection(dataserver::Subscription subscription) EXCLUDES(mutex_);
   // Ends delivery for `conn`: when this returns, no further notification for
   // it reaches the callback. Waits for a callback in progress for `conn` to
   // return, except on the notification thread itself. False for a handle
   // that is not open. Any thread.
-  bool closeConnection(int32_t conn);
+  bool closeConnection(int32_t conn) EXCLUDES(mutex_);
 
   // Asks the thread to stop and returns at once: no callback starts after
   // this. Any thread, including the notification thread.
-  void requestStop();
+  void requestStop() EXCLUDES(mutex_);
   // requestStop(), then waits for the thread to end (a callback in progress
   // returns first). Not on the notification thread.
-  void stop();
+  void stop() EXCLUDES(mutex_);
+  // Whether the caller runs on this object's thread.
   bool onThisThread() const;
 
  private:
   void run();
   void interruptBackend();
   // Whether `conn` is still open; called with callbackConn_ naming it.
-  bool isOpen(int32_t conn);
-  void endCallback();
+  bool isOpen(int32_t conn) EXCLUDES(mutex_);
+  void endCallback() EXCLUDES(mutex_);
 
   // BackendHost:
   void takeRequests(std::vector<ConnectionRequest>* opened, std::vector<int32_t>* closed) override;
@@ -63,15 +63,15 @@ class NotificationThread final : private BackendHost {
   // Run on the thread only; any thread may call its interrupt().
   const std::unique_ptr<Backend> backend_;
 
-  mutable std::mutex mutex_;
-  std::condition_variable workArrived_;       // a request, wake() or stop
-  std::condition_variable callbackReturned_;  // for closeConnection's wait
-  bool stopRequested_ = false;                // guarded by mutex_
-  bool woken_ = false;                        // guarded by mutex_
-  int32_t nextConn_ = 1;                      // guarded by mutex_
-  std::set<int32_t> openConns_;               // guarded by mutex_
-  std::vector<ConnectionRequest> opened_;     // guarded by mutex_
-  std::vector<int32_t> closed_;               // guarded by mutex_
+  platform::Mutex mutex_;
+  platform::CondVar workArrived_;       // a request, wake() or stop
+  platform::CondVar callbackReturned_;  // for closeConnection's wait
+  bool stopRequested_ GUARDED_BY(mutex_) = false;
+  bool woken_ GUARDED_BY(mutex_) = false;
+  int32_t nextConn_ GUARDED_BY(mutex_) = 1;
+  std::set<int32_t> openConns_ GUARDED_BY(mutex_);
+  std::vector<ConnectionRequest> opened_ GUARDED_BY(mutex_);
+  std::vector<int32_t> closed_ GUARDED_BY(mutex_);
   // Mirrors of stopRequested_ and "requests waiting", read without the lock
   // on every step of the thread.
   std::atomic<bool> stopping_{false};
@@ -89,6 +89,9 @@ class NotificationThread final : private BackendHost {
   int32_t knownOpenConn_ = 0;    // on the thread only: found open when
   uint64_t knownAtClosing_ = 0;  // closings_ was this
 
+  // The thread's id, published by the thread itself as it starts: compared
+  // instead of thread_'s, which another thread may be joining.
+  std::atomic<std::thread::id> id_{};
   std::thread thread_;  // last: starts once everything above exists
 };
 

@@ -77,12 +77,12 @@ const char* readRecord(const char* at, TradeLine* line) {
 TradeStore::TradeStore() : supply_(kBlockBytes) {}
 
 void TradeStore::add(uint32_t key, const TradeRecord& record, FirmSide side) {
-  MutexLock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   pack(key, tradeLineOf(record, side, &joined_));
 }
 
 void TradeStore::add(uint32_t key, const TradeLine& line) {
-  MutexLock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   pack(key, line);
 }
 
@@ -121,7 +121,7 @@ char* TradeStore::reserve(size_t bytes) {
 }
 
 void TradeStore::clear() {
-  MutexLock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   blocks_.clear();
   count_ = 0;
   ascending_ = true;
@@ -131,12 +131,12 @@ void TradeStore::clear() {
 }
 
 size_t TradeStore::added() {
-  MutexLock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return count_;
 }
 
 size_t TradeStore::size() {
-  MutexLock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (ascending_) return count_;
   index();
   return places_.size();
@@ -144,7 +144,7 @@ size_t TradeStore::size() {
 
 void TradeStore::walk(const std::function<void(uint32_t, const TradeLine&)>& visit,
                       const std::function<void()>& end) {
-  MutexLock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   TradeLine line;
   if (ascending_) {
     for (const Block& block : blocks_) {

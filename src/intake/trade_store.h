@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "base/mutex.h"
+#include "platform/mutex.h"
 #include "intake/block_supply.h"
 #include "platform/large_block.h"
 #include "report/trade_line.h"
@@ -80,7 +80,7 @@ class TradeStore {
     return blocks_[place.block].memory.data() + place.offset;
   }
 
-  Mutex mutex_;
+  platform::Mutex mutex_;
   BlockSupply supply_ GUARDED_BY(mutex_);
   // The records, one after the other in the order they were added.
   std::vector<Block> blocks_ GUARDED_BY(mutex_);

@@ -5,20 +5,20 @@ ReadyEvent::ReadyEvent() : handle_(platform::createAutoResetEvent()) {}
 ReadyEvent::~ReadyEvent() { platform::closeEvent(handle_); }
 
 void ReadyEvent::signal(ReadyReason reason) {
-  MutexLock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   if (reason == ReadyReason::Synchronized) synchronized_ = true;
   if (reason == awaited_) platform::setEvent(handle_);
 }
 
 void ReadyEvent::awaitSynchronization() {
-  MutexLock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   awaited_ = ReadyReason::Synchronized;
   synchronized_ = false;
   platform::waitForEvent(handle_, 0);
 }
 
 bool ReadyEvent::tableSynchronized() {
-  MutexLock lock(mutex_);
+  platform::MutexLock lock(mutex_);
   return synchronized_;
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "base/mutex.h"
+#include "platform/mutex.h"
 #include "platform/event.h"
 
 // What the driver's pending wait is for. Only the matching notification
@@ -44,7 +44,7 @@ class ReadyEvent {
   // Guards the switch of the awaited reason against a DS Connected being
   // signalled at the same moment, which would otherwise leave a stale signal
   // for the synchronization wait.
-  Mutex mutex_;
+  platform::Mutex mutex_;
   ReadyReason awaited_ GUARDED_BY(mutex_) = ReadyReason::DataServer;
   bool synchronized_ GUARDED_BY(mutex_) = false;
 };
