@@ -2,14 +2,18 @@
 # Installs the Debian packages the build needs, when something is missing and
 # we are root. Otherwise names what is missing and leaves it to the user.
 # With --windows also the mingw-w64 cross compilers (the -posix variants) and
-# Wine, for the Windows builds and their tests.
+# Wine, for the Windows builds and their tests. With --ci also what CI checks
+# with: clang-format and lintian.
 set -euo pipefail
 
+# dpkg-dev and file: the Debian package's dependencies (dpkg-shlibdeps);
+# man-db: the manual pages' check, and groff to render them for the zips.
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libasio-dev libbenchmark-dev
-          libclang-rt-14-dev)
-if [ "${1:-}" = "--windows" ]; then
-  packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64)
-fi
+          libclang-rt-14-dev dpkg-dev file man-db)
+case "${1:-}" in
+  --windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64) ;;
+  --ci) packages+=(clang-format lintian) ;;
+esac
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

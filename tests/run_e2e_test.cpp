@@ -293,7 +293,7 @@ TEST(RunE2eTest, HelpAndVersionDoNotStartTheLibrary) {
   }
   const RunResult run = runProgram(ZUQ_PROGRAM_PATH, {"--version"}, box.dir());
   EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(run.log, "ZUQTradeReport v1.0\n");
+  EXPECT_EQ(run.log, std::string("ZUQTradeReport v") + ZUQ_VERSION + "\n");
 }
 
 }  // namespace
