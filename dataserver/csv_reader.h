@@ -3,8 +3,8 @@
 // fixed-size buffer, so a table of any length is served in bounded memory.
 //
 // Grammar, byte for byte:
-// - Records end with LF or CR LF. A CR not followed by LF is a data byte, and
-//   so is a CR just before the end of the file.
+// - Records end with LF or CR LF. A CR followed by another byte than LF is a
+//   data byte; one at the end of the file leaves its record cut (below).
 // - A field that begins with '"' is quoted: it runs to the next lone '"', may
 //   hold commas, CR and LF, and "" stands for one '"'. After the closing quote
 //   only a comma, LF, CR LF or the end of the file may follow.
