@@ -8,6 +8,8 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/regular_file.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -88,11 +90,13 @@ class PlainStops {
 
 std::string errnoText(int errnum) { return std::generic_category().message(errnum); }
 
-CsvReader::CsvReader(std::FILE* file, std::string name, const CsvLimits& limits)
+CsvReader::CsvReader(std::FILE* file, std::string name, const CsvLimits& limits,
+                     uint64_t startOffset)
     : file_(file),
       name_(std::move(name)),
       limits_(limits),
-      buffer_(new char[limits.bufferBytes > 0 ? limits.bufferBytes : 1]) {
+      buffer_(new char[limits.bufferBytes > 0 ? limits.bufferBytes : 1]),
+      readOffset_(startOffset) {
   if (limits_.bufferBytes == 0) limits_.bufferBytes = 1;
 }
 
@@ -105,6 +109,7 @@ bool CsvReader::read(bool* haveRecord, std::string* err) {
   }
   if (pos_ == end_) return true;  // end of file
   recordLine_ = line_;
+  recordOffset_ = readOffset_ - static_cast<uint64_t>(end_ - pos_);
   if (readInBuffer()) {
     *haveRecord = true;
     return true;
@@ -117,6 +122,7 @@ bool CsvReader::read(bool* haveRecord, std::string* err) {
   while (end == FieldEnd::Comma) {
     bool ok = startField() && ((more() && *pos_ == '"') ? readQuoted(&end) : readPlain(&end));
     if (!ok) {
+      if (cut_) return true;
       *err = fault_;
       return false;
     }
@@ -126,6 +132,10 @@ bool CsvReader::read(bool* haveRecord, std::string* err) {
     fault(line_, "");
     *err = fault_;
     return false;
+  }
+  if (end == FieldEnd::File) {
+    cutAtEnd(recordLine_, "the last line has no line end");
+    return true;
   }
   fieldStarts_.push_back(record_.size());
   for (size_t i = 0; i + 1 < fieldStarts_.size(); ++i) {
@@ -180,6 +190,7 @@ bool CsvReader::more() {
   if (atEof_ || readErrno_ != 0) return false;
   errno = 0;
   size_t n = std::fread(buffer_.get(), 1, limits_.bufferBytes, file_);
+  readOffset_ += n;
   if (n == 0) {
     if (std::ferror(file_)) {
       readErrno_ = errno != 0 ? errno : EIO;
@@ -224,7 +235,10 @@ bool CsvReader::readQuoted(FieldEnd* end) {
   const int64_t openLine = line_;
   ++pos_;
   for (;;) {
-    if (!more()) return fault(openLine, "unterminated quoted field");
+    if (!more()) {
+      if (readErrno_ != 0) return fault(openLine, "");
+      return cutAtEnd(openLine, "unterminated quoted field");
+    }
     const char* stop = pos_;
     for (; stop < end_ && *stop != '"' && *stop != '\0'; ++stop) {
       if (*stop == '\n') ++line_;
@@ -276,6 +290,32 @@ bool CsvReader::append(const char* data, size_t size) {
                  "record longer than " + std::to_string(limits_.maxRecordBytes) + " bytes");
   }
   record_.append(data, size);
+  return true;
+}
+
+bool CsvReader::cutAtEnd(int64_t line, const char* what) {
+  cut_ = true;
+  cutLine_ = line;
+  cutWhat_ = what;
+  return false;
+}
+
+std::string CsvReader::cutFault() const {
+  return name_ + ":" + std::to_string(cutLine_) + ": " + cutWhat_;
+}
+
+bool CsvReader::resume(std::string* err) {
+  if (!cut_) return true;
+  if (!platform::seekRegularFile(file_, recordOffset_)) {
+    fault(recordLine_, "read failed: cannot return to the last line");
+    *err = fault_;
+    return false;
+  }
+  cut_ = false;
+  atEof_ = false;
+  pos_ = end_ = nullptr;
+  readOffset_ = recordOffset_;
+  line_ = recordLine_;
   return true;
 }
 

@@ -21,7 +21,8 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 constexpr CsvLimits kLimits{64 * 1024, 1024 * 1024, 4 * 1024 * 1024, 1024};
 
 // Everything a reader makes of `bytes`: one entry per record, "<line>:" then
-// the fields joined by '|', and the fault message, if any, last.
+// the fields joined by '|', and the fault message, or what a cut last
+// record would be, if any, last.
 std::vector<std::string> parse(const std::string& bytes, const CsvLimits& limits = kLimits) {
   File file(testsupport::openScratchFile());
   EXPECT_TRUE(file);
@@ -36,7 +37,10 @@ std::vector<std::string> parse(const std::string& bytes, const CsvLimits& limits
       out.push_back("fault " + err);
       return out;
     }
-    if (!haveRecord) return out;
+    if (!haveRecord) {
+      if (reader.cut()) out.push_back("cut " + reader.cutFault());
+      return out;
+    }
     std::string record = std::to_string(reader.recordLine()) + ":";
     for (size_t i = 0; i < reader.fields().size(); ++i) {
       record += i > 0 ? "|" : "";
@@ -51,9 +55,10 @@ using Records = std::vector<std::string>;
 TEST(CsvReaderTest, RecordEndsAndVerbatimBytes) {
   EXPECT_EQ(parse("a,b\nc,d\n"), (Records{"1:a|b", "2:c|d"}));
   EXPECT_EQ(parse("a,b\r\nc,d\r\n"), (Records{"1:a|b", "2:c|d"}));
-  EXPECT_EQ(parse("a,b\r\nc,d"), (Records{"1:a|b", "2:c|d"}));
+  EXPECT_EQ(parse("a,b\r\nc,d"), (Records{"1:a|b", "cut t.csv:2: the last line has no line end"}));
   EXPECT_EQ(parse(" a , b\t\n"), (Records{"1: a | b\t"}));
-  EXPECT_EQ(parse("a\rb,c\r"), (Records{"1:a\rb|c\r"}));    // a lone CR is data
+  EXPECT_EQ(parse("a\rb,c\r\r\n"), (Records{"1:a\rb|c\r"}));  // a lone CR is data
+  EXPECT_EQ(parse("a\r"), (Records{"cut t.csv:1: the last line has no line end"}));
   EXPECT_EQ(parse("x\"y\",z\n"), (Records{"1:x\"y\"|z"}));  // quotes mid-field are data
   EXPECT_EQ(parse("\xef\xbb\xbf\xff,\x80\n"), (Records{"1:\xef\xbb\xbf\xff|\x80"}));
 }
@@ -62,7 +67,8 @@ TEST(CsvReaderTest, QuotedFields) {
   EXPECT_EQ(parse("\"a,b\",\"c\r\nd\",\"e\nf\"\n"), (Records{"1:a,b|c\r\nd|e\nf"}));
   EXPECT_EQ(parse("\"say \"\"hi\"\"\",\"\"\"\"\n"), (Records{"1:say \"hi\"|\""}));
   EXPECT_EQ(parse("\"\",x,\"\"\r\n"), (Records{"1:|x|"}));
-  EXPECT_EQ(parse("\"end\""), (Records{"1:end"}));
+  EXPECT_EQ(parse("\"end\"\n"), (Records{"1:end"}));
+  EXPECT_EQ(parse("\"end\""), (Records{"cut t.csv:1: the last line has no line end"}));
 }
 
 TEST(CsvReaderTest, EmptyLinesAndEndOfFile) {
@@ -71,7 +77,8 @@ TEST(CsvReaderTest, EmptyLinesAndEndOfFile) {
   EXPECT_EQ(parse("a\n\nb\n"), (Records{"1:a", "2:", "3:b"}));
   EXPECT_EQ(parse("a\n\n"), (Records{"1:a", "2:"}));
   EXPECT_EQ(parse("a,\n,\n"), (Records{"1:a|", "2:|"}));
-  EXPECT_EQ(parse("a,b,"), (Records{"1:a|b|"}));
+  EXPECT_EQ(parse("a,b,\n"), (Records{"1:a|b|"}));
+  EXPECT_EQ(parse("a\nb,"), (Records{"1:a", "cut t.csv:2: the last line has no line end"}));
 }
 
 TEST(CsvReaderTest, RecordLineCountsLinesInsideQuotes) {
@@ -79,8 +86,7 @@ TEST(CsvReaderTest, RecordLineCountsLinesInsideQuotes) {
 }
 
 TEST(CsvReaderTest, Faults) {
-  EXPECT_EQ(parse("a,b\nc,\"d\n\ne"),
-            (Records{"1:a|b", "fault t.csv:2: unterminated quoted field"}));
+  EXPECT_EQ(parse("a,b\nc,\"d\n\ne"), (Records{"1:a|b", "cut t.csv:2: unterminated quoted field"}));
   EXPECT_EQ(parse("a\n\"x\"y\n"), (Records{"1:a", "fault t.csv:2: text after a closing quote"}));
   EXPECT_EQ(parse("\"x\"\ry\n"), (Records{"fault t.csv:1: text after a closing quote"}));
   EXPECT_EQ(parse("a\nb\n\"c\nd\0\"\n"s), (Records{"1:a", "2:b", "fault t.csv:4: NUL byte"}));
@@ -113,7 +119,7 @@ TEST(CsvReaderTest, SizeLimits) {
 
 TEST(CsvReaderTest, FaultIsSticky) {
   File file(testsupport::openScratchFile());
-  std::fputs("\"open\n", file.get());
+  std::fwrite("a\0\n", 1, 3, file.get());
   std::rewind(file.get());
   CsvReader reader(file.get(), "t.csv", kLimits);
   bool haveRecord = true;
@@ -122,7 +128,49 @@ TEST(CsvReaderTest, FaultIsSticky) {
   EXPECT_FALSE(haveRecord);
   err.clear();
   EXPECT_FALSE(reader.read(&haveRecord, &err));
-  EXPECT_EQ(err, "t.csv:1: unterminated quoted field");
+  EXPECT_EQ(err, "t.csv:1: NUL byte");
+}
+
+// A file read while it is written: a cut record is read again from its
+// start once the file has grown, whatever the read buffer held of it.
+TEST(CsvReaderTest, ACutRecordIsReadAgainOnceTheFileHasGrown) {
+  for (size_t bufferBytes : {2, 5, 64 * 1024}) {
+    SCOPED_TRACE(bufferBytes);
+    File file(testsupport::openScratchFile());
+    ASSERT_TRUE(file);
+    std::fputs("h,v\n1,101.", file.get());
+    std::fflush(file.get());
+    std::rewind(file.get());
+    CsvReader reader(file.get(), "t.csv", {bufferBytes, 100, 200, 8});
+    bool haveRecord = false;
+    std::string err;
+    ASSERT_TRUE(reader.read(&haveRecord, &err));
+    ASSERT_TRUE(haveRecord);
+    ASSERT_TRUE(reader.read(&haveRecord, &err));
+    EXPECT_FALSE(haveRecord);
+    EXPECT_TRUE(reader.cut());
+    EXPECT_EQ(reader.endOffset(), 10u);
+    EXPECT_EQ(reader.cutFault(), "t.csv:2: the last line has no line end");
+    std::fseek(file.get(), 0, SEEK_END);
+    std::fputs("25,\"x\ny", file.get());  // still cut, now inside quotes
+    std::fflush(file.get());
+    ASSERT_TRUE(reader.resume(&err)) << err;
+    ASSERT_TRUE(reader.read(&haveRecord, &err));
+    EXPECT_FALSE(haveRecord);
+    EXPECT_EQ(reader.cutFault(), "t.csv:2: unterminated quoted field");
+    std::fseek(file.get(), 0, SEEK_END);
+    std::fputs("\"\r\n2,z\n", file.get());
+    std::fflush(file.get());
+    ASSERT_TRUE(reader.resume(&err)) << err;
+    std::vector<std::string> records;
+    while (reader.read(&haveRecord, &err) && haveRecord) {
+      std::string record = std::to_string(reader.recordLine()) + ":";
+      for (std::string_view field : reader.fields()) record += std::string(field) + "|";
+      records.push_back(record);
+    }
+    EXPECT_EQ(records, (Records{"2:1|101.25|x\ny|", "4:2|z|"}));
+    EXPECT_FALSE(reader.cut());
+  }
 }
 
 TEST(CsvReaderTest, ReadErrorIsAFault) {

@@ -51,15 +51,17 @@ std::string printable(std::string_view text) {
 
 // A table file saved with a UTF-8 byte order mark starts with it; it is no
 // part of the first column's name. Anything else is read from the start.
-void skipByteOrderMark(std::FILE* file) {
+// Returns the offset where the text begins.
+uint64_t skipByteOrderMark(std::FILE* file) {
   static constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
   char start[sizeof kUtf8Bom - 1];
   if (std::fread(start, 1, sizeof start, file) == sizeof start &&
       std::memcmp(start, kUtf8Bom, sizeof start) == 0) {
-    return;
+    return sizeof start;
   }
   std::clearerr(file);
   std::rewind(file);
+  return 0;
 }
 
 bool parseInt32(std::string_view text, int32_t* value) {
@@ -100,8 +102,11 @@ struct TableStream::Impl {
   enum class State { Closed, Lines, Finished };
 
   bool openFile(const std::string& path, const std::string& table, std::string* err);
+  void startReader();
   bool readHeader(std::string* err);
-  void mapColumns(const Subscription& sub, const std::vector<std::string>& requested);
+  bool headerArrived(TableEvent* out);
+  void mapColumns();
+  bool waitForLineEnd(TableEvent* out, const std::string& giveUp);
   bool line(TableEvent* out);
   bool rowLine(EventKind kind, TableEvent* out);
   bool controlLine(std::string_view op, TableEvent* out);
@@ -116,8 +121,12 @@ struct TableStream::Impl {
   std::unique_ptr<std::FILE, FileCloser> file;
   std::unique_ptr<CsvReader> reader;
   std::string headerFault;  // a malformed header, reported by the first next()
+  // No whole header line yet (an empty file, or one cut): next() waits for it.
+  bool headerPending = false;
   size_t headerFields = 0;
-  std::vector<int> requestedColumns;  // file column per requested column, -1: none
+  Subscription sub;
+  std::vector<std::string> requested;  // the requested column names
+  std::vector<int> requestedColumns;   // file column per requested column, -1: none
   int rowIdColumn = -1;
   int opColumn = -1;
   int textColumn = -1;
@@ -129,6 +138,11 @@ struct TableStream::Impl {
   std::string to;
   int64_t rowLines = 0;  // row lines read so far, filtered or not
   bool synchronized = false;
+  // Waiting for a line end: the file's length at the last look, the looks
+  // since it last grew, and whether the next next() reads again.
+  uint64_t cutEnd = 0;
+  int stillPolls = 0;
+  bool readAgain = false;
   RowCheck rowCheck;                                   // may be empty
   std::vector<std::string_view>* rowValues = nullptr;  // set during next(out, values)
 };
@@ -159,7 +173,14 @@ bool TableStream::open(const std::string& dataDir, const Subscription& sub, std:
     impl_->rowCheck = std::move(rowCheck);
     return false;
   }
-  s.mapColumns(sub, requested);
+  s.sub = sub;
+  s.requested = std::move(requested);
+  if (s.headerPending) {
+    s.cutEnd = s.reader->endOffset();
+    s.readAgain = true;  // at once: the file may have grown since
+  } else {
+    s.mapColumns();
+  }
   s.state = Impl::State::Lines;
   return true;
 }
@@ -180,11 +201,17 @@ bool TableStream::Impl::openFile(const std::string& path, const std::string& tab
   }
   // The reader's buffer is the only one: stdio's would copy every byte twice.
   std::setvbuf(file.get(), nullptr, _IONBF, 0);
-  skipByteOrderMark(file.get());
+  startReader();
+  return true;
+}
+
+// Reads the file from its start. A byte order mark may arrive after an
+// empty file was opened, so each start looks for it anew.
+void TableStream::Impl::startReader() {
+  const uint64_t start = skipByteOrderMark(file.get());
   reader = std::make_unique<CsvReader>(
       file.get(), fileName,
-      CsvLimits{kReadBufferBytes, kMaxFieldBytes, kMaxRecordBytes, kMaxColumns});
-  return true;
+      CsvLimits{kReadBufferBytes, kMaxFieldBytes, kMaxRecordBytes, kMaxColumns}, start);
 }
 
 // Reads the first record. A directory, for one, opens but fails its first
@@ -199,11 +226,48 @@ bool TableStream::Impl::readHeader(std::string* err) {
     }
     headerFault = fault;
   }
+  headerPending = headerFault.empty() && !haveHeader;
   return true;
 }
 
-void TableStream::Impl::mapColumns(const Subscription& sub,
-                                   const std::vector<std::string>& requested) {
+// Reads the header line again once the file may have grown; true when *out
+// holds an event (a Pause while waiting, an Error).
+bool TableStream::Impl::headerArrived(TableEvent* out) {
+  if (!platform::seekRegularFile(file.get(), 0)) {
+    return fail(out, "cannot read " + fileName + ": " + errnoText(errno != 0 ? errno : EIO));
+  }
+  startReader();
+  bool haveHeader = false;
+  std::string fault;
+  if (!reader->read(&haveHeader, &fault)) return fail(out, fault);
+  if (!haveHeader) {
+    return waitForLineEnd(out, reader->cut() ? reader->cutFault()
+                                             : fileName + ": no header line (the file is empty)");
+  }
+  headerPending = false;
+  mapColumns();
+  return false;
+}
+
+// A file that ends without a line end may be one still being written: its
+// last line is no line until its line end arrives. The stream looks again
+// every kLineEndPollMs while the file grows, and gives up with `giveUp`
+// after kLineEndPolls looks without growth. True, as *out holds an event.
+bool TableStream::Impl::waitForLineEnd(TableEvent* out, const std::string& giveUp) {
+  const uint64_t end = reader->endOffset();
+  if (end != cutEnd) {
+    cutEnd = end;
+    stillPolls = 0;
+  }
+  if (stillPolls == kLineEndPolls) return fail(out, giveUp);
+  ++stillPolls;
+  setControl(out, EventKind::Pause);
+  out->number = kLineEndPollMs;
+  readAgain = true;
+  return true;
+}
+
+void TableStream::Impl::mapColumns() {
   std::unordered_map<std::string_view, int> dataColumns;
   const std::pair<std::string_view, int*> controls[] = {
       {"@rowid", &rowIdColumn}, {"@op", &opColumn},     {"@text", &textColumn},
@@ -234,7 +298,7 @@ void TableStream::Impl::mapColumns(const Subscription& sub,
 
 void TableStream::checkRows(RowCheck check) { impl_->rowCheck = std::move(check); }
 
-int TableStream::columnCount() const { return static_cast<int>(impl_->requestedColumns.size()); }
+int TableStream::columnCount() const { return static_cast<int>(impl_->requested.size()); }
 
 TableEvent TableStream::next() {
   TableEvent event;
@@ -254,6 +318,16 @@ void TableStream::next(TableEvent* out) {
     s.fail(out, s.headerFault);
     return;
   }
+  if (s.state == Impl::State::Lines && s.readAgain) {
+    s.readAgain = false;
+    std::string fault;
+    if (s.headerPending) {
+      if (s.headerArrived(out)) return;
+    } else if (!s.reader->resume(&fault)) {
+      s.fail(out, fault);
+      return;
+    }
+  }
   for (int scanned = 0; s.state == Impl::State::Lines; ++scanned) {
     if (scanned == kScanSlice) {
       setControl(out, EventKind::Pause);
@@ -266,6 +340,10 @@ void TableStream::next(TableEvent* out) {
       return;
     }
     if (!haveRecord) {
+      if (s.reader->cut()) {
+        s.waitForLineEnd(out, s.reader->cutFault());
+        return;
+      }
       s.state = Impl::State::Finished;
       if (s.synchronized) break;
       s.synchronized = true;

@@ -34,9 +34,18 @@
 //   AddRow, UpdateRow and DeleteRow; other events carry none.
 // - An empty line is a record with one empty field, so it is a line of a
 //   one-column table and a malformed record otherwise. A LF at the end of the
-//   file ends the last record and starts none. A 0-byte or header-only file
-//   gives Synchronized, then End. A UTF-8 byte order mark at the very start
-//   of the file is skipped; anywhere else it is data like any other.
+//   file ends the last record and starts none. A header-only file gives
+//   Synchronized, then End. A UTF-8 byte order mark at the very start of the
+//   file is skipped; anywhere else it is data like any other.
+// - A line is a line only with its line end: a file may be read while it is
+//   being written. Where the file ends without one (a last line cut, a quoted
+//   field still open, or no byte at all), the stream yields Pause events of
+//   kLineEndPollMs and reads again from that line's start, for as long as
+//   the file grows; after kLineEndPolls looks without growth it gives up
+//   with an Error: "<table>.csv:<line>: the last line has no line end", the
+//   quoted field's "unterminated quoted field", or, for a file without a
+//   header line, "<table>.csv: no header line (the file is empty)". A table
+//   without its header line is never an empty table.
 // - A malformed file gives one Error "<table>.csv:<line>: <fault>" (line
 //   1-based, where the faulty record or quoted field begins, or where a NUL
 //   byte stands), then End, and never a Synchronized it had not given yet.
@@ -59,6 +68,10 @@ inline constexpr size_t kMaxRecordBytes = 4 * 1024 * 1024;  // the fields of one
 inline constexpr size_t kMaxColumns = 1024;  // fields of a record; also requested columns
 inline constexpr int32_t kMaxPauseMs = 60 * 60 * 1000;
 inline constexpr int kScanSlice = 4096;
+// How a stream waits for the line end of a file being written: a look every
+// 50 ms, given up after a second without growth.
+inline constexpr int32_t kLineEndPollMs = 50;
+inline constexpr int kLineEndPolls = 20;
 
 enum class EventKind {
   AddRow,

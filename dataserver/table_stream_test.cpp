@@ -91,6 +91,13 @@ class TableStreamTest : public ::testing::Test {
   const std::string dir_ = folder_.dir();
 };
 
+// The looks of a stream that waits in vain for a line end, then `error`.
+Events gaveUpWaiting(const std::string& error) {
+  Events out(kLineEndPolls, "pause " + std::to_string(kLineEndPollMs));
+  out.insert(out.end(), {"error " + error, "end", "end"});
+  return out;
+}
+
 TEST_F(TableStreamTest, RowsInRequestedOrder) {
   write("t", "k,@op,a,b,@text,c\r\nk1,,a1,b1,x,c1\n\"k,2\",add,\"a\n2\",\"b\"\"2\",x,c2\r\n");
   EXPECT_EQ(events("c,a,missing,@text,,c"),
@@ -164,7 +171,11 @@ TEST_F(TableStreamTest, LongScanYieldsZeroPauses) {
 
 TEST_F(TableStreamTest, EmptyAndShortFiles) {
   write("t", "");
-  EXPECT_EQ(events("a,b"), (Events{"sync", "end", "end"}));
+  EXPECT_EQ(events("a,b"), gaveUpWaiting("t.csv: no header line (the file is empty)"));
+  write("t", "\xEF\xBB\xBF");
+  EXPECT_EQ(events("a,b"), gaveUpWaiting("t.csv: no header line (the file is empty)"));
+  write("t", "a,b");
+  EXPECT_EQ(events("a,b"), gaveUpWaiting("t.csv:1: the last line has no line end"));
   write("t", "a,b\r\n");
   EXPECT_EQ(events("a,b"), (Events{"sync", "end", "end"}));
   write("t", "a\nx\n\ny\n");
@@ -197,13 +208,53 @@ TEST_F(TableStreamTest, MalformedFiles) {
   };
   for (const Case& c : cases) {
     write("t", c.bytes);
-    EXPECT_EQ(events("v"), (Events{"add 1 a", "error " + c.error, "end", "end"})) << c.bytes;
+    Events expected = c.error.ends_with("unterminated quoted field")
+                          ? gaveUpWaiting(c.error)
+                          : Events{"error " + c.error, "end", "end"};
+    expected.insert(expected.begin(), "add 1 a");
+    EXPECT_EQ(events("v"), expected) << c.bytes;
   }
+  write("t", "v\na\nb");
+  Events cut = gaveUpWaiting("t.csv:3: the last line has no line end");
+  cut.insert(cut.begin(), "add 1 a");
+  EXPECT_EQ(events("v"), cut);
+}
+
+// A table file read while it is appended to: its last line comes whole,
+// once its line end is there, never cut ("101." for "101.25").
+TEST_F(TableStreamTest, ALineIsDeliveredOnlyWithItsLineEnd) {
+  const std::string pause = "pause " + std::to_string(kLineEndPollMs);
+  auto append = [this](const std::string& bytes) {
+    std::ofstream(dir_ + "/t.csv", std::ios::binary | std::ios::app) << bytes;
+  };
+  write("t", "k,v\n1,100.5\n2,101.");
+  TableStream stream;
+  std::string err;
+  ASSERT_TRUE(stream.open(dir_, Subscription{"t", "v", "", "", ""}, &err)) << err;
+  EXPECT_EQ(describe(stream.next()), "add 1 100.5");
+  EXPECT_EQ(describe(stream.next()), pause);
+  // Growth without a line end renews the wait.
+  for (int i = 1; i < kLineEndPolls; ++i) EXPECT_EQ(describe(stream.next()), pause);
+  append("2");
+  for (int i = 0; i < kLineEndPolls; ++i) EXPECT_EQ(describe(stream.next()), pause);
+  append("5\r\n3,x\n");
+  EXPECT_EQ(describe(stream.next()), "add 2 101.25");
+  EXPECT_EQ(describe(stream.next()), "add 3 x");
+  EXPECT_EQ(describe(stream.next()), "sync");
+
+  // A file made empty and written afterwards: the header comes too.
+  write("t", "");
+  ASSERT_TRUE(stream.open(dir_, Subscription{"t", "v", "", "", ""}, &err)) << err;
+  EXPECT_EQ(stream.columnCount(), 1);
+  EXPECT_EQ(describe(stream.next()), pause);
+  append("\xEF\xBB\xBFv\n7\n");
+  EXPECT_EQ(describe(stream.next()), "add 1 7");
+  EXPECT_EQ(describe(stream.next()), "sync");
 }
 
 TEST_F(TableStreamTest, MalformedHeaderGivesNothingButTheError) {
   write("t", "a,\"b\n");
-  EXPECT_EQ(events("a"), (Events{"error t.csv:1: unterminated quoted field", "end", "end"}));
+  EXPECT_EQ(events("a"), gaveUpWaiting("t.csv:1: unterminated quoted field"));
   std::string wide;
   for (size_t i = 0; i <= kMaxColumns; ++i) wide += "c" + std::to_string(i) + ",";
   write("t", wide + "\n");

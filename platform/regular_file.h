@@ -22,4 +22,10 @@ std::FILE* openRegularFile(const char* path, int* error);
 // system can't tell. Any thread.
 bool regularFileSize(std::FILE* file, uint64_t* size);
 
+// Moves the read position of `file` to byte `offset` from its start, beyond
+// the 2 GiB that std::fseek reaches where a long has 32 bits (Windows), and
+// clears its end-of-file and error marks. False when the system refuses. Any
+// thread.
+bool seekRegularFile(std::FILE* file, uint64_t offset);
+
 }  // namespace platform

@@ -38,4 +38,9 @@ bool regularFileSize(std::FILE* file, uint64_t* size) {
   return true;
 }
 
+bool seekRegularFile(std::FILE* file, uint64_t offset) {
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
 }  // namespace platform

@@ -53,4 +53,9 @@ bool regularFileSize(std::FILE* file, uint64_t* size) {
   return true;
 }
 
+bool seekRegularFile(std::FILE* file, uint64_t offset) {
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
 }  // namespace platform

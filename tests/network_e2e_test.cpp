@@ -3,15 +3,23 @@
 // programs at once. Each report is compared with the one the embedded data
 // server gives for the same table and options.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "dataserver/protocol.h"
 #include "e2e_support.h"
 #include "testsupport/loopback.h"
+#include "testsupport/process.h"
 
 namespace e2e {
 namespace {
@@ -283,6 +291,108 @@ TEST(NetworkE2eTest, AHostileServerIsALogLineAndNeverAConnectedServer) {
   EXPECT_GE(hostile.links(), 2) << "the library came back after the first link";
   EXPECT_FALSE(box.exists("report.txt"));
 }
+
+#ifndef _WIN32
+// Clients that each do one of the things that used to cost a server its
+// service, all at once against one zuqds, whose standard output is moreover
+// a pipe that nobody reads: 250 that hold all the subscriptions they may
+// (each a table file held open), 250 that subscribe to a large table and
+// never read, 250 that greet and then say nothing, and 250 at a time that
+// flood the server with failing requests (each a log line), dropped and
+// coming back for as long as the program runs. The program still gets its
+// report, the same as from the embedded data server.
+TEST(NetworkE2eTest, AProgramGetsItsReportWhileAThousandHostileClientsAreConnected) {
+  constexpr int kEachKind = 250;
+  Sandbox box;
+  box.write("data/Trade.csv", tradeTable(300));
+  box.write("data/Slow.csv", "@op,@ms\npause,3600000\n");
+  std::string big = "id,payload\n";
+  for (int i = 1; i <= 5000; ++i) big += std::to_string(i) + "," + std::string(90, 'p') + "\n";
+  box.write("data/Big.csv", big);
+  const std::string options = "sync_timeout=30\r\n" + kReportOptions;
+  const std::string expected = embeddedReport(box, options);
+
+  // Standard output: a pipe whose reader never reads.
+  const std::string fifo = box.path("zuqds.log");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int logReader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(logReader, 0);
+  const uint16_t port = testsupport::unusedLoopbackPort();
+  testsupport::Process zuqds;
+  std::string err;
+  ASSERT_TRUE(zuqds.start(ZUQDS_PATH,
+                          {"--data", box.path("data"), "--listen",
+                           "127.0.0.1:" + std::to_string(port), "--max-clients", "1100"},
+                          box.dir(), fifo, box.path("zuqds.err"), &err))
+      << err;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!testsupport::LoopbackSocket::connectTo(port).valid()) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "zuqds did not listen";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+
+  auto frames = [](const std::vector<dataserver::protocol::Message>& messages) {
+    std::string bytes, err;
+    for (const auto& message : messages) dataserver::protocol::encode(message, &bytes, &err);
+    return bytes;
+  };
+  using dataserver::protocol::Hello;
+  using dataserver::protocol::Subscribe;
+  const Hello hello{dataserver::protocol::kVersion, "hostile"};
+  std::vector<dataserver::protocol::Message> greedy = {hello};
+  for (uint32_t i = 1; i <= 16; ++i)
+    greedy.push_back(Subscribe{i, false, {"Slow", "", "", "", ""}});
+  const std::string nuls(200, '\0');
+  std::vector<dataserver::protocol::Message> failing = {hello};
+  for (uint32_t i = 1; i <= 120; ++i) {
+    failing.push_back(Subscribe{i, false, {nuls, nuls, nuls, nuls, nuls}});
+  }
+  const std::string greedyBytes = frames(greedy);
+  const std::string deafBytes =
+      frames({hello, Subscribe{1, false, {"Big", "id,payload", "", "", ""}}});
+  const std::string silentBytes = frames({hello});
+  const std::string floodBytes = frames(failing);
+
+  std::vector<testsupport::LoopbackSocket> hostile;
+  for (int i = 0; i < kEachKind; ++i) {
+    for (const std::string* bytes : {&greedyBytes, &deafBytes, &silentBytes}) {
+      hostile.push_back(
+          testsupport::LoopbackSocket::connectTo(port, bytes == &deafBytes ? 4096 : 0));
+      ASSERT_TRUE(hostile.back().valid());
+      ASSERT_TRUE(hostile.back().send(*bytes));
+    }
+  }
+  std::atomic<bool> stop{false};
+  std::atomic<int> floods{0};
+  std::thread flooder([&] {
+    std::vector<testsupport::LoopbackSocket> links(kEachKind);
+    char sink[65536];
+    for (size_t i = 0; !stop; i = (i + 1) % links.size()) {
+      if (i == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      // Each link is dropped after its failing requests: another comes.
+      if (links[i].valid()) {
+        if (!links[i].waitReadable(0)) continue;
+        if (links[i].receiveSome(sink, sizeof sink) > 0) continue;
+      }
+      links[i] = testsupport::LoopbackSocket::connectTo(port);
+      if (links[i].valid() && links[i].send(floodBytes)) ++floods;
+    }
+  });
+
+  box.write("test.ini", networkIniFile("127.0.0.1:" + std::to_string(port),
+                                       options + "report_file=network.txt\r\n"));
+  const RunResult run = runReport(box);
+  stop = true;
+  flooder.join();
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(maskHeaderStamp(box.read("network.txt")), expected);
+  EXPECT_GE(floods.load(), kEachKind);
+  zuqds.requestStop();
+  EXPECT_TRUE(zuqds.waitFor(std::chrono::seconds(30)));
+  EXPECT_EQ(zuqds.exitStatus(), 0);
+  close(logReader);
+}
+#endif
 
 }  // namespace
 }  // namespace e2e

@@ -7,6 +7,7 @@
 #endif
 
 #include <filesystem>
+#include <fstream>
 
 #include "e2e_support.h"
 #include "testsupport/sanitizers.h"
@@ -282,6 +283,35 @@ TEST(RunE2eTest, TradesThatDoNotFitInMemoryAreNoReport) {
   EXPECT_EQ(box.read("r.txt"), "the earlier report\r\n");
 }
 #endif
+
+// A table file that is still being written when the data server reaches its
+// end: the last line comes once its line end is there, never cut ("101."),
+// and a table file without a header line is an Error naming it, never an
+// empty table whose report would replace a good one.
+TEST(RunE2eTest, ATableFileBeingWrittenIsReadWholeAndAnEmptyOneIsAnError) {
+  Sandbox box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=r.txt\r\n"));
+  const std::string table = tableFile(
+      tradeColumns(), {trade({{"rev", "1"}}), trade({{"rev", "2"}, {"price", "101.25"}})});
+  const size_t cut = table.find("101.25") + 4;
+  box.write("data/Trade.csv", table.substr(0, cut));
+  BackgroundProcess program(ZUQ_PROGRAM_PATH, {"test.ini"}, box.dir(), ".program-output");
+  ASSERT_TRUE(program.waitForOutput("AddRow conn=1, rowID=1\n")) << program.output();
+  std::ofstream(box.path("data/Trade.csv"), std::ios::binary | std::ios::app) << table.substr(cut);
+  const RunResult run = program.wait();
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  const std::string report = box.read("r.txt");
+  EXPECT_NE(report.find("101.25"), std::string::npos) << report;
+  EXPECT_EQ(report.find("101.;"), std::string::npos) << report;
+
+  box.write("data/Trade.csv", "");
+  const RunResult empty = runReport(box);
+  EXPECT_EQ(empty.exitStatus, 2);
+  EXPECT_TRUE(
+      empty.hasLine("[ZUQTradeReport] Error conn=1: Trade.csv: no header line (the file is empty)"))
+      << empty.log;
+  EXPECT_EQ(box.read("r.txt"), report);
+}
 
 TEST(RunE2eTest, HelpAndVersionDoNotStartTheLibrary) {
   Sandbox box;

@@ -2,6 +2,8 @@
 // the protocol of docs/protocol.md until an operator stops it (SIGINT,
 // SIGTERM; Ctrl+C, Ctrl+Break on Windows).
 #include <asio.hpp>
+#include <chrono>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <system_error>
@@ -28,10 +30,12 @@ bool checkDataDir(const std::string& dataDir, std::string* err) {
 // allowed, can serve.
 void fitClientsToOpenFiles(zuqds::Limits* limits) {
   const size_t openFiles = zuqds::raiseOpenFileLimit();
-  const size_t clients = zuqds::clientsForOpenFiles(openFiles);
+  const size_t clients = zuqds::clientsForOpenFiles(openFiles, limits->maxSubscriptions);
   if (limits->maxClients <= clients) return;
   zuqds::logLine("at most " + std::to_string(clients) + " clients: the open-file limit is " +
-                 std::to_string(openFiles));
+                 std::to_string(openFiles) + ", and each client may hold " +
+                 std::to_string(1 + limits->maxSubscriptions) +
+                 " files (its link and one per subscription)");
   limits->maxClients = clients;
 }
 
@@ -42,6 +46,7 @@ int serve(zuqds::Options options) {
     std::cerr << "zuqds: " << err << "\n";
     return 1;
   }
+  zuqds::startLogging();
   fitClientsToOpenFiles(&options.limits);
   asio::io_context io;
   zuqds::Server server(io, options.dataDir, options.limits);
@@ -79,5 +84,9 @@ int main(int argc, char** argv) {
     std::cerr << "zuqds: " << err << "\n" << zuqds::kUsage;
     return 2;
   }
-  return serve(options);
+  const int status = serve(options);
+  // A stdout that takes nothing more keeps the last lines: the server ends
+  // all the same.
+  if (!zuqds::finishLogging(std::chrono::seconds(2))) std::_Exit(status);
+  return status;
 }

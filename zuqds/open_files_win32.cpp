@@ -1,10 +1,20 @@
+#include <stdio.h>
+
+#include <initializer_list>
+
 #include "zuqds/open_files.h"
 
 namespace zuqds {
 
-// Windows sets no per-process limit of sockets that a program could raise;
-// a fixed number keeps the client limit, and with it the server's memory,
-// bounded as the POSIX limit does.
-size_t raiseOpenFileLimit() { return 16384; }
+// Windows sets no per-process limit of sockets, but each subscription's table
+// file is a C runtime file, of which the runtime allows a fixed number: that
+// number, raised as far as the runtime goes, sizes the clients (counting
+// their sockets too, which errs on the safe side).
+size_t raiseOpenFileLimit() {
+  for (int wanted : {8192, 2048}) {
+    if (_setmaxstdio(wanted) == wanted) return static_cast<size_t>(wanted);
+  }
+  return static_cast<size_t>(_getmaxstdio());
+}
 
 }  // namespace zuqds

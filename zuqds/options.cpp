@@ -15,10 +15,12 @@ const char kUsage[] =
     "  --listen HOST:PORT       numeric address to listen on (default 127.0.0.1:7415;\n"
     "                           [::1]:PORT for IPv6; port 0 picks a free one)\n"
     "  --max-clients N          clients connected at once (default 1024; never more\n"
-    "                           than the open-file limit serves, about half of it)\n"
-    "  --max-subscriptions N    subscriptions open at once per client (default 64)\n"
-    "  --idle-timeout-ms N      drop a client that has no subscription open for N\n"
-    "                           milliseconds (default 30000)\n";
+    "                           than the open-file limit serves: each client takes\n"
+    "                           one file for its link and one per subscription)\n"
+    "  --max-subscriptions N    subscriptions open at once per client (default 16)\n"
+    "  --idle-timeout-ms N      drop a client that has no subscription open, or\n"
+    "                           has not read what it was sent, for N milliseconds\n"
+    "                           (default 30000)\n";
 
 namespace {
 
@@ -74,9 +76,10 @@ bool applyOption(const std::string& option, const std::string& value, Options* o
 
 }  // namespace
 
-size_t clientsForOpenFiles(size_t openFiles) {
-  if (openFiles < kFilesReserved + kFilesPerClient) return 1;
-  return (openFiles - kFilesReserved) / kFilesPerClient;
+size_t clientsForOpenFiles(size_t openFiles, size_t maxSubscriptions) {
+  const size_t perClient = 1 + maxSubscriptions;
+  if (openFiles < kFilesReserved + perClient) return 1;
+  return (openFiles - kFilesReserved) / perClient;
 }
 
 bool parseListen(const std::string& text, std::string* host, uint16_t* port, std::string* err) {

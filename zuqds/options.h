@@ -13,20 +13,21 @@ inline constexpr uint16_t kDefaultPort = 7415;
 // Bounds that keep a server's memory finite whatever its clients do.
 struct Limits {
   size_t maxClients = 1024;      // connected at once; more are refused
-  size_t maxSubscriptions = 64;  // open at once per client; more end the link
+  size_t maxSubscriptions = 16;  // open at once per client; more end the link
   // A client with no open subscription for this long is dropped, so that
   // clients that greet and do nothing more cannot hold every place.
   std::chrono::milliseconds idleTimeout{30000};
 };
 
 // File handles the server keeps for itself (standard streams, the listening
-// socket, the event loop's own), and those a client takes: its socket and
-// the file of the table it is being served.
+// socket, the event loop's own). Besides, a client takes one for its socket
+// and one for each subscription it holds open, since a subscription keeps
+// its table file open until its end.
 inline constexpr size_t kFilesReserved = 16;
-inline constexpr size_t kFilesPerClient = 2;
 
-// The most clients that `openFiles` file handles serve (at least 1).
-size_t clientsForOpenFiles(size_t openFiles);
+// The most clients that `openFiles` file handles serve when each may hold
+// `maxSubscriptions` subscriptions (at least 1).
+size_t clientsForOpenFiles(size_t openFiles, size_t maxSubscriptions);
 
 struct Options {
   std::string dataDir;             // table T is file <dataDir>/T.csv

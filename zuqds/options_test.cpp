@@ -25,12 +25,12 @@ std::string parse(std::vector<const char*> args) {
 }
 
 TEST(OptionsTest, DefaultsAndEveryOption) {
-  EXPECT_EQ(parse({"--data", "d"}), "d 127.0.0.1 7415 1024 64 30000");
+  EXPECT_EQ(parse({"--data", "d"}), "d 127.0.0.1 7415 1024 16 30000");
   EXPECT_EQ(parse({"--listen", "0.0.0.0:0", "--max-subscriptions", "3", "--data", "/t",
                    "--max-clients", "1000000", "--idle-timeout-ms", "86400000"}),
             "/t 0.0.0.0 0 1000000 3 86400000");
   EXPECT_EQ(parse({"--data", "d", "--listen", "[::1]:65535", "--idle-timeout-ms", "1"}),
-            "d ::1 65535 1024 64 1");
+            "d ::1 65535 1024 16 1");
 }
 
 TEST(OptionsTest, FaultsAreNamed) {
@@ -62,11 +62,13 @@ TEST(OptionsTest, FaultsAreNamed) {
 }
 
 TEST(OptionsTest, ClientsFitTheOpenFileLimit) {
-  EXPECT_EQ(clientsForOpenFiles(1024), 504u);
-  EXPECT_EQ(clientsForOpenFiles(20000), 9992u);
-  EXPECT_EQ(clientsForOpenFiles(kFilesReserved + kFilesPerClient), 1u);
-  EXPECT_EQ(clientsForOpenFiles(3), 1u);
-  EXPECT_EQ(clientsForOpenFiles(SIZE_MAX), (SIZE_MAX - kFilesReserved) / kFilesPerClient);
+  // A client's link and each of its subscriptions' table files.
+  EXPECT_EQ(clientsForOpenFiles(1024, 16), 59u);
+  EXPECT_EQ(clientsForOpenFiles(20000, 16), 1175u);
+  EXPECT_EQ(clientsForOpenFiles(20000, 1), 9992u);
+  EXPECT_EQ(clientsForOpenFiles(kFilesReserved + 17, 16), 1u);
+  EXPECT_EQ(clientsForOpenFiles(3, 16), 1u);
+  EXPECT_EQ(clientsForOpenFiles(SIZE_MAX, 64), (SIZE_MAX - kFilesReserved) / 65);
 }
 
 }  // namespace

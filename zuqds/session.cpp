@@ -18,12 +18,26 @@ std::string rowRefused(int32_t rowId, const std::string& why) {
   return "row " + std::to_string(rowId) + " cannot be sent: " + why;
 }
 
+// 64-bit FNV-1a of `text`, in hex: a short stand-in for a text of any length.
+std::string hashText(std::string_view text) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : text) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  const char digits[] = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, hash >>= 4) out[i] = digits[hash & 15];
+  return out;
+}
+
 }  // namespace
 
-std::string DsDownMemory::key(const std::string& address, const std::string& clientName,
-                              uint32_t subId, const std::string& table) {
-  std::string key = address;
-  for (const std::string* part : {&clientName, &table}) (key += '\0') += *part;
+std::string DsDownMemory::key(const std::string& address, std::string_view clientName,
+                              uint32_t subId, std::string_view table) {
+  // An address is at most 45 bytes ("[ffff:...]" without brackets).
+  std::string key = address.substr(0, 46);
+  for (std::string_view part : {clientName, table}) (key += '\0') += hashText(part);
   return key + '\0' + std::to_string(subId);
 }
 
@@ -60,7 +74,8 @@ Session::Session(asio::ip::tcp::socket socket, uint64_t id, std::string peer,
       config_(std::move(config)),
       helloTimer_(socket_.get_executor()),
       idleTimer_(socket_.get_executor()),
-      lingerTimer_(socket_.get_executor()) {}
+      lingerTimer_(socket_.get_executor()),
+      outputTimer_(socket_.get_executor()) {}
 
 Session::~Session() = default;
 
@@ -152,7 +167,7 @@ void Session::onHello(const protocol::Hello& hello) {
   }
   helloTimer_.cancel();
   state_ = State::Serving;
-  clientName_ = hello.clientName;
+  clientName_ = hashText(hello.clientName);
   logLine(name() + " is " + inQuotes(hello.clientName) + ", protocol " +
           std::to_string(hello.version));
   queue(protocol::Welcome{protocol::kVersion, "zuqds"});
@@ -165,6 +180,8 @@ void Session::onSubscribe(const protocol::Subscribe& subscribe) {
   if (std::any_of(streams_.begin(), streams_.end(), sameId)) {
     return fail("protocol error: subscription id " + std::to_string(subId) + " is already in use");
   }
+  // Each subscription holds its table file open: the limit keeps the files
+  // of all clients within what the server may open.
   if (streams_.size() >= config_->maxSubscriptions) {
     const std::string reason =
         "more than " + std::to_string(config_->maxSubscriptions) + " subscriptions";
@@ -175,11 +192,15 @@ void Session::onSubscribe(const protocol::Subscribe& subscribe) {
   auto stream = std::make_unique<Stream>(socket_.get_executor());
   std::string err;
   const bool opened = stream->events.open(config_->dataDir, sub, &err);
-  logLine(name() + " subscribes #" + std::to_string(subId) + " to " + inQuotes(sub.table) +
-          " columns " + inQuotes(sub.columns) + " key " + inQuotes(sub.keyColumn) + " from " +
-          inQuotes(sub.from) + " to " + inQuotes(sub.to) + (subscribe.resume ? ", resuming" : "") +
-          (opened ? "" : ": " + printable(err)));
-  if (!opened) return queueFailure(subId, err);
+  logRequest(name() + " subscribes #" + std::to_string(subId) + " to " + inQuotes(sub.table) +
+             " columns " + inQuotes(sub.columns) + " key " + inQuotes(sub.keyColumn) + " from " +
+             inQuotes(sub.from) + " to " + inQuotes(sub.to) +
+             (subscribe.resume ? ", resuming" : "") + (opened ? "" : ": " + printable(err)));
+  if (!opened) {
+    queueFailure(subId, err);
+    requestFailed();
+    return;
+  }
   // A row too large for a frame is refused before it is built; its Error
   // then ends the subscription.
   stream->events.checkRows([this, subId, table = sub.table](int32_t rowId, size_t valueCount,
@@ -187,7 +208,7 @@ void Session::onSubscribe(const protocol::Subscribe& subscribe) {
     std::string why;
     if (protocol::checkRowEvent(valueCount, valueBytes, &why)) return true;
     *fault = rowRefused(rowId, why);
-    logLine(name() + " #" + std::to_string(subId) + " " + inQuotes(table) + ": " + *fault);
+    logRequest(name() + " #" + std::to_string(subId) + " " + inQuotes(table) + ": " + *fault);
     return false;
   });
   queue(protocol::Subscribed{subId, static_cast<uint32_t>(stream->events.columnCount())});
@@ -211,8 +232,44 @@ void Session::onSubscribe(const protocol::Subscribe& subscribe) {
 void Session::onUnsubscribe(uint32_t subId) {
   const size_t removed =
       std::erase_if(streams_, [subId](const auto& stream) { return stream->subId == subId; });
-  logLine(name() + " unsubscribes #" + std::to_string(subId) + (removed ? "" : " (not open)"));
+  logRequest(name() + " unsubscribes #" + std::to_string(subId) + (removed ? "" : " (not open)"));
+  if (removed == 0 && requestFailed()) return;
   watchIdle();
+}
+
+// Counts a failed request; true when that was one too many and the client
+// is being dropped. A client that only sends failing requests would
+// otherwise cost a log line each for as long as it likes.
+bool Session::requestFailed() {
+  if (++failedRequests_ < kMaxFailedRequests) return false;
+  fail("too many failed requests (" + std::to_string(kMaxFailedRequests) + ")");
+  return true;
+}
+
+// A client's own lines, at most kRequestLinesPerSecond a second; the rest
+// are counted and their number logged when the second is over (with the
+// client's next line, or at its end).
+void Session::logRequest(const std::string& line) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now - logWindow_ >= std::chrono::seconds(1)) {
+    logSuppressed();
+    logWindow_ = now;
+    logWindowLines_ = 0;
+  }
+  if (logWindowLines_ < kRequestLinesPerSecond) {
+    ++logWindowLines_;
+    logLine(line);
+  } else {
+    ++linesSuppressed_;
+  }
+}
+
+void Session::logSuppressed() {
+  if (linesSuppressed_ == 0) return;
+  logLine(name() + ": " + std::to_string(linesSuppressed_) +
+          " more lines of this client not logged (at most " +
+          std::to_string(kRequestLinesPerSecond) + " a second)");
+  linesSuppressed_ = 0;
 }
 
 // Starts the idle wait when the last subscription has gone and stops it when
@@ -327,8 +384,8 @@ void Session::queueEvent(Stream& stream, const TableEvent& event) {
     return;
   }
   const std::string fault = rowRefused(event.rowId, err);
-  logLine(name() + " #" + std::to_string(stream.subId) + " " + inQuotes(stream.table) + ": " +
-          fault);
+  logRequest(name() + " #" + std::to_string(stream.subId) + " " + inQuotes(stream.table) + ": " +
+             fault);
   queueFailure(stream.subId, fault);
   stream.ended = true;
 }
@@ -359,18 +416,46 @@ void Session::flush() {
   }
   sending_.swap(queued_);
   queued_.clear();
-  writing_ = true;
-  asio::async_write(socket_, asio::buffer(sending_),
-                    [self = shared_from_this()](const asio::error_code& error, size_t) {
-                      self->onWritten(error);
-                    });
+  sent_ = 0;
+  writeSome();
   // The next bytes are encoded while these are on their way, so that the
   // client never waits for the table to be read between two writes.
   if (state_ == State::Serving && !streams_.empty()) postPump();
 }
 
+// Writes what the socket takes of sending_; each piece taken renews the
+// wait for the client to read.
+void Session::writeSome() {
+  writing_ = true;
+  watchOutput();
+  socket_.async_write_some(
+      asio::buffer(sending_.data() + sent_, sending_.size() - sent_),
+      [self = shared_from_this()](const asio::error_code& error, size_t size) {
+        self->sent_ += size;
+        if (!error && self->state_ != State::Closed && self->sent_ < self->sending_.size()) {
+          return self->writeSome();
+        }
+        self->onWritten(error);
+      });
+}
+
+// Drops the client when its output has not moved for the idle timeout: a
+// client that subscribes and never reads would otherwise hold its place
+// (and its subscriptions' files) for ever.
+void Session::watchOutput() {
+  const uint64_t serial = ++outputSerial_;
+  outputTimer_.expires_after(config_->idleTimeout);
+  outputTimer_.async_wait([self = shared_from_this(), serial](const asio::error_code& error) {
+    if (error || serial != self->outputSerial_ || !self->writing_) return;
+    self->closeNow("dropped: its output not read for " +
+                   std::to_string(self->config_->idleTimeout.count()) + " ms");
+  });
+}
+
 void Session::onWritten(const asio::error_code& error) {
   writing_ = false;
+  ++outputSerial_;
+  outputTimer_.cancel();
   if (state_ == State::Closed) return;
   if (error) return closeNow("disconnected: write failed: " + dataserver::errorText(error));
   sending_.clear();
@@ -413,6 +498,7 @@ void Session::closeNow(const std::string& logTail) {
   helloTimer_.cancel();
   idleTimer_.cancel();
   lingerTimer_.cancel();
+  outputTimer_.cancel();
   asio::error_code ignored;
   socket_.close(ignored);
   if (config_->onClosed) config_->onClosed(id_);
@@ -421,6 +507,7 @@ void Session::closeNow(const std::string& logTail) {
 void Session::logEnd(const std::string& tail) {
   if (endLogged_) return;
   endLogged_ = true;
+  logSuppressed();
   logLine(name() + " (" + peer_ + ") " + tail);
 }
 

@@ -6,7 +6,12 @@
 // Memory: the session encodes the next event only while fewer than
 // kOutgoingBound bytes wait to be sent, and reads the next request only then
 // too, so a client that stops reading costs at most about twice that bound
-// plus one frame and one read buffer, and holds up no one else.
+// plus one frame and one read buffer, and holds up no one else. A client
+// that takes none of its output for the idle timeout is dropped, so that
+// clients that subscribe and never read cannot hold every place.
+// Log: a client's request lines are limited to kRequestLinesPerSecond; the
+// lines beyond are counted and their number logged once the second is over,
+// and a client whose requests fail kMaxFailedRequests times is dropped.
 #pragma once
 
 #include <array>
@@ -33,20 +38,26 @@ inline constexpr int kEventsPerTurn = 512;
 inline constexpr std::chrono::seconds kHelloTimeout{10};
 // How long a link that is being ended may take to take its last bytes.
 inline constexpr std::chrono::seconds kLingerTimeout{5};
+inline constexpr int kRequestLinesPerSecond = 20;
+// Subscribes whose table cannot be opened, Unsubscribes of ids not open.
+inline constexpr int kMaxFailedRequests = 100;
 
 // How many `ds_down` lines of a subscription have ended a client's links,
 // so that the client, subscribing again with resume after its reconnect,
 // gets the table anew without being dropped at those lines again: each line
 // drops each client once. A client's subscription is known by the client's
-// address and name and the subscription's id and table. Bounded: when
-// kMaxEntries are known, all is forgotten (those clients are dropped again).
-// Used on the server's thread only.
+// address and name and the subscription's id and table; the name and the
+// table are kept as hashes, so that an entry is small whatever a client
+// sends. Bounded: when kMaxEntries are known, all is forgotten (those
+// clients are dropped again). Used on the server's thread only.
 class DsDownMemory {
  public:
   static constexpr size_t kMaxEntries = 4096;
 
-  static std::string key(const std::string& address, const std::string& clientName, uint32_t subId,
-                         const std::string& table);
+  // At most kMaxKeyBytes, whatever the lengths of the texts.
+  static constexpr size_t kMaxKeyBytes = 96;
+  static std::string key(const std::string& address, std::string_view clientName, uint32_t subId,
+                         std::string_view table);
   // The ds_down lines that have dropped `key` so far (0 when unknown).
   int dropped(const std::string& key) const;
   void record(const std::string& key, int count);
@@ -108,18 +119,23 @@ class Session : public std::enable_shared_from_this<Session> {
   void queue(const dataserver::protocol::Message& message);
 
   void flush();
+  void writeSome();
   void onWritten(const asio::error_code& error);
 
   void fail(const std::string& fault);
   void finish(const std::string& logTail);
   void closeNow(const std::string& logTail);
   void logEnd(const std::string& tail);
+  void logRequest(const std::string& line);
+  void logSuppressed();
+  bool requestFailed();
+  void watchOutput();
   std::string name() const;
 
   asio::ip::tcp::socket socket_;
   const uint64_t id_;
   const std::string peer_;
-  std::string clientName_;  // from Hello
+  std::string clientName_;  // a hash of the name from Hello, as the DsDown key takes it
   const std::shared_ptr<const SessionConfig> config_;
   State state_ = State::Greeting;
   bool reading_ = false;  // a read is in flight
@@ -130,6 +146,7 @@ class Session : public std::enable_shared_from_this<Session> {
   dataserver::protocol::Decoder decoder_{dataserver::protocol::Sender::Client};
   dataserver::protocol::Message request_;
   std::string sending_;  // the bytes of the write in flight
+  size_t sent_ = 0;      // of sending_, taken by the socket so far
   std::string queued_;   // bytes for the next write
   std::vector<std::unique_ptr<Stream>> streams_;
   size_t turn_ = 0;  // where nextReady() starts looking
@@ -140,6 +157,12 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::steady_timer idleTimer_;  // runs while no subscription is open
   uint64_t idleSerial_ = 0;       // of the idle wait in force; 0: none
   asio::steady_timer lingerTimer_;
+  asio::steady_timer outputTimer_;  // runs while output waits for the client to read it
+  uint64_t outputSerial_ = 0;       // of the output wait in force
+  std::chrono::steady_clock::time_point logWindow_{};  // start of the second counted
+  int logWindowLines_ = 0;
+  uint64_t linesSuppressed_ = 0;
+  int failedRequests_ = 0;
 };
 
 }  // namespace zuqds

@@ -3,7 +3,10 @@
 // log, and stopped as an operator stops it.
 #include <gtest/gtest.h>
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <chrono>
@@ -20,6 +23,7 @@
 #include "testsupport/loopback.h"
 #include "testsupport/process.h"
 #include "testsupport/temp_dir.h"
+#include "zuqds/session.h"
 
 namespace zuqds {
 namespace {
@@ -34,19 +38,31 @@ constexpr int kWaitMs = 30000;  // only reached when something is wrong
 // A zuqds process, its standard output and error in files of its own folder.
 class ServerProcess {
  public:
-  // Starts zuqds with `args`; for a server that starts, reads its first
-  // line and the port in it.
-  bool start(const std::vector<std::string>& args) {
+  // Starts zuqds with `args`, through the command `launcher` (a shell that
+  // sets a limit first) when one is given; for a server that starts, reads
+  // its first line and the port in it.
+  bool start(const std::vector<std::string>& args, std::vector<std::string> launcher = {}) {
     std::string err;
-    const bool started = process_.start(ZUQDS_PATH, args, output_.dir(), output_ / "out.txt",
-                                        output_ / "err.txt", &err);
+    std::string program = ZUQDS_PATH;
+    std::vector<std::string> all = args;
+    if (!launcher.empty()) {
+      program = launcher.front();
+      launcher.erase(launcher.begin());
+      const bool absolute = std::filesystem::path(ZUQDS_PATH).is_absolute();
+      launcher.push_back(absolute ? ZUQDS_PATH
+                                  : testsupport::executableFolder() + "/" + ZUQDS_PATH);
+      all.insert(all.begin(), launcher.begin(), launcher.end());
+    }
+    const bool started =
+        process_.start(program, all, output_.dir(), output_ / "out.txt", output_ / "err.txt", &err);
     EXPECT_TRUE(started) << err;
     return started;
   }
 
-  bool startServing(const std::vector<std::string>& args) {
+  bool startServing(const std::vector<std::string>& args,
+                    const std::vector<std::string>& launcher = {}) {
     std::string line;
-    if (!start(args) || !waitForLine("listening on 127.0.0.1:", &line)) return false;
+    if (!start(args, launcher) || !waitForLine("listening on 127.0.0.1:", &line)) return false;
     port_ = static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
     return true;
   }
@@ -97,6 +113,9 @@ class ServerProcess {
     std::erase(text, '\r');
     return text;
   }
+
+  // The whole log so far.
+  std::string log() { return output_.read("out.txt"); }
 
  private:
   // Takes in what the log file has gained; false once the process has ended
@@ -256,10 +275,10 @@ class ZuqdsTest : public ::testing::Test {
     }
   }
 
-  void serve(std::vector<std::string> extra = {}) {
+  void serve(std::vector<std::string> extra = {}, const std::vector<std::string>& launcher = {}) {
     std::vector<std::string> args = {"--data", dir_, "--listen", "127.0.0.1:0"};
     args.insert(args.end(), extra.begin(), extra.end());
-    ASSERT_TRUE(server_.startServing(args));
+    ASSERT_TRUE(server_.startServing(args, launcher));
     running_ = true;
   }
 
@@ -560,9 +579,162 @@ TEST_F(ZuqdsTest, ClientsWithoutASubscriptionAreDroppedAfterTheIdleTimeout) {
   EXPECT_EQ(busy.until("closed"), dropped);
 }
 
+// A client that subscribes and then reads nothing is dropped once its
+// output has not moved for the idle timeout: such clients cannot hold every
+// place for ever.
+TEST_F(ZuqdsTest, ClientsThatDoNotReadAreDroppedAfterTheIdleTimeout) {
+  write("Big", bigTable(150000));  // more than the sockets hold
+  serve({"--idle-timeout-ms", "1000"});
+  Client deaf(server_.port(), 4096);
+  deaf.greet();
+  deaf.send(subscribe(1, "Big", "id,payload"));
+  EXPECT_TRUE(server_.waitForLine("client 1 (127.0.0.1:"));
+  EXPECT_NE(server_.log().find("dropped: its output not read for 1000 ms"), std::string::npos)
+      << server_.log();
+  EXPECT_EQ(drainRows(deaf, 1), -1) << "the link was not closed";
+  // One that reads, however slowly, keeps its link.
+  Client reader(server_.port(), 4096);
+  reader.greet();
+  reader.send(subscribe(2, "Big", "payload"));
+  EXPECT_EQ(drainRows(reader, 2), 150000);
+}
+
+// Requests that fail, each a log line, as fast as a client can send them:
+// the client's lines are limited to a few a second, the rest counted, and
+// the client is dropped after kMaxFailedRequests.
+TEST_F(ZuqdsTest, AFloodOfFailingRequestsIsCountedAndEndsTheClient) {
+  serve();
+  Client flood(server_.port());
+  flood.greet();
+  const std::string nuls(200, '\0');
+  std::string requests, err;
+  for (uint32_t i = 1; i <= 2000; ++i) {
+    ASSERT_TRUE(
+        protocol::encode(protocol::Subscribe{i, false, Subscription{nuls, nuls, nuls, nuls, nuls}},
+                         &requests, &err));
+  }
+  flood.sendRaw(requests);
+  const std::string reason =
+      "too many failed requests (" + std::to_string(kMaxFailedRequests) + ")";
+  std::vector<std::string> lines = flood.until("closed");
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "Goodbye " + reason);
+  EXPECT_EQ(lines.size(), 2u * kMaxFailedRequests + 2);  // an Error and an End each
+  EXPECT_TRUE(server_.waitForLine(
+      "client 1: " + std::to_string(kMaxFailedRequests - kRequestLinesPerSecond) +
+      " more lines of this client not logged (at most " + std::to_string(kRequestLinesPerSecond) +
+      " a second)"));
+  EXPECT_TRUE(server_.waitForLine("dropped: " + reason));
+  const std::string log = server_.log();
+  size_t subscribes = 0;
+  for (size_t at = log.find(" subscribes #"); at != std::string::npos;
+       at = log.find(" subscribes #", at + 1)) {
+    ++subscribes;
+  }
+  EXPECT_EQ(subscribes, static_cast<size_t>(kRequestLinesPerSecond));
+  EXPECT_LT(log.size(), 100000u);
+  // Unsubscribes of ids that are not open count alike.
+  Client strays(server_.port());
+  strays.greet();
+  std::string unsubscribes;
+  for (uint32_t i = 1; i <= kMaxFailedRequests; ++i) {
+    ASSERT_TRUE(protocol::encode(protocol::Unsubscribe{i}, &unsubscribes, &err));
+  }
+  strays.sendRaw(unsubscribes);
+  EXPECT_EQ(strays.until("closed"), (std::vector<std::string>{"Goodbye " + reason, "closed"}));
+}
+
+// The bookkeeping of ds_down lines keeps a short key per subscription,
+// whatever names a client sends.
+TEST(DsDownMemoryTest, KeysAreShortWhateverTheClientSends) {
+  const std::string name(250000, 'n');
+  const std::string table(250000, 't');
+  const std::string key = DsDownMemory::key("127.0.0.1", name, 7, table);
+  EXPECT_LE(key.size(), DsDownMemory::kMaxKeyBytes);
+  EXPECT_NE(key, DsDownMemory::key("127.0.0.1", name + "x", 7, table));
+  EXPECT_NE(key, DsDownMemory::key("127.0.0.1", name, 7, table + "x"));
+  EXPECT_NE(key, DsDownMemory::key("127.0.0.1", name, 8, table));
+  EXPECT_NE(key, DsDownMemory::key("127.0.0.2", name, 7, table));
+  EXPECT_EQ(key, DsDownMemory::key("127.0.0.1", name, 7, table));
+}
+
+#ifdef __linux__
+// The resident memory of process `pid` in KiB; -1 when unknown.
+long residentKiB(unsigned long pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Links dropped by a ds_down line, each from a client with a name of 250 KB:
+// what the server remembers of them stays small.
+TEST_F(ZuqdsTest, DsDownLinesRememberLittleOfEachClient) {
+  write("Down", "@op,v\n,a\nds_down,\n");
+  serve();
+  const std::string name(250000, 'n');
+  auto dropLink = [&](int i) {
+    Client client(server_.port());
+    client.send(protocol::Hello{protocol::kVersion, name + std::to_string(i)});
+    client.send(subscribe(1, "Down", "v"));
+    EXPECT_EQ(client.until("closed").back(), "closed");
+  };
+  for (int i = 0; i < 20; ++i) dropLink(i);  // the server's usual memory
+  EXPECT_TRUE(server_.waitForLine("client 20 (127.0.0.1:"));
+  const long before = residentKiB(server_.pid());
+  for (int i = 20; i < 320; ++i) dropLink(i);
+  EXPECT_TRUE(server_.waitForLine("client 320 (127.0.0.1:"));
+  const long after = residentKiB(server_.pid());
+  ASSERT_GT(before, 0);
+  // 300 names of 250 KB would be 75 MB.
+  EXPECT_LT(after - before, 16 * 1024) << before << " KiB before, " << after << " KiB after";
+}
+#endif
+
 #ifndef _WIN32
+// Each subscription holds its table file open, and counts against the
+// open-file limit with its client's link: clients that hold all the
+// subscriptions they may never leave the server without files, so every
+// client is either served in full or told the server is full, and a place
+// freed is a place a new client can use.
+TEST_F(ZuqdsTest, SubscriptionsCountAgainstTheOpenFileLimit) {
+  write("Slow", "@op,@ms\npause,3600000\n");
+  write("Quick", "v\nx\n");
+  // (200 - 16 files of the server's own) / (1 link + 16 subscriptions)
+  constexpr int kServed = 10;
+  serve({}, {"/bin/sh", "-c", "ulimit -n 200 && exec \"$0\" \"$@\""});
+  std::vector<std::unique_ptr<Client>> hostile;
+  for (int i = 0; i < kServed + 2; ++i) {
+    hostile.push_back(std::make_unique<Client>(server_.port()));
+    hostile.back()->send(protocol::Hello{protocol::kVersion, "greedy"});
+    for (uint32_t subId = 1; subId <= 16; ++subId) hostile.back()->send(subscribe(subId, "Slow"));
+  }
+  for (int i = 0; i < kServed + 2; ++i) {
+    SCOPED_TRACE(i);
+    if (i >= kServed) {
+      EXPECT_EQ(hostile[i]->next(),
+                "Goodbye server full (" + std::to_string(kServed) + " clients)");
+      continue;
+    }
+    ASSERT_EQ(hostile[i]->next(), "Welcome 1 zuqds");
+    for (int subId = 1; subId <= 16; ++subId) {
+      ASSERT_EQ(hostile[i]->next(), "Subscribed #" + std::to_string(subId) + " 0");
+    }
+  }
+  hostile.front().reset();
+  EXPECT_TRUE(server_.waitForLine("client 1 (127.0.0.1:"));
+  Client real(server_.port());
+  real.greet();
+  real.send(subscribe(1, "Quick", "v"));
+  EXPECT_EQ(real.until("#1 end"),
+            (std::vector<std::string>{"Subscribed #1 1", "#1 add 1 x", "#1 sync", "#1 end"}));
+  EXPECT_EQ(server_.log().find("accept failed"), std::string::npos) << server_.log();
+}
+
 // zuqds started with a low soft limit of open files raises it to the hard
 // one, so that more clients than the low limit allows are all served.
+
 TEST_F(ZuqdsTest, TheOpenFileLimitIsRaisedAndSizesTheClients) {
   constexpr int kClients = 100;
   rlimit inherited{};
@@ -591,6 +763,67 @@ TEST_F(ZuqdsTest, TheOpenFileLimitIsRaisedAndSizesTheClients) {
   EXPECT_TRUE(capped.waitForLine(" clients: the open-file limit is "));
   EXPECT_TRUE(capped.waitForLine("listening on "));
   EXPECT_EQ(capped.stop(SIGTERM), 0);
+}
+#endif
+
+#ifndef _WIN32
+// A stdout that nobody reads (a pipe whose reader sleeps) holds up no
+// client: the log's lines wait in a bounded queue of their own, the lines
+// beyond it are dropped and counted, and the server still stops when asked.
+TEST_F(ZuqdsTest, AStdoutNobodyReadsHoldsUpNoClient) {
+  testsupport::TempDir pipeDir("zuqds-pipe");
+  const std::string fifo = pipeDir / "log";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int logReader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(logReader, 0);
+  const uint16_t port = testsupport::unusedLoopbackPort();
+  testsupport::Process zuqds;
+  std::string err;
+  ASSERT_TRUE(zuqds.start(ZUQDS_PATH,
+                          {"--data", dir_, "--listen", "127.0.0.1:" + std::to_string(port)},
+                          pipeDir.dir(), fifo, pipeDir / "err.txt", &err))
+      << err;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (!testsupport::LoopbackSocket::connectTo(port).valid()) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "zuqds did not listen";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  // 20 clients, 20 failing requests each of about 4 KB of log: 1.6 MB, far
+  // more than the pipe and the queue hold. Every request is answered.
+  auto flood = [port] {
+    const std::string nuls(200, '\0');
+    for (int c = 0; c < 20; ++c) {
+      Client client(port);
+      client.greet();
+      for (uint32_t i = 1; i <= 20; ++i) {
+        client.send(protocol::Subscribe{i, false, Subscription{nuls, nuls, nuls, nuls, nuls}});
+        const std::string line = client.next();
+        ASSERT_TRUE(line.starts_with("#" + std::to_string(i) + " error unknown table")) << line;
+        ASSERT_EQ(client.next(), "#" + std::to_string(i) + " end");
+      }
+    }
+  };
+  flood();
+  Client last(port);
+  last.greet();
+  last.send(protocol::Ping{11});
+  EXPECT_EQ(last.next(), "Pong 11");
+
+  // Once stdout takes lines again, the number dropped is logged.
+  std::string log;
+  const std::string dropped = " log lines dropped: standard output did not take them in time\n";
+  for (char buffer[65536]; log.find(dropped) == std::string::npos;) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << log.size() << " bytes read";
+    const ssize_t size = read(logReader, buffer, sizeof buffer);
+    if (size > 0) log.append(buffer, static_cast<size_t>(size));
+    if (size <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  // Stopped while stdout takes nothing, the server ends all the same.
+  flood();
+  zuqds.requestStop();
+  EXPECT_TRUE(zuqds.waitFor(std::chrono::milliseconds(kWaitMs)));
+  EXPECT_EQ(zuqds.exitStatus(), 0);
+  close(logReader);
 }
 #endif
 
