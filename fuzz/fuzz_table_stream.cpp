@@ -43,8 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!stream.open(dataDir(), subscription, &err)) abort();  // the file is there
   dataserver::TableEvent event;
   // At most one event per byte (a record takes at least one), plus the
-  // Synchronized and End that close a stream, plus a fault's Error.
-  for (size_t events = 0; events <= size + 3; ++events) {
+  // Synchronized and End that close a stream, plus a fault's Error, plus the
+  // looks for the line end of a file that ends inside a line (it does not
+  // grow here, so the stream gives up after those).
+  const size_t bound = size + 3 + dataserver::kLineEndPolls + 1;
+  for (size_t events = 0; events <= bound; ++events) {
     stream.next(&event);
     if (event.kind == dataserver::EventKind::End) {
       stream.next(&event);
