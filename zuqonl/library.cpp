@@ -89,6 +89,7 @@ int setIniPath(const std::string& iniPath) {
     state().iniPath = iniPath;
   }
   openLogFile(iniPath);
+  for (const std::string& warning : settingsWarnings(iniPath)) processLog().write(warning);
   return 1;
 }
 
