@@ -11,9 +11,11 @@
 namespace platform {
 
 AppendFileHandle openAppendFile(const char* path, int* error) {
-  const HANDLE handle = CreateFileA(path, FILE_APPEND_DATA | SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Shared for reading and writing, as the C library opens files: other runs
+  // append to the same log, and it can't be deleted while it is open.
+  const HANDLE handle =
+      CreateFileA(path, FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     *error = errnoOf(GetLastError());
     return kNoAppendFile;

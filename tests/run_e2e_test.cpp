@@ -121,6 +121,9 @@ TEST(RunE2eTest, TableNeverSynchronizes) {
   EXPECT_EQ(run.log.find("Sychronized"), std::string::npos);
   EXPECT_EQ(run.log.find("Report file"), std::string::npos);
   EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
+  EXPECT_EQ(
+      run.lines().back(),
+      "[ZUQTradeReport] No report: the table was not synchronized within 10 s, exit status 2");
 }
 
 TEST(RunE2eTest, MalformedTableIsAnErrorAndNeverSynchronizes) {
@@ -288,6 +291,9 @@ TEST(RunE2eTest, TradesThatDoNotFitInMemoryAreNoReport) {
   EXPECT_LT(kept, 640);
   EXPECT_EQ(run.log.find("Report file:"), std::string::npos);
   EXPECT_EQ(box.read("r.txt"), "the earlier report\r\n");
+  EXPECT_EQ(run.lines().back(),
+            "[ZUQTradeReport] No report: the kept trades did not fit in memory; previous report "
+            "kept, exit status 2");
 }
 #endif
 
