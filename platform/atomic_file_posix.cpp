@@ -233,11 +233,30 @@ bool rewriteInPlace(std::FILE* scratch, int fd) {
   return ftruncate(fd, from.st_size) == 0 && fsync(fd) == 0;
 }
 
+// Opens what is no regular file (a device, a pipe) as a plain open for
+// writing would, but without blocking: a FIFO that no program reads fails
+// at once (ENXIO) instead of holding the run forever.
+std::FILE* openDirectly(const char* path) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* stream = fdopen(fd, "wb");
+  if (stream == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+  }
+  return stream;
+}
+
 }  // namespace
 
 bool openAtomicFile(const char* path, AtomicFile* file) {
   *file = AtomicFile{};
-  if (path == nullptr || *path == '\0') return false;
+  if (path == nullptr || *path == '\0') {
+    errno = ENOENT;
+    return false;
+  }
   if (const std::optional<std::string> target = finalName(path)) {
     struct stat status;
     errno = 0;
@@ -250,7 +269,7 @@ bool openAtomicFile(const char* path, AtomicFile* file) {
     }
   }
   file->path = path;
-  file->stream = std::fopen(path, "wb");
+  file->stream = openDirectly(path);
   return file->stream != nullptr;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "platform/errno_win32.h"
 
 namespace platform {
 
@@ -122,11 +123,15 @@ bool openOverExisting(const std::string& target, AtomicFile* file) {
   // root, lets a read-only file be opened for writing; Windows does not.)
   const DWORD attributes = GetFileAttributesA(target.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    errno = attributes == INVALID_FILE_ATTRIBUTES ? errnoOf(GetLastError()) : EACCES;
     return false;
   }
   const HANDLE handle = CreateFileA(target.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, kShareAll,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = errnoOf(GetLastError());
+    return false;
+  }
   if (mayReplace(target)) {
     if (openTemporary(target, file)) {
       CloseHandle(handle);
@@ -192,7 +197,10 @@ bool rewriteInPlace(std::FILE* scratch, HANDLE target) {
 
 bool openAtomicFile(const char* path, AtomicFile* file) {
   *file = AtomicFile{};
-  if (path == nullptr || *path == '\0') return false;
+  if (path == nullptr || *path == '\0') {
+    errno = ENOENT;
+    return false;
+  }
   std::string target;
   switch (look(path, &target)) {
     case Existing::DiskFile:

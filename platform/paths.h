@@ -24,4 +24,18 @@ std::string pathBesideFile(const std::string& file, const std::string& path);
 // folder, EACCES, ... Any thread.
 int folderReadError(const std::string& path);
 
+// 0 when a file can be created in the folder `path`; otherwise an errno
+// value (ENOENT, ENOTDIR, EACCES, EROFS, ...). Creates nothing that stays.
+// Any thread.
+int folderWriteError(const std::string& path);
+
+// `path` made absolute against the current folder and lexically normal, as
+// pathBesideFile takes a path beside a file of the current folder. Any thread.
+inline std::string absolutePath(const std::string& path) { return pathBesideFile("", path); }
+
+// Whether `a` and `b` both name one existing file: the same name, or two
+// names of it (a symbolic link followed to its target, a hard link). False
+// when either names nothing. Any thread.
+bool sameFile(const std::string& a, const std::string& b);
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 // Paths on POSIX: bytes joined and normalised as text; the current folder
 // from getcwd.
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,6 +78,17 @@ int folderReadError(const std::string& path) {
   if (folder == nullptr) return errno;
   closedir(folder);
   return 0;
+}
+
+int folderWriteError(const std::string& path) {
+  if (const int error = folderReadError(path); error != 0) return error;
+  return access(path.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat first, second;
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 }  // namespace platform

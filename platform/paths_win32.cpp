@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cctype>
+#include <string>
 #include <vector>
 
 #include "platform/errno_win32.h"
@@ -68,6 +69,42 @@ int folderReadError(const std::string& path) {
   }
   FindClose(search);
   return 0;
+}
+
+namespace {
+
+// The volume and index that tell a file apart from every other, through
+// any of its names; false when `path` names nothing that can be opened.
+bool fileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+  const HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = GetFileInformationByHandle(handle, info) != 0;
+  CloseHandle(handle);
+  return known;
+}
+
+}  // namespace
+
+int folderWriteError(const std::string& path) {
+  if (const int error = folderReadError(path); error != 0) return error;
+  const bool separated = !path.empty() && isSeparator(path.back());
+  const std::string probe = path + (separated ? "" : "\\") + "ZUQTradeReport-check-" +
+                            std::to_string(GetCurrentProcessId()) + ".tmp";
+  const HANDLE handle = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return errnoOf(GetLastError());
+  CloseHandle(handle);
+  return 0;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  return fileIdentity(a, &first) && fileIdentity(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
 }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 // to call from any thread.
 #include "platform/profile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -111,31 +112,44 @@ std::string_view unquote(std::string_view value) {
   return value;
 }
 
-// The value of `key` in the first section called `section`, as a view into
-// `text`. Lines before the first header belong to no section; a later section
-// with the same name is never searched; the first matching key wins.
-std::optional<std::string_view> findValue(std::string_view text, std::string_view section,
-                                          std::string_view key) {
+// Calls `visit` with every key line (name, value) of the first section called
+// `section` of `text`, in order; false when there is no such section. Lines
+// before the first header belong to no section, and a later section with the
+// same name is never searched.
+template <typename Visit>
+bool forEachKey(std::string_view text, std::string_view section, Visit visit) {
   static constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
   if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) text.remove_prefix(kUtf8Bom.size());
   LineReader lines(text);
   std::string_view line;
   bool inSection = false;
+  bool found = false;
   while (lines.next(&line)) {
     line = trimBlanks(line);
     if (!line.empty() && line.front() == '[') {
-      if (inSection) return std::nullopt;
+      if (inSection) return true;
       inSection = sameName(headerName(line), section);
+      found = found || inSection;
       continue;
     }
     if (!inSection || line.empty() || line.front() == ';') continue;
     const size_t equals = line.find('=');
     if (equals == std::string_view::npos) continue;
-    if (sameName(trimBlanks(line.substr(0, equals)), key)) {
-      return unquote(trimBlanks(line.substr(equals + 1)));
-    }
+    visit(trimBlanks(line.substr(0, equals)), unquote(trimBlanks(line.substr(equals + 1))));
   }
-  return std::nullopt;
+  return found;
+}
+
+// The value of `key` in the first section called `section`, as a view into
+// `text`. Lines before the first header belong to no section; a later section
+// with the same name is never searched; the first matching key wins.
+std::optional<std::string_view> findValue(std::string_view text, std::string_view section,
+                                          std::string_view key) {
+  std::optional<std::string_view> value;
+  forEachKey(text, section, [&](std::string_view name, std::string_view each) {
+    if (!value && sameName(name, key)) value = each;
+  });
+  return value;
 }
 
 // The stored value, or nothing when the file, section or key is missing.
@@ -210,6 +224,60 @@ uint32_t getProfileInt(const char* section, const char* key, int32_t defaultValu
   const std::optional<std::string> value = lookUp(section, key, path);
   if (!value || value->empty()) return static_cast<uint32_t>(defaultValue);
   return toInteger(*value);
+}
+
+ProfileKeys readProfileKeys(const char* section, const char* path) {
+  ProfileKeys result;
+  const std::optional<std::string> content = readWholeFile(path);
+  if (!content || section == nullptr) return result;
+  result.fileRead = true;
+  result.sectionFound = forEachKey(*content, trimSpaces(section), [&](std::string_view key, auto) {
+    for (const std::string& seen : result.keys) {
+      if (sameName(seen, key)) return;
+    }
+    result.keys.emplace_back(key);
+  });
+  return result;
+}
+
+bool isKnownKey(std::string_view name, const std::vector<std::string_view>& known) {
+  return std::any_of(known.begin(), known.end(),
+                     [&](std::string_view each) { return sameName(name, each); });
+}
+
+std::string nearestKey(std::string_view name, const std::vector<std::string_view>& known) {
+  // Optimal string alignment distance over ASCII case-folded letters.
+  auto distance = [](std::string_view a, std::string_view b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+      for (size_t j = 1; j <= b.size(); ++j) {
+        const bool same = asciiLower(a[i - 1]) == asciiLower(b[j - 1]);
+        d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same ? 0 : 1)});
+        if (i > 1 && j > 1 && asciiLower(a[i - 1]) == asciiLower(b[j - 2]) &&
+            asciiLower(a[i - 2]) == asciiLower(b[j - 1])) {
+          d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+      }
+    }
+    return d[a.size()][b.size()];
+  };
+  // Names of INI keys are short; longer ones bound the work.
+  if (name.size() > 64) return "";
+  std::string_view best;
+  size_t bestDistance = 0;
+  for (std::string_view candidate : known) {
+    const size_t each = distance(name, candidate);
+    if (best.empty() || each < bestDistance) {
+      best = candidate;
+      bestDistance = each;
+    }
+  }
+  // A third of the key's letters, at least two: "trade_particpant", "option",
+  // "report_flie" are near; "colour" is near nothing.
+  const size_t allowed = std::max<size_t>(2, best.size() / 3);
+  return !best.empty() && bestDistance <= allowed ? std::string(best) : std::string();
 }
 
 }  // namespace platform

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -38,5 +40,24 @@ uint32_t getProfileString(const char* section, const char* key, const char* defa
 // gives `defaultValue` as an unsigned 32-bit value.
 uint32_t getProfileInt(const char* section, const char* key, int32_t defaultValue,
                        const char* path);
+
+// The keys of one section of an INI file, as the profile calls would find
+// them: the first section of that name only, each key name once (the first
+// of several spellings that match), in the order of the file.
+struct ProfileKeys {
+  bool fileRead = false;      // the file could be read (see getProfileString)
+  bool sectionFound = false;  // the section is in it
+  std::vector<std::string> keys;
+};
+ProfileKeys readProfileKeys(const char* section, const char* path);
+
+// Whether `name` is one of `known`, matched as the profile calls match key
+// names (ignoring ASCII case).
+bool isKnownKey(std::string_view name, const std::vector<std::string_view>& known);
+
+// Of `known` key names, the one nearest to `name` (fewest letters added,
+// dropped, changed or swapped, ignoring case) when it is near enough to be
+// a misspelling of it; empty otherwise.
+std::string nearestKey(std::string_view name, const std::vector<std::string_view>& known);
 
 }  // namespace platform

@@ -269,5 +269,33 @@ TEST_F(ProfileTest, IntegerConversion) {
   EXPECT_EQ(getProfileInt("I", "one", 421, (dir_ / "missing.ini").c_str()), 421u);
 }
 
+// The keys of a section as the lookups see them: the first section of the
+// name only, each key once, comments and lines without '=' left out.
+TEST_F(ProfileTest, SectionKeysAsTheLookupsSeeThem) {
+  writeExample();
+  const ProfileKeys main = readProfileKeys("main", path_.c_str());
+  EXPECT_TRUE(main.fileRead);
+  EXPECT_TRUE(main.sectionFound);
+  EXPECT_EQ(main.keys, (std::vector<std::string>{"Name", "Empty", "Eq", "Q1", "Q2", "Q3", "Semi",
+                                                 "#Hash", "Dup"}));
+  const ProfileKeys absent = readProfileKeys("options", path_.c_str());
+  EXPECT_TRUE(absent.fileRead);
+  EXPECT_FALSE(absent.sectionFound);
+  EXPECT_FALSE(readProfileKeys("Main", (dir_ / "missing.ini").c_str()).fileRead);
+}
+
+TEST(NearestKeyTest, MisspeltKeysFindTheirKeyAndOthersNone) {
+  const std::vector<std::string_view> known = {"sync_timeout", "trade_participant", "report_file",
+                                               "log_rows", "print_header"};
+  EXPECT_EQ(nearestKey("trade_particpant", known), "trade_participant");
+  EXPECT_EQ(nearestKey("report_flie", known), "report_file");
+  EXPECT_EQ(nearestKey("SYNC_TIMEOUTS", known), "sync_timeout");
+  EXPECT_EQ(nearestKey("logrows", known), "log_rows");
+  EXPECT_EQ(nearestKey("colour", known), "");
+  EXPECT_EQ(nearestKey(std::string(1000, 'x'), known), "");
+  EXPECT_TRUE(isKnownKey("Print_Header", known));
+  EXPECT_FALSE(isKnownKey("print_headers", known));
+}
+
 }  // namespace
 }  // namespace platform

@@ -365,6 +365,11 @@ TEST(ReportE2eTest, AFileSizeLimitFailsTheRunAndKeepsTheOldReport) {
   const RunResult run = underFileSizeLimit([&] { return runReport(box); });
   EXPECT_EQ(run.exitStatus, 3) << run.log;
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't write file 'r.txt'")) << run.log;
+  // The run's closing line gives the system's reason.
+  EXPECT_EQ(run.lines().back(),
+            "[ZUQTradeReport] No report: cannot write '" +
+                std::filesystem::path(box.path("r.txt")).lexically_normal().string() +
+                "': File too large; previous report kept, exit status 3");
   EXPECT_EQ(box.read("r.txt"), kEarlier);
   EXPECT_EQ(folderNames(box), (std::set<std::string>{"data", "r.txt", "test.ini"}));
 }

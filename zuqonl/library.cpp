@@ -92,6 +92,7 @@ int setIniPath(const std::string& iniPath) {
     library.iniPath = iniPath;
   }
   openLogFile(iniPath);
+  for (const std::string& warning : settingsWarnings(iniPath)) processLog().write(warning);
   return 1;
 }
 

@@ -31,7 +31,7 @@ Log::Log(std::FILE* out, Clock::time_point (*now)())
 Log::~Log() {
   std::lock_guard lock(mutex_);
   flushLocked();
-  if (file_ != nullptr) std::fclose(file_);
+  platform::closeAppendFile(file_);
 }
 
 void Log::write(std::string_view text) {
@@ -64,31 +64,25 @@ void Log::checkClockLocked() {
 bool Log::openFile(const std::string& path, std::string* err) {
   std::lock_guard lock(mutex_);
   flushLocked();
-  if (file_ != nullptr) std::fclose(file_);
-  // Text mode: on Windows the file's lines end with CR LF, as the console's
-  // do; elsewhere text and binary are the same.
-  file_ = std::fopen(path.c_str(), "a");
-  if (file_ == nullptr) {
-    int error = errno;
+  platform::closeAppendFile(file_);
+  int error = 0;
+  file_ = platform::openAppendFile(path.c_str(), &error);
+  if (file_ == platform::kNoAppendFile) {
     *err = "cannot open log file '" + path + "': " + std::generic_category().message(error);
   } else if (keepEarly_) {
-    std::fwrite(early_.data(), 1, early_.size(), file_);
-    if (earlyOverflowed_) {
-      static constexpr char kNote[] = "[zuqonl] earlier log lines were not kept\n";
-      std::fwrite(kNote, 1, sizeof kNote - 1, file_);
-    }
-    std::fflush(file_);
+    if (earlyOverflowed_) early_ += "[zuqonl] earlier log lines were not kept\n";
+    platform::appendWhole(file_, early_);
   }
   keepEarly_ = false;
   early_ = std::string();
-  return file_ != nullptr;
+  return file_ != platform::kNoAppendFile;
 }
 
 void Log::noFile() {
   std::lock_guard lock(mutex_);
   flushLocked();
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
+  platform::closeAppendFile(file_);
+  file_ = platform::kNoAppendFile;
   keepEarly_ = false;
   early_ = std::string();
 }
@@ -101,16 +95,19 @@ void Log::flush() {
 void Log::flushLocked() {
   if (!pending_.empty()) {
     writeTolerantly(pending_, out_);
-    if (file_ != nullptr) writeTolerantly(pending_, file_);
+    // A file that can't take the text loses it, as the output does.
+    if (file_ != platform::kNoAppendFile) platform::appendWhole(file_, pending_);
     pending_.clear();
   }
   flushTolerantly(out_);
-  if (file_ != nullptr) flushTolerantly(file_);
   lastFlush_ = now_();
 }
 
 Log& processLog() {
   static Log* log = [] {
+    // Unbuffered: each flush then reaches standard output in one write, so
+    // that programs sharing it interleave whole texts, never cut ones.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     auto* created = new Log(stdout);
     std::atexit(flushProcessLog);
     return created;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/append_file.h"
+
 namespace zuqonl {
 
 class Log {
@@ -39,8 +41,11 @@ class Log {
   void write(std::string_view text);
 
   // Opens `path` for appending (closing a file opened before) and appends the
-  // early texts first. False with a message naming the file when it cannot be
-  // opened; the early texts are then given up.
+  // early texts first. The file is opened without blocking (a FIFO that no
+  // program reads is refused) and each flush appends in one piece, so that
+  // processes sharing the file interleave whole texts. False with a message
+  // naming the file when it cannot be opened; the early texts are then given
+  // up.
   bool openFile(const std::string& path, std::string* err);
   // No log file (any longer): a file opened before is closed and the early
   // texts are given up.
@@ -66,15 +71,15 @@ class Log {
   std::mutex mutex_;
   Clock::time_point (*now_)();
   std::FILE* out_;
-  std::FILE* file_ = nullptr;         // guarded by mutex_
-  std::string pending_;               // guarded by mutex_; not yet written
-  std::string early_;                 // guarded by mutex_
-  bool keepEarly_ = true;             // guarded by mutex_
-  bool earlyOverflowed_ = false;      // guarded by mutex_
-  Clock::time_point lastFlush_;       // guarded by mutex_
-  Clock::time_point lastClockCheck_;  // guarded by mutex_
-  int clockStride_ = 1;               // guarded by mutex_; lines between checks
-  int linesToClockCheck_ = 1;         // guarded by mutex_
+  platform::AppendFileHandle file_ = platform::kNoAppendFile;  // guarded by mutex_
+  std::string pending_;                                        // guarded by mutex_; not yet written
+  std::string early_;                                          // guarded by mutex_
+  bool keepEarly_ = true;                                      // guarded by mutex_
+  bool earlyOverflowed_ = false;                               // guarded by mutex_
+  Clock::time_point lastFlush_;                                // guarded by mutex_
+  Clock::time_point lastClockCheck_;                           // guarded by mutex_
+  int clockStride_ = 1;        // guarded by mutex_; lines between checks
+  int linesToClockCheck_ = 1;  // guarded by mutex_
 };
 
 // The process's log, writing to standard output. Created on first use and

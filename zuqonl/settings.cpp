@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "platform/paths.h"
@@ -20,7 +21,23 @@ std::string readString(const std::string& iniPath, const char* key) {
   return std::string(buffer.data(), length);
 }
 
+// Every key the library reads from its section.
+const std::vector<std::string_view> kKnownKeys = {"server", "reconnect_ms", "data_dir", "log_file"};
+
 }  // namespace
+
+std::vector<std::string> settingsWarnings(const std::string& iniPath) {
+  std::vector<std::string> warnings;
+  if (iniPath.empty()) return warnings;
+  for (const std::string& key : platform::readProfileKeys(kSection, iniPath.c_str()).keys) {
+    if (platform::isKnownKey(key, kKnownKeys)) continue;
+    std::string line = "[zuqonl] Warning: unknown key '" + key + "' in [zuqonl] is ignored";
+    const std::string nearest = platform::nearestKey(key, kKnownKeys);
+    if (!nearest.empty()) line += ": did you mean '" + nearest + "'?";
+    warnings.push_back(line + "\n");
+  }
+  return warnings;
+}
 
 std::string resolveFromIniFolder(const std::string& iniPath, const std::string& path) {
   return platform::pathBesideFile(iniPath, path);

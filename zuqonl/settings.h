@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "dataserver/host_port.h"
 
@@ -39,6 +40,11 @@ bool parseServerAddress(const std::string& text, ServerAddress* address, std::st
 // Reads the settings from the INI file at `iniPath` (a missing file or
 // section gives empty settings). Any thread; reads the file on each call.
 Settings readSettings(const std::string& iniPath);
+
+// Warnings about section "zuqonl" of the INI file at `iniPath`, one finished
+// log line each ("[zuqonl] Warning: ...\n"): a key the library does not
+// know, with the known key nearest to it. Reading them changes nothing.
+std::vector<std::string> settingsWarnings(const std::string& iniPath);
 
 // `path` taken from the folder of `iniPath` when relative, made absolute and
 // lexically normal. Empty stays empty.

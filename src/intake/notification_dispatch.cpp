@@ -62,6 +62,23 @@ const Notice& noticeOf(void* data) {
   return data ? *static_cast<const Notice*>(data) : kEmpty;
 }
 
+// Whether the rows' own lines are logged: always without an attached run.
+bool logsRows() {
+  const RunContext* run = attachedRun.load(std::memory_order_acquire);
+  return run == nullptr || run->settings.logRows != 0;
+}
+
+// Counts an added row; where rows are not logged one by one, every
+// kRowsPerCountLine rows received are told in one line instead.
+void countRow() {
+  RunContext* run = attachedRun.load(std::memory_order_acquire);
+  if (run == nullptr) return;
+  const uint64_t received = run->rowsReceived.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (run->settings.logRows == 0 && received % kRowsPerCountLine == 0) {
+    zuqonlPrintf("[ZUQTradeReport] Rows received: %u\n", static_cast<unsigned>(received));
+  }
+}
+
 int32_t connOf(void* data) { return noticeOf<ConnNotice>(data).conn; }
 int32_t rowConnOf(void* data) { return noticeOf<RowNotice>(data).conn; }
 int32_t rowIdOf(void* data) { return noticeOf<RowNotice>(data).rowID; }
@@ -124,14 +141,19 @@ void dispatch(int32_t code, void* data) {
       break;
     }
     case ZUQONL_ADD_ROW:
-      zuqonlPrintf("[ZUQTradeReport] AddRow conn=%d, rowID=%d\n", rowConnOf(data), rowIdOf(data));
+      if (logsRows()) {
+        zuqonlPrintf("[ZUQTradeReport] AddRow conn=%d, rowID=%d\n", rowConnOf(data), rowIdOf(data));
+      }
+      countRow();
       if (data) takeRow(*static_cast<const RowNotice*>(data));
       break;
     case ZUQONL_UPDATE_ROW:
+      if (!logsRows()) break;
       zuqonlPrintf("[ZUQTradeReport] UpdateRow conn=%d, rowID=%d\n", rowConnOf(data),
                    rowIdOf(data));
       break;
     case ZUQONL_DELETE_ROW:
+      if (!logsRows()) break;
       zuqonlPrintf("[ZUQTradeReport] DeleteRow conn=%d, rowID=%d\n", rowConnOf(data),
                    rowIdOf(data));
       break;

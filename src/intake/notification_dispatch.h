@@ -10,7 +10,9 @@ struct RunContext;
 
 // Registered with zuqonlRegisterCallback; called on the library's
 // notification thread, one notification at a time. Logs every known
-// notification (codes 14 to 28 but 18 and 19) in its own words, signals the
+// notification (codes 14 to 28 but 18 and 19) in its own words (the rows'
+// own lines only where the run's "log_rows" asks for them), counts the
+// added rows, signals the
 // attached run's event on DS Connected and Synchronized, hands added rows to
 // the intake with the run's settings and store, and discards the stored
 // trades on a Clear that comes before Synchronized. Everything it keeps is

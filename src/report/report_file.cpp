@@ -1,5 +1,6 @@
 #include "report/report_file.h"
 
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -15,6 +16,7 @@ void hand(ReportFile& file, std::string_view bytes) {
   }
   if (!bytes.empty() &&
       std::fwrite(bytes.data(), 1, bytes.size(), file.output.stream) != bytes.size()) {
+    if (!file.failed) file.error = errno;
     file.failed = true;
   }
   file.unflushed += bytes.size();
@@ -40,7 +42,11 @@ bool openReportFile(ReportFile& file, const char* path) {
   file.used = 0;
   file.unflushed = 0;
   file.failed = false;
-  return platform::openAtomicFile(path, &file.output);
+  file.error = 0;
+  errno = 0;
+  if (platform::openAtomicFile(path, &file.output)) return true;
+  file.error = errno;
+  return false;
 }
 
 void writeTextTranslated(ReportFile& file, std::string_view text) {
@@ -66,6 +72,11 @@ void writeLineEnd(ReportFile& file) {
 
 bool closeReportFile(ReportFile& file) {
   writePending(file);
-  if (!platform::closeAtomicFile(&file.output, !file.failed)) file.failed = true;
+  const bool wasWhole = !file.failed;
+  errno = 0;
+  if (!platform::closeAtomicFile(&file.output, wasWhole)) {
+    if (wasWhole) file.error = errno;
+    file.failed = true;
+  }
   return !file.failed;
 }

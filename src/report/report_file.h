@@ -24,14 +24,16 @@ struct ReportFile {
   size_t used = 0;       // bytes of `buffer` not yet handed to the stream
   size_t unflushed = 0;  // bytes handed to the stream since the last write-behind
   bool failed = false;   // a write failed: the file is not whole
+  int error = 0;         // the errno value of the first failure, when known
 
   // The text gathered and not yet written.
   std::string_view pending() const { return std::string_view(buffer.get(), used); }
 };
 
 // Starts the report at `path`. It appears there only when closeReportFile
-// finds it whole; until then an older report stays as it is. False when it
-// can't be opened.
+// finds it whole; until then an older report stays as it is. False, with
+// the errno value of the reason in file.error, when it can't be opened
+// (ENXIO: a FIFO that no program reads, which is never waited for).
 bool openReportFile(ReportFile& file, const char* path);
 
 // Writes `text` byte by byte, storing each line feed as CR LF and handing
@@ -66,7 +68,8 @@ void writeBytes(ReportFile& file, std::string_view bytes);
 // Ends the current line (CR LF).
 void writeLineEnd(ReportFile& file);
 
-// Writes what is pending, closes the file and puts it in place. False when
-// any write, the close or the move failed: the report is then not in place,
+// Writes what is pending, closes the file and puts it in place. False, with
+// the reason in file.error where the system gave one, when any write, the
+// close or the move failed: the report is then not in place,
 // and an older one stays as it was (a device or pipe keeps what it took).
 bool closeReportFile(ReportFile& file);

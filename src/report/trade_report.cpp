@@ -1,13 +1,16 @@
 #include "report/trade_report.h"
 
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "dataserver/error_text.h"
 #include "online/online_library.h"
 #include "platform/local_time.h"
+#include "platform/paths.h"
 #include "platform/profile.h"
 #include "report/trade_line.h"
 
@@ -158,6 +161,28 @@ class LineWriter {
   bool stop_ = false;   // guarded by mutex_
 };
 
+// The system's words for `error` (an errno value); a FIFO that no program
+// reads gets words an operator can act on.
+std::string reasonText(int error) {
+  if (error == 0) return "the system gave no reason";
+  std::string text = dataserver::errorText(std::error_code(error, std::generic_category()));
+  if (error == ENXIO) text += " (a pipe that no program reads)";
+  return text;
+}
+
+// Why `reportFile` may not be written though it could be: it is the run's
+// INI file or a table file the data server reads. Empty when it may be.
+std::string ownInputAt(const std::string& reportFile, const char* iniPath,
+                       const std::vector<std::string>& tableFiles) {
+  if (platform::sameFile(reportFile, iniPath)) {
+    return std::string("it is the INI file '") + iniPath + "'";
+  }
+  for (const std::string& table : tableFiles) {
+    if (platform::sameFile(reportFile, table)) return "it is the table file '" + table + "'";
+  }
+  return "";
+}
+
 }  // namespace
 
 ReportOptions readReportOptions(const char* iniPath) {
@@ -180,24 +205,39 @@ void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dat
   writeLineEnd(file);
 }
 
-bool writeTradeReport(const char* iniPath, TradeStore& store) {
+ReportOutcome writeTradeReport(const char* iniPath, TradeStore& store,
+                               const std::vector<std::string>& tableFiles) {
   const ReportOptions options = readReportOptions(iniPath);
   zuqonlPrintf("[ZUQTradeReport] Report file: '%s'\n", options.reportFile.c_str());
   zuqonlPrintf("[ZUQTradeReport] Report options: delimeter '%s', header %d, date format %d\n",
                options.delimiter.c_str(), options.printHeader, options.dateFormat);
+  ReportOutcome outcome;
+  outcome.absolutePath = platform::absolutePath(options.reportFile);
+  const std::string cannotOpen = "cannot open '" + outcome.absolutePath + "': ";
   ReportFile file;
-  if (!openReportFile(file, options.reportFile.c_str())) {
+  std::string refusal = ownInputAt(options.reportFile, iniPath, tableFiles);
+  if (!refusal.empty() || !openReportFile(file, options.reportFile.c_str())) {
     zuqonlPrintf("[ZUQTradeReport] Can't open file '%s'\n", options.reportFile.c_str());
-    return false;
+    outcome.failure = cannotOpen + (!refusal.empty()             ? refusal
+                                    : options.reportFile.empty() ? "no path is set"
+                                                                 : reasonText(file.error));
+    return outcome;
   }
   if (options.printHeader != 0) writeReportHeader(file, options.delimiter, options.dateFormat);
   {
     LineWriter lines(file, options.delimiter, options.dateFormat);
-    store.walk([&](uint32_t, const TradeLine& line) { lines.add(line); }, [&] { lines.finish(); });
+    store.walk(
+        [&](uint32_t, const TradeLine& line) {
+          lines.add(line);
+          ++outcome.tradeLines;
+        },
+        [&] { lines.finish(); });
   }
   if (!closeReportFile(file)) {
     zuqonlPrintf("[ZUQTradeReport] Can't write file '%s'\n", options.reportFile.c_str());
-    return false;
+    outcome.failure = "cannot write '" + outcome.absolutePath + "': " + reasonText(file.error);
+    return outcome;
   }
-  return true;
+  outcome.written = true;
+  return outcome;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "intake/trade_store.h"
 #include "report/report_file.h"
@@ -18,11 +19,25 @@ struct ReportOptions {
 
 ReportOptions readReportOptions(const char* iniPath);
 
+// What became of one report, for the run's closing line.
+struct ReportOutcome {
+  bool written = false;      // the report file stands whole at its path
+  std::string absolutePath;  // the report's path, absolute
+  size_t tradeLines = 0;     // trade lines written (header not counted)
+  // Why there is no report, in a few words with the system's reason, such
+  // as "cannot open '/srv/out/x.txt': No such file or directory".
+  std::string failure;
+  explicit operator bool() const { return written; }
+};
+
 // Called once by the driver, on its thread, after the table synchronized.
 // Logs the options, writes the header when asked and one line per stored
 // trade of `store` in ascending revision order. Every failure is logged in
-// one line. Returns true only when the report file was written whole.
-bool writeTradeReport(const char* iniPath, TradeStore& store);
+// one line. A report path that is the INI file itself, or a table file the
+// library's embedded data server reads (`tableFiles`), is refused as a file
+// that can't be opened: writing it would destroy the run's own input.
+ReportOutcome writeTradeReport(const char* iniPath, TradeStore& store,
+                               const std::vector<std::string>& tableFiles = {});
 
 // The nineteen column names, each followed by the delimiter, then the local
 // date and time of writing, then the line end.

@@ -5,22 +5,63 @@
 #include "platform/profile.h"
 #include "platform/write_signals.h"
 #include "run/run_driver.h"
+#include "run/settings_check.h"
 
 namespace {
 
 constexpr char kUsage[] =
     "Usage: ZUQTradeReport [INI-FILE]\n"
+    "       ZUQTradeReport --check [INI-FILE]\n"
     "\n"
     "Connects to the data server named in the INI file, collects the trades of\n"
     "one issue from table \"Trade\", and writes the configured firm's trades as a\n"
     "delimited report. Settings come from section \"options\" of INI-FILE\n"
     "(default: %s).\n"
     "\n"
-    "Exit status: 0 report complete; 1 data server not reached; 2 table not\n"
-    "synchronized; 3 report file not opened or not written whole.\n"
-    "\n"
     "  -h, --help, /?  show this text and exit\n"
-    "      --version   show the version and exit\n";
+    "      --version   show the version and exit\n"
+    "      --check     read INI-FILE as a run would, print the settings it would\n"
+    "                  use, its warnings and the checks that need no data server\n"
+    "                  (report folder, data source, table columns); writes\n"
+    "                  nothing and contacts no server\n"
+    "\n"
+    "An INI file whose name begins with '-' is given as ./-NAME.\n"
+    "\n"
+    "Keys of section [options]:\n"
+    "  sync_timeout       seconds to wait for the data server (10); the table\n"
+    "                     gets ten times as long\n"
+    "  trade_issue        the issue whose trades are requested (every issue)\n"
+    "  trade_participant  the firm code (every firm)\n"
+    "  trade_status       status of the trades kept (0: every status)\n"
+    "  repotrade_status   the same for repo trades (0)\n"
+    "  report_file        the report's path, from the current folder\n"
+    "                     (ZUQTradeReport.txt)\n"
+    "  field_delimeter    text after each column (;)\n"
+    "  print_header       non-zero writes a header line (0)\n"
+    "  date_format        0: YYYYMMDD, non-zero: DD/MM/YYYY (0)\n"
+    "  log_rows           1: log every AddRow, UpdateRow and DeleteRow; 0: only\n"
+    "                     a line per 100000 rows received (1)\n"
+    "  max_store_mb       the most memory the kept trades may take\n"
+    "\n"
+    "The run's last log line says what it did: \"Report complete: ...\" or\n"
+    "\"No report: REASON, exit status N\".\n"
+    "\n"
+    "Exit status: 0 report complete; 1 data server not reached; 2 table not\n"
+    "synchronized (or the trades did not fit), or an unknown option; 3 report\n"
+    "file not opened or not written whole; 4 --check found something.\n";
+
+bool is(const char* argument, const char* option) { return std::strcmp(argument, option) == 0; }
+
+// An argument that looks like an option and is none: a typo must not be
+// taken for the INI file's name.
+bool refusedOption(const char* argument) {
+  if (argument == nullptr || argument[0] != '-') return false;
+  std::fprintf(stderr, "ZUQTradeReport: unknown option '%s'\n\n", argument);
+  std::fprintf(stderr, kUsage, platform::kDefaultIniPath);
+  return true;
+}
+
+constexpr int kExitUnknownOption = 2;
 
 }  // namespace
 
@@ -30,15 +71,21 @@ int main(int argc, char** argv) {
   // that outgrows the file-size limit fails the same way, so that the run
   // removes its temporary file and keeps the earlier report.
   platform::ignoreWriteSignals();
+  const char* first = argc > 1 ? argv[1] : nullptr;
   // "/?" as well: how Windows programs are asked for their usage.
-  if (argc > 1 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0 ||
-                   std::strcmp(argv[1], "/?") == 0)) {
+  if (first != nullptr && (is(first, "-h") || is(first, "--help") || is(first, "/?"))) {
     std::printf(kUsage, platform::kDefaultIniPath);
     return 0;
   }
-  if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
+  if (first != nullptr && is(first, "--version")) {
     std::printf("ZUQTradeReport v%s\n", ZUQ_VERSION);
     return 0;
   }
-  return runTradeReport(argc > 1 ? argv[1] : platform::kDefaultIniPath);
+  if (first != nullptr && is(first, "--check")) {
+    const char* ini = argc > 2 ? argv[2] : nullptr;
+    if (refusedOption(ini)) return kExitUnknownOption;
+    return checkConfiguration(ini != nullptr ? ini : platform::kDefaultIniPath);
+  }
+  if (refusedOption(first)) return kExitUnknownOption;
+  return runTradeReport(first != nullptr ? first : platform::kDefaultIniPath);
 }

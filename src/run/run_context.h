@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 #include "intake/trade_store.h"
 #include "run/ready_event.h"
@@ -20,4 +21,7 @@ struct RunContext {
   // (out of memory): the table can no longer be reported whole, so the run
   // ends without a report.
   std::atomic<bool> tradesLost{false};
+  // AddRow notifications received, kept or not. Counted by the notification
+  // thread, read by the driver for the run's closing line.
+  std::atomic<uint64_t> rowsReceived{0};
 };
