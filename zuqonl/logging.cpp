@@ -29,13 +29,24 @@ Log::Log(std::FILE* out, Clock::time_point (*now)())
     : now_(now), out_(out), lastFlush_(now()), lastClockCheck_(lastFlush_) {}
 
 Log::~Log() {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   flushLocked();
   platform::closeAppendFile(file_);
 }
 
+// The notification thread's texts are flushed once kPendingCapacity bytes
+// are pending, when it waits for work (it calls flush() then), and when a
+// clock check finds kFlushInterval passed since the last flush. It may log a
+// line per row, and on some machines reading the clock costs about as much as
+// the rest of a line, so the clock is checked only every few lines while lines
+// come fast: after a check that finds the lines since the check before took
+// less than kFastLines, the next check comes after twice as many lines (at
+// most kMaxClockStride); after a slower one, at the next line. A line is thus
+// flushed at most about kFlushInterval + 2 * kFastLines late while the pace
+// holds, and, when the pace drops at once from fast to slow callbacks, at most
+// kMaxClockStride lines late.
 void Log::write(std::string_view text) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   pending_.append(text);
   if (keepEarly_) {
     if (early_.size() + text.size() <= kEarlyCapacity) {
@@ -62,7 +73,7 @@ void Log::checkClockLocked() {
 }
 
 bool Log::openFile(const std::string& path, std::string* err) {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   flushLocked();
   platform::closeAppendFile(file_);
   int error = 0;
@@ -79,7 +90,7 @@ bool Log::openFile(const std::string& path, std::string* err) {
 }
 
 void Log::noFile() {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   flushLocked();
   platform::closeAppendFile(file_);
   file_ = platform::kNoAppendFile;
@@ -88,7 +99,7 @@ void Log::noFile() {
 }
 
 void Log::flush() {
-  std::lock_guard lock(mutex_);
+  platform::MutexLock lock(mutex_);
   flushLocked();
 }
 

@@ -4,11 +4,11 @@
 
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "platform/append_file.h"
+#include "platform/mutex.h"
 
 namespace zuqonl {
 
@@ -23,21 +23,13 @@ class Log {
   Log(const Log&) = delete;
   Log& operator=(const Log&) = delete;
 
-  // Writes `text` as one piece to the output and the log file, never interleaved
-  // with another call's text. Any thread. Until the log file's fate is known
-  // (openFile or noFile), the text is also kept in memory, at most
-  // kEarlyCapacity bytes. Every thread's writes but the notification thread's
-  // are flushed at once. The notification thread's are flushed once
-  // kPendingCapacity bytes are pending, when it waits for work (it calls flush()
-  // then), and when a clock check finds kFlushInterval passed since the last
-  // flush. It may log a line per row, and on some machines reading the clock
-  // costs about as much as the rest of a line, so the clock is checked only
-  // every few lines while lines come fast: after a check that finds the lines
-  // since the check before took less than kFastLines, the next check comes after
-  // twice as many lines (at most kMaxClockStride); after a slower one, at the
-  // next line. A line is thus flushed at most about kFlushInterval + 2 *
-  // kFastLines late while the pace holds, and, when the pace drops at once from
-  // fast to slow callbacks, at most kMaxClockStride lines late.
+  // Writes `text` as one piece to the output and the log file, never
+  // interleaved with another call's text. Any thread. Until the log file's
+  // fate is known (openFile or noFile), the text is also kept in memory, at
+  // most kEarlyCapacity bytes. Every thread's writes but the notification
+  // thread's reach the output at once; the notification thread's within
+  // about kFlushInterval while it logs, and at the latest when it waits for
+  // work.
   void write(std::string_view text);
 
   // Opens `path` for appending (closing a file opened before) and appends the
@@ -63,23 +55,23 @@ class Log {
   static constexpr int kMaxClockStride = 64;
 
  private:
-  void flushLocked();
+  void flushLocked() REQUIRES(mutex_);
   // The notification thread's rule: reads the clock when the line count
   // says so and flushes when kFlushInterval passed.
-  void checkClockLocked();
+  void checkClockLocked() REQUIRES(mutex_);
 
-  std::mutex mutex_;
+  platform::Mutex mutex_;
   Clock::time_point (*now_)();
   std::FILE* out_;
-  platform::AppendFileHandle file_ = platform::kNoAppendFile;  // guarded by mutex_
-  std::string pending_;                                        // guarded by mutex_; not yet written
-  std::string early_;                                          // guarded by mutex_
-  bool keepEarly_ = true;                                      // guarded by mutex_
-  bool earlyOverflowed_ = false;                               // guarded by mutex_
-  Clock::time_point lastFlush_;                                // guarded by mutex_
-  Clock::time_point lastClockCheck_;                           // guarded by mutex_
-  int clockStride_ = 1;        // guarded by mutex_; lines between checks
-  int linesToClockCheck_ = 1;  // guarded by mutex_
+  platform::AppendFileHandle file_ GUARDED_BY(mutex_) = platform::kNoAppendFile;
+  std::string pending_ GUARDED_BY(mutex_);  // not yet written
+  std::string early_ GUARDED_BY(mutex_);
+  bool keepEarly_ GUARDED_BY(mutex_) = true;
+  bool earlyOverflowed_ GUARDED_BY(mutex_) = false;
+  Clock::time_point lastFlush_ GUARDED_BY(mutex_);
+  Clock::time_point lastClockCheck_ GUARDED_BY(mutex_);
+  int clockStride_ GUARDED_BY(mutex_) = 1;  // lines between checks
+  int linesToClockCheck_ GUARDED_BY(mutex_) = 1;
 };
 
 // The process's log, writing to standard output. Created on first use and

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/profile.h"
+#include "platform/standard_streams.h"
 #include "platform/write_signals.h"
 #include "run/run_driver.h"
 #include "run/settings_check.h"
@@ -71,6 +72,9 @@ int main(int argc, char** argv) {
   // that outgrows the file-size limit fails the same way, so that the run
   // removes its temporary file and keeps the earlier report.
   platform::ignoreWriteSignals();
+  // Started with standard output closed, the report's file could otherwise
+  // take its number and receive the log.
+  platform::reserveStandardStreams();
   const char* first = argc > 1 ? argv[1] : nullptr;
   // "/?" as well: how Windows programs are asked for their usage.
   if (first != nullptr && (is(first, "-h") || is(first, "--help") || is(first, "/?"))) {
