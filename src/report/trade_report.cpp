@@ -2,6 +2,8 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -110,12 +112,14 @@ class LineWriter {
   }
 
   // Once this thread's half is formatted: waits for the helper's, then
-  // writes both in order.
+  // writes both in order. std::bad_alloc when the helper found no memory
+  // for its half.
   void writeBoth() {
     writePending(ownMemory_);
     {
       std::unique_lock lock(mutex_);
       changed_.wait(lock, [&] { return !given_; });
+      if (helperOutOfMemory_) throw std::bad_alloc();
     }
     writeBytes(file_, givenBytes_);
     writeBytes(file_, ownBytes_);
@@ -124,17 +128,24 @@ class LineWriter {
   }
 
   void helperLoop() {
-    ReportFile memory;
+    std::optional<ReportFile> memory;  // made on first use: its buffer may find no memory
     std::unique_lock lock(mutex_);
     for (;;) {
       changed_.wait(lock, [&] { return given_ || stop_; });
       if (stop_) return;
       lock.unlock();
       givenBytes_.clear();
-      memory.memory = &givenBytes_;
-      writeLines(memory, givenLines_);
-      writePending(memory);
+      bool outOfMemory = false;
+      try {
+        if (!memory) memory.emplace();
+        memory->memory = &givenBytes_;
+        writeLines(*memory, givenLines_);
+        writePending(*memory);
+      } catch (const std::bad_alloc&) {
+        outOfMemory = true;  // told to the driver's thread, which ends the report
+      }
       lock.lock();
+      helperOutOfMemory_ = helperOutOfMemory_ || outOfMemory;
       given_ = false;
       changed_.notify_all();
     }
@@ -154,8 +165,9 @@ class LineWriter {
   std::thread helper_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool given_ = false;  // guarded by mutex_: the helper has a batch
-  bool stop_ = false;   // guarded by mutex_
+  bool given_ = false;              // guarded by mutex_: the helper has a batch
+  bool stop_ = false;               // guarded by mutex_
+  bool helperOutOfMemory_ = false;  // guarded by mutex_: a batch could not be formatted
 };
 
 }  // namespace
@@ -180,7 +192,17 @@ void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dat
   writeLineEnd(file);
 }
 
-bool writeTradeReport(const char* iniPath, TradeStore& store) {
+namespace {
+
+// Writes the report to `file`, open already: the header when asked, then the
+// walk. std::bad_alloc when the memory runs out on the way.
+void writeContent(ReportFile& file, const ReportOptions& options, TradeStore& store) {
+  if (options.printHeader != 0) writeReportHeader(file, options.delimiter, options.dateFormat);
+  LineWriter lines(file, options.delimiter, options.dateFormat);
+  store.walk([&](uint32_t, const TradeLine& line) { lines.add(line); }, [&] { lines.finish(); });
+}
+
+bool writeReport(const char* iniPath, TradeStore& store, uint32_t lockWaitMilliseconds) {
   const ReportOptions options = readReportOptions(iniPath);
   zuqonlPrintf("[ZUQTradeReport] Report file: '%s'\n", options.reportFile.c_str());
   zuqonlPrintf("[ZUQTradeReport] Report options: delimeter '%s', header %d, date format %d\n",
@@ -190,14 +212,38 @@ bool writeTradeReport(const char* iniPath, TradeStore& store) {
     zuqonlPrintf("[ZUQTradeReport] Can't open file '%s'\n", options.reportFile.c_str());
     return false;
   }
-  if (options.printHeader != 0) writeReportHeader(file, options.delimiter, options.dateFormat);
-  {
-    LineWriter lines(file, options.delimiter, options.dateFormat);
-    store.walk([&](uint32_t, const TradeLine& line) { lines.add(line); }, [&] { lines.finish(); });
+  file.output.lockWaitMilliseconds = lockWaitMilliseconds;
+  try {
+    writeContent(file, options, store);
+  } catch (const std::bad_alloc&) {
+    // Half a report must not take the place of the earlier one: the
+    // temporary file goes, and the run fails.
+    file.failed = true;
+    closeReportFile(file);
+    throw;
   }
   if (!closeReportFile(file)) {
+    if (file.output.lockedByOther) {
+      zuqonlPrintf(
+          "[ZUQTradeReport] Report file '%s' is locked by another run: not written after "
+          "waiting %u ms\n",
+          options.reportFile.c_str(), static_cast<unsigned>(lockWaitMilliseconds));
+    }
     zuqonlPrintf("[ZUQTradeReport] Can't write file '%s'\n", options.reportFile.c_str());
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool writeTradeReport(const char* iniPath, TradeStore& store, uint32_t lockWaitMilliseconds) {
+  try {
+    return writeReport(iniPath, store, lockWaitMilliseconds);
+  } catch (const std::bad_alloc&) {
+    zuqonlPrintf(
+        "[ZUQTradeReport] Out of memory: the report could not be put together and is not "
+        "written\n");
+    return false;
+  }
 }

@@ -20,9 +20,12 @@ ReportOptions readReportOptions(const char* iniPath);
 
 // Called once by the driver, on its thread, after the table synchronized.
 // Logs the options, writes the header when asked and one line per stored
-// trade of `store` in ascending revision order. Every failure is logged in
-// one line. Returns true only when the report file was written whole.
-bool writeTradeReport(const char* iniPath, TradeStore& store);
+// trade of `store` in ascending revision order. A report rewritten in place
+// waits at most `lockWaitMilliseconds` for another run that is writing it.
+// Every failure is logged; running out of memory on the way is one too,
+// which leaves the earlier report as it was. Returns true only when the
+// report file was written whole.
+bool writeTradeReport(const char* iniPath, TradeStore& store, uint32_t lockWaitMilliseconds = 0);
 
 // The nineteen column names, each followed by the delimiter, then the local
 // date and time of writing, then the line end.

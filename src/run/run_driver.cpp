@@ -7,6 +7,7 @@
 #include "intake/trade_columns.h"
 #include "online/online_library.h"
 #include "platform/event.h"
+#include "platform/physical_memory.h"
 #include "platform/profile.h"
 #include "report/trade_report.h"
 #include "run/run_context.h"
@@ -30,12 +31,17 @@ void readSelection(const char* iniPath, RunSettings& settings) {
   settings.firmCode = readText("trade_participant", iniPath);
   settings.tradeStatus = readInt("trade_status", 0, iniPath);
   settings.repoTradeStatus = readInt("repotrade_status", 0, iniPath);
+  const int32_t maxStore = readInt("max_store_mb", 0, iniPath);
+  settings.maxStoreMiB = maxStore > 0
+                             ? static_cast<uint32_t>(maxStore)
+                             : defaultStoreLimitMiB(platform::physicalMemoryBytes(), sizeof(void*));
 }
 
 // Waits for the table to be delivered in full and writes the report.
 int receiveAndReport(const char* iniPath, RunContext& run) {
   run.ready.awaitSynchronization();
   const RunSettings& settings = run.settings;
+  run.store.setLimit(uint64_t{settings.maxStoreMiB} * 1024 * 1024);
   const int32_t conn = zuqonlOpenConnection(1, "Trade", kTradeColumnList, "issue_name",
                                             settings.issue.c_str(), settings.issue.c_str(), 0);
   int status = kExitNotSynchronized;
@@ -44,7 +50,11 @@ int receiveAndReport(const char* iniPath, RunContext& run) {
       // Trades lost to a lack of memory have been logged by the intake: the
       // table was not received whole, so there is nothing true to report.
       if (run.tradesLost.load()) break;
-      status = writeTradeReport(iniPath, run.store) ? kExitReportComplete : kExitReportNotWritten;
+      // A report rewritten in place that another run is writing is waited
+      // for as long as the data server is.
+      status = writeTradeReport(iniPath, run.store, waitMilliseconds(settings.syncTimeout, 1000))
+                   ? kExitReportComplete
+                   : kExitReportNotWritten;
       break;
     case platform::kWaitTimeout:
       zuqonlPrintf("[ZUQTradeReport] Can't receive records: timeout expired (%d sec)\n",
@@ -65,6 +75,15 @@ uint32_t waitMilliseconds(int32_t seconds, uint32_t perSecond) {
   const uint64_t wanted = static_cast<uint64_t>(seconds) * perSecond;
   const uint64_t longest = platform::kInfinite - 1;
   return static_cast<uint32_t>(wanted < longest ? wanted : longest);
+}
+
+uint32_t defaultStoreLimitMiB(uint64_t physicalBytes, size_t pointerBytes) {
+  constexpr uint64_t kMiB = 1024 * 1024;
+  // Without a figure for the machine: as much as a large day takes.
+  uint64_t limit = physicalBytes == 0 ? 4096 : physicalBytes / 2 / kMiB;
+  if (pointerBytes <= 4 && limit > 3072) limit = 3072;
+  if (limit < 64) limit = 64;
+  return static_cast<uint32_t>(limit < UINT32_MAX ? limit : UINT32_MAX);
 }
 
 int runTradeReport(const char* iniPath) {

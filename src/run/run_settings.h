@@ -1,6 +1,7 @@
 // The run's selection settings, read from the INI file by the driver.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -13,4 +14,13 @@ struct RunSettings {
   std::string firmCode;         // "trade_participant"
   int32_t tradeStatus = 0;      // "trade_status"
   int32_t repoTradeStatus = 0;  // "repotrade_status"
+  // "max_store_mb": the most MiB the kept trades may take; a value that is
+  // not positive gives defaultStoreLimitMiB.
+  uint32_t maxStoreMiB = 0;
 };
+
+// The store's limit when none is configured, in MiB: half the machine's
+// memory (`physicalBytes`, 0 when unknown), and in a program of 32-bit
+// pointers (`pointerBytes` 4) at most 3 GiB, which leaves its 4 GiB of
+// address space room for the library, the threads and the report.
+uint32_t defaultStoreLimitMiB(uint64_t physicalBytes, size_t pointerBytes);
