@@ -8,6 +8,7 @@
 // only a kill during that copy can leave it cut.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -22,6 +23,12 @@ struct AtomicFile {
   // for writing and not emptied, and `stream` is then a scratch file in the
   // system's temporary folder. -1 otherwise.
   int inPlace = -1;
+  // How long closeAtomicFile waits for another writer's lock on a file
+  // rewritten in place; set by the writer after openAtomicFile.
+  uint32_t lockWaitMilliseconds = 0;
+  // Set by closeAtomicFile when another writer held such a file locked for
+  // all of that wait: the file was left as it was.
+  bool lockedByOther = false;
 };
 
 // Opens `path` for writing. When it names a regular file, or nothing yet, the
@@ -49,11 +56,14 @@ void writeBehind(AtomicFile* file);
 // succeeded) the temporary file is flushed to the disk and moved over the
 // path. Returns true only when the whole file now stands at its path; in
 // every other case the temporary file is removed and what stood at the path
-// is left untouched. A file rewritten in place first gets the disk space for
-// its new length; when the disk or a file-size limit refuses it, the file is
-// left as it was; after that only a failing disk (or a kill) can leave it
-// cut. A file written directly can only be closed: false when `complete` is
-// false or the flush or close fails.
+// is left untouched. A file rewritten in place is locked against every other
+// writer that locks it (flock, LockFileEx) from before its new length is
+// asked for until it is closed, so that two runs never mix their lines in
+// it; a lock held elsewhere for longer than `lockWaitMilliseconds` fails the
+// close. It then gets the disk space for its new length; when the disk or a file-size limit refuses
+// it, the file is left as it was; after that only a failing disk (or a kill) can leave it cut. A
+// file written directly can only be closed: false when `complete` is false or the flush or close
+// fails.
 bool closeAtomicFile(AtomicFile* file, bool complete);
 
 }  // namespace platform

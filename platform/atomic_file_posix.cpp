@@ -3,6 +3,7 @@
 // be written but not replaced, a scratch file copied into it once its length
 // is reserved.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -10,10 +11,12 @@
 #endif
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/atomic_file.h"
@@ -61,11 +64,12 @@ std::optional<std::string> finalName(std::string path) {
   return std::nullopt;
 }
 
-// The temporary file being written, for a stop request (Ctrl+C, SIGTERM)
-// that arrives meanwhile: it removes the file, which would otherwise be left
-// beside the report, and then ends the process as the signal would have.
-// One file at a time, written by one thread; the handler may run on any.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM};
+// The temporary file being written, for a stop request that arrives
+// meanwhile (Ctrl+C, SIGTERM, a closed terminal's SIGHUP, Ctrl+\'s SIGQUIT):
+// it removes the file, which would otherwise be left beside the report, and
+// then ends the process as the signal would have. One file at a time,
+// written by one thread; the handler may run on any.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 char pendingTemp[4096];
 volatile std::sig_atomic_t pendingTempSet = 0;
 struct sigaction previousActions[std::size(kStopSignals)];
@@ -100,14 +104,23 @@ void releasePendingTemp() {
   pendingTempSet = 0;
 }
 
-// Creates the temporary file for `target`. Mode 0666 lets the umask give it
+// The folder part of `path`, with its last slash ("" for a bare name).
+std::string folderPrefix(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// Creates the temporary file for `target`, beside it under a short name of
+// its own (ZUQTradeReport-PID-N.tmp), which fits in the folder whatever the
+// length of the report's name. Mode 0666 lets the umask give it
 // what creating `target` would; `replaced` (the file it is to replace, when
 // there is one) lends its own owner, group and mode instead, as far as this
 // process may set them (an ordinary user keeps only a group it belongs to).
 bool openTemporary(const std::string& target, const struct stat* replaced, AtomicFile* file) {
-  const std::string stem = target + ".tmp-" + std::to_string(getpid()) + "-";
+  const std::string stem =
+      folderPrefix(target) + "ZUQTradeReport-" + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string temp = stem + std::to_string(attempt);
+    const std::string temp = stem + std::to_string(attempt) + ".tmp";
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;  // left by a killed run of the same pid
     if (fd < 0) return false;
@@ -188,8 +201,9 @@ bool openOverExisting(const std::string& target, const struct stat& existing, At
       close(fd);
       return true;
     }
-    // Only a folder we may not create in (or a name with no room for the
-    // suffix) leads to writing in place; a full disk must not cost the file.
+    // Only a folder we may not create in (or one nested so deep that the
+    // temporary file's path passes the system's limit) leads to writing in
+    // place; a full disk must not cost the file.
     if (errno != EACCES && errno != EPERM && errno != ENAMETOOLONG) {
       close(fd);
       return false;
@@ -210,6 +224,21 @@ bool reserve(int fd, off_t length, off_t size) {
   (void)restored;
   errno = error;
   return false;
+}
+
+// Takes the exclusive lock on `fd`, waiting at most `waitMilliseconds` for
+// another holder to let go of it. The lock goes with the descriptor.
+bool lockExclusive(int fd, uint32_t waitMilliseconds) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    // A file system without locks cannot be shared safely either way; it
+    // is written as before.
+    if (errno != EWOULDBLOCK && errno != EINTR) return errno == ENOLCK || errno == EOPNOTSUPP;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 // Copies the scratch file `scratch` over the start of `fd` and cuts `fd` to
@@ -287,6 +316,10 @@ bool closeAtomicFile(AtomicFile* file, bool complete) {
   if (file->stream == nullptr) return false;
   bool ok = complete && std::fflush(file->stream) == 0 && std::ferror(file->stream) == 0;
   if (file->inPlace >= 0) {
+    if (ok && !lockExclusive(file->inPlace, file->lockWaitMilliseconds)) {
+      ok = false;
+      file->lockedByOther = true;
+    }
     if (ok) ok = rewriteInPlace(file->stream, file->inPlace);
     if (std::fclose(file->stream) != 0) ok = false;
     if (close(file->inPlace) != 0) ok = false;

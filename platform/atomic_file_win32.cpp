@@ -52,12 +52,21 @@ Existing look(const char* path, std::string* target) {
   return kind;
 }
 
-// Creates the temporary file for `target`; the folder's inherited
-// permissions apply, as they would to `target` created directly.
+// The folder part of `path`, with its last separator ("" for a bare name).
+std::string folderPrefix(const std::string& path) {
+  const size_t separator = path.find_last_of("\\/");
+  return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
+}
+
+// Creates the temporary file for `target`, beside it under a short name of
+// its own (ZUQTradeReport-PID-N.tmp), which fits in the folder whatever the
+// length of the report's name; the folder's inherited permissions apply, as
+// they would to `target` created directly.
 bool openTemporary(const std::string& target, AtomicFile* file) {
-  const std::string stem = target + ".tmp-" + std::to_string(GetCurrentProcessId()) + "-";
+  const std::string stem =
+      folderPrefix(target) + "ZUQTradeReport-" + std::to_string(GetCurrentProcessId()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string temp = stem + std::to_string(attempt);
+    const std::string temp = stem + std::to_string(attempt) + ".tmp";
     const int fd = _open(temp.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                          _S_IREAD | _S_IWRITE);
     if (fd < 0 && errno == EEXIST) continue;  // left by a killed run of the same id
@@ -163,6 +172,25 @@ bool setLength(HANDLE handle, LARGE_INTEGER length) {
   return SetFilePointerEx(handle, length, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
 }
 
+// Takes the exclusive lock on the whole of `target`, waiting at most
+// `waitMilliseconds` for another holder to let go of it. The lock goes with
+// the handle.
+bool lockExclusive(HANDLE target, uint32_t waitMilliseconds) {
+  const ULONGLONG deadline = GetTickCount64() + waitMilliseconds;
+  for (;;) {
+    OVERLAPPED whole{};
+    if (LockFileEx(target, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                   MAXDWORD, &whole)) {
+      return true;
+    }
+    // A file system without locks cannot be shared safely either way; it
+    // is written as before.
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return true;
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(10);
+  }
+}
+
 // Copies the scratch file `scratch` over the start of `target` and cuts
 // `target` to its length. The file is first made as long as the new one,
 // which takes its space on the disk; when that is refused, its old length
@@ -225,9 +253,12 @@ bool closeAtomicFile(AtomicFile* file, bool complete) {
   if (file->stream == nullptr) return false;
   bool ok = complete && std::fflush(file->stream) == 0 && std::ferror(file->stream) == 0;
   if (file->inPlace >= 0) {
-    if (ok) {
-      ok = rewriteInPlace(file->stream, reinterpret_cast<HANDLE>(_get_osfhandle(file->inPlace)));
+    const HANDLE target = reinterpret_cast<HANDLE>(_get_osfhandle(file->inPlace));
+    if (ok && !lockExclusive(target, file->lockWaitMilliseconds)) {
+      ok = false;
+      file->lockedByOther = true;
     }
+    if (ok) ok = rewriteInPlace(file->stream, target);
     if (std::fclose(file->stream) != 0) ok = false;
     if (_close(file->inPlace) != 0) ok = false;
     file->stream = nullptr;

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -393,6 +394,113 @@ TEST(NetworkE2eTest, AProgramGetsItsReportWhileAThousandHostileClientsAreConnect
   close(logReader);
 }
 #endif
+
+namespace protocol = dataserver::protocol;
+
+// A server that delivers "Trade" over two links: on the first a row that is
+// gone by the second (stale), then the link drops; on the second, where the
+// library resumes the subscription, the table from its start without a Clear
+// of its own (fresh), then Synchronized.
+class ResumingServerWithoutClear {
+ public:
+  ResumingServerWithoutClear() : thread_([this] { serve(); }) {}
+  ~ResumingServerWithoutClear() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::string address() const { return listener_.address(); }
+  bool resumed() const { return resumed_; }
+
+ private:
+  // The next message of the client, or nothing once it is gone.
+  std::optional<protocol::Message> receive(testsupport::LoopbackSocket& link,
+                                           protocol::Decoder& decoder) {
+    for (;;) {
+      protocol::Message message;
+      std::string fault;
+      const auto result = decoder.next(&message, &fault);
+      if (result == protocol::Decoder::Result::Message) return message;
+      if (result == protocol::Decoder::Result::Fault) return std::nullopt;
+      char buffer[4096];
+      while (!link.waitReadable(20)) {
+        if (stop_) return std::nullopt;
+      }
+      const long size = link.receiveSome(buffer, sizeof buffer);
+      if (size <= 0) return std::nullopt;
+      decoder.feed(buffer, static_cast<size_t>(size));
+    }
+  }
+
+  static void send(testsupport::LoopbackSocket& link, const protocol::Message& message) {
+    std::string frame, err;
+    if (protocol::encode(message, &frame, &err)) link.send(frame);
+  }
+
+  // A row of firm F1 under revision `rev` with the memo `memo`, its values
+  // in the order of the columns the program asks for.
+  static protocol::Event row(uint32_t subId, int32_t rowId, const std::string& rev,
+                             const std::string& memo) {
+    std::vector<std::string> values(28);
+    values[0] = rev;
+    values[1] = "F1";
+    values[4] = memo;
+    values[10] = "2";
+    return protocol::Event{subId, dataserver::TableEvent{dataserver::EventKind::AddRow, rowId,
+                                                         std::move(values), "", 0}};
+  }
+
+  void serve() {
+    for (int linkNumber = 1; linkNumber <= 2 && !stop_;) {
+      testsupport::LoopbackSocket link = listener_.accept(20);
+      if (!link.valid()) continue;
+      protocol::Decoder decoder(protocol::Sender::Client);
+      if (!receive(link, decoder)) continue;  // Hello
+      send(link, protocol::Welcome{protocol::kVersion, "resuming"});
+      const auto subscribe = receive(link, decoder);
+      if (!subscribe || !std::holds_alternative<protocol::Subscribe>(*subscribe)) continue;
+      const protocol::Subscribe& request = std::get<protocol::Subscribe>(*subscribe);
+      send(link, protocol::Subscribed{request.subId, 28});
+      if (linkNumber == 1) {
+        send(link, row(request.subId, 1, "1", "stale"));
+        send(link, row(request.subId, 2, "2", "stale"));
+      } else {
+        resumed_ = request.resume;
+        send(link, row(request.subId, 2, "2", "fresh"));
+        send(link, protocol::Event{
+                       request.subId,
+                       dataserver::TableEvent{dataserver::EventKind::Synchronized, 0, {}, "", 0}});
+        while (receive(link, decoder)) {
+        }
+      }
+      ++linkNumber;
+    }
+  }
+
+  testsupport::LoopbackListener listener_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> resumed_{false};
+  std::thread thread_;
+};
+
+// The table delivered again after a lost link, by a server that sends no
+// Clear first: the report holds the second delivery alone, no row of the
+// first.
+TEST(NetworkE2eTest, AResumedTableWithoutTheServersClearKeepsNoStaleRows) {
+  Sandbox box;
+  ResumingServerWithoutClear server;
+  box.write("test.ini",
+            networkIniFile(server.address(),
+                           "sync_timeout=10\r\ntrade_participant=F1\r\nreport_file=r.txt\r\n",
+                           kQuickReconnect));
+  const RunResult run = runReport(box);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_TRUE(server.resumed());
+  EXPECT_EQ(occurrences(run.log, "[ZUQTradeReport] Clear conn=1\n"), 1u) << run.log;
+  const std::string report = box.read("r.txt");
+  EXPECT_EQ(occurrences(report, "\r\n"), 1u) << report;
+  EXPECT_NE(report.find(";fresh\r\n"), std::string::npos) << report;
+  EXPECT_EQ(report.find("stale"), std::string::npos) << report;
+}
 
 }  // namespace
 }  // namespace e2e

@@ -9,10 +9,13 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "e2e_support.h"
@@ -136,6 +139,18 @@ TEST(ReportE2eTest, OrderedByUnsignedRevisionFirstRowPerKeyWins) {
     start = end + 2;
   }
   EXPECT_EQ(refs, (std::vector<std::string>{"abc", "7", "12", "30", "-1"}));
+}
+
+// An absent or empty trade_issue asks for the trades of every issue; a
+// configured one for that issue's alone.
+TEST(ReportE2eTest, NoIssueConfiguredReportsEveryIssue) {
+  const Rows rows = {sample({{"rev", "1"}, {"issue_name", "XYZ1"}}),
+                     sample({{"rev", "2"}, {"issue_name", "ABC2"}})};
+  const std::string abc2 = std::string(kNoFirmLine).replace(0, 4, "ABC2");
+  for (const char* options : {"", "trade_issue=\r\n"}) {
+    EXPECT_EQ(report(options, rows).text, kNoFirmLine + abc2) << options;
+  }
+  EXPECT_EQ(report("trade_issue=ABC2\r\n", rows).text, abc2);
 }
 
 TEST(ReportE2eTest, FiltersByFirmAndStatus) {
@@ -406,12 +421,23 @@ TEST(ReportE2eTest, TwoRunsOnOneReportPathLastToFinishWins) {
   GTEST_SKIP() << "the first run always finished before it could be stopped";
 }
 
-// A run stopped by Ctrl+C or SIGTERM while it writes removes its temporary
-// file and leaves the earlier report as it was.
+// A run stopped while it writes (Ctrl+C, SIGTERM, the terminal closed with
+// SIGHUP, Ctrl+\ with SIGQUIT) removes its temporary file and leaves the
+// earlier report as it was.
 TEST(ReportE2eTest, AStopRequestWhileWritingLeavesNothingBehind) {
   const SlowReport slow(30000, "slow");
   const std::string earlier = "the earlier report\r\n";
-  for (int signal : {SIGTERM, SIGINT}) {
+  // SIGQUIT dumps core where the limit allows: not into the sandbox.
+  rlimit core;
+  getrlimit(RLIMIT_CORE, &core);
+  rlimit noCore = core;
+  noCore.rlim_cur = 0;
+  setrlimit(RLIMIT_CORE, &noCore);
+  struct CoreLimitRestored {
+    rlimit limit;
+    ~CoreLimitRestored() { setrlimit(RLIMIT_CORE, &limit); }
+  } restored{core};
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
     SCOPED_TRACE(signal);
     // On a busy machine the run may finish before it is stopped; it is then
     // run again.
@@ -657,6 +683,82 @@ TEST(ReportE2eTest, AsRootTheReplacedReportKeepsItsOwnerAndGroup) {
   EXPECT_EQ(box->read("link.txt"), kEarlier);
 }
 
+// A report whose name takes all 255 bytes a name may have still goes
+// through its temporary file, which has a short name of its own: it is
+// replaced whole (a hard link keeps the old one), never rewritten in place,
+// and no temporary file is left.
+TEST(ReportE2eTest, AReportOfTheLongestNameGoesThroughItsTemporaryFile) {
+  const std::string name = std::string(251, 'r') + ".txt";
+  auto box = oneTradeBox(name);
+  box->write(name, kEarlier);
+  std::filesystem::create_hard_link(box->path(name), box->path("link.txt"));
+  const RunResult run = runReport(*box);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(box->read(name), kNoFirmLine);
+  EXPECT_EQ(box->read("link.txt"), kEarlier);
+  EXPECT_EQ(folderNames(*box), (std::set<std::string>{"data", "link.txt", name, "test.ini"}));
+}
+
+// An exclusive lock on a file, as another run writing it in place holds it,
+// until the object goes or release() is called.
+class FileLock {
+ public:
+  explicit FileLock(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    EXPECT_GE(fd_, 0) << path;
+    EXPECT_EQ(flock(fd_, LOCK_EX), 0);
+  }
+  ~FileLock() { release(); }
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  void release() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+// A report rewritten in place is locked for the write: a run that finds it
+// locked by another waits for it as long as for the data server
+// (sync_timeout), then fails with status 3 and leaves the file alone, so
+// that two runs never mix their lines in it. Let go in time, it is written.
+TEST(ReportE2eTest, AReportRewrittenInPlaceWaitsForAnotherWritersLock) {
+  SKIP_WITHOUT_ORDINARY_USER();
+  const SlowReport report(200, "locked");
+  Sandbox box;
+  box.write("short.ini", iniFile("sync_timeout=1\r\ntrade_participant=F1\r\n"
+                                 "report_file=shared/r.txt\r\n"));
+  box.write("long.ini", iniFile("sync_timeout=30\r\ntrade_participant=F1\r\n"
+                                "report_file=shared/r.txt\r\n"));
+  box.write("data/Trade.csv", report.table);
+  box.write("shared/r.txt", kEarlier);
+  OrdinaryUser::give(box.dir());
+  const ClosedFolder shared(box.path("shared"));
+  FileLock lock(box.path("shared/r.txt"));
+
+  const RunResult refused = OrdinaryUser::runReport(box, "short.ini");
+  EXPECT_EQ(refused.exitStatus, 3) << refused.log;
+  EXPECT_TRUE(
+      refused.hasLine("[ZUQTradeReport] Report file 'shared/r.txt' is locked by another "
+                      "run: not written after waiting 1000 ms"))
+      << refused.log;
+  EXPECT_TRUE(refused.hasLine("[ZUQTradeReport] Can't write file 'shared/r.txt'")) << refused.log;
+  EXPECT_EQ(box.read("shared/r.txt"), kEarlier);
+
+  const std::vector<std::string> command = OrdinaryUser::commandLine({"long.ini"});
+  BackgroundProcess waiting(command.front(), {command.begin() + 1, command.end()}, box.dir(),
+                            ".long-output");
+  ASSERT_TRUE(waiting.waitForOutput("[ZUQTradeReport] Report file: 'shared/r.txt'"))
+      << waiting.output();
+  EXPECT_EQ(box.read("shared/r.txt"), kEarlier);
+  lock.release();
+  const RunResult run = waiting.wait();
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(box.read("shared/r.txt"), report.text);
+  EXPECT_EQ(folderNames(box, "shared"), (std::set<std::string>{"r.txt"}));
+}
+
 // Standard output redirected to a file is written through, as any device.
 TEST(ReportE2eTest, StandardOutputAsReportIsWrittenThrough) {
   Sandbox box;
@@ -709,6 +811,38 @@ TEST(ReportE2eTest, AReportHeldOpenByAnotherProgramIsRewrittenInPlace) {
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   EXPECT_EQ(box->read("r.txt"), kNoFirmLine);
   EXPECT_EQ(folderNames(*box), (std::set<std::string>{"data", "r.txt", "test.ini"}));
+}
+
+// A report rewritten in place is locked for the write (LockFileEx): a run
+// that finds it locked by another waits for it as long as for the data
+// server, then fails with status 3 and leaves the file alone. Let go in
+// time, it is written.
+TEST(ReportE2eTest, AReportRewrittenInPlaceWaitsForAnotherWritersLock) {
+  auto box = oneTradeBox("r.txt");
+  box->write("long.ini", iniFile("sync_timeout=30\r\nreport_file=r.txt\r\n"));
+  box->write("r.txt", kEarlier);
+  const HANDLE held =
+      CreateFileA(box->path("r.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  OVERLAPPED whole{};
+  ASSERT_TRUE(LockFileEx(held, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole));
+
+  const RunResult refused = runReport(*box);
+  EXPECT_EQ(refused.exitStatus, 3) << refused.log;
+  EXPECT_TRUE(
+      refused.hasLine("[ZUQTradeReport] Report file 'r.txt' is locked by another run: "
+                      "not written after waiting 1000 ms"))
+      << refused.log;
+  EXPECT_EQ(box->read("r.txt"), kEarlier);
+
+  BackgroundProcess waiting(ZUQ_PROGRAM_PATH, {"long.ini"}, box->dir(), ".long-output");
+  ASSERT_TRUE(waiting.waitForOutput("[ZUQTradeReport] Report file: 'r.txt'")) << waiting.output();
+  UnlockFileEx(held, 0, MAXDWORD, MAXDWORD, &whole);
+  const RunResult run = waiting.wait();
+  CloseHandle(held);
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_EQ(box->read("r.txt"), kNoFirmLine);
 }
 #endif
 

@@ -259,6 +259,46 @@ TEST(RunE2eTest, OnlyTheFirstArgumentIsTheIniPath) {
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't connect to DS: timeout expired (0 sec)"));
 }
 
+// A server that sends more kept trades than max_store_mb allows (here 64
+// trades of 64 KiB memos against 1 MiB): the run says why, ends with status
+// 2 at once and writes no report, the earlier one staying as it was. So does
+// a single trade larger than the limit. Within the limit the run completes.
+TEST(RunE2eTest, KeptTradesBeyondTheStoreLimitAreNoReport) {
+  const std::string memo(64 * 1024, 'm');
+  Rows rows;
+  for (int rev = 1; rev <= 64; ++rev) {
+    rows.push_back(trade({{"rev", std::to_string(rev)}, {"init_memo", memo}}));
+  }
+  // Two texts of the line, each within the table's limit on a field.
+  const std::string large(600 * 1024, 'l');
+  const Rows oneLarge = {trade({{"init_memo", large}, {"init_pair", large}})};
+  const std::string line =
+      "\n[ZUQTradeReport] Store limit reached: the kept trades need more than max_store_mb=1 MiB, "
+      "no report is written (";
+  for (const Rows& table : {rows, oneLarge}) {
+    Sandbox box;
+    box.write("test.ini", iniFile("sync_timeout=10\r\ntrade_participant=F1\r\n"
+                                  "report_file=r.txt\r\nmax_store_mb=1\r\n"));
+    box.write("data/Trade.csv", tableFile(tradeColumns(), table));
+    box.write("r.txt", "the earlier report\r\n");
+    const RunResult run = runReport(box);
+    EXPECT_EQ(run.exitStatus, 2) << run.log.substr(0, 2000);
+    const size_t at = run.log.find(line);
+    ASSERT_NE(at, std::string::npos) << run.log.substr(0, 2000);
+    const int kept = std::stoi(run.log.substr(at + line.size()));
+    EXPECT_EQ(kept, table.size() == 1 ? 0 : 15);
+    EXPECT_EQ(run.log.find("Report file:"), std::string::npos);
+    EXPECT_EQ(run.log.find("Can't receive records"), std::string::npos);
+    EXPECT_EQ(box.read("r.txt"), "the earlier report\r\n");
+
+    box.write("test.ini", iniFile("sync_timeout=10\r\ntrade_participant=F1\r\n"
+                                  "report_file=r.txt\r\nmax_store_mb=8\r\n"));
+    const RunResult within = runReport(box);
+    EXPECT_EQ(within.exitStatus, 0) << within.log.substr(0, 2000);
+    EXPECT_EQ(within.log.find("Store limit"), std::string::npos);
+  }
+}
+
 #if !defined(_WIN32)
 
 // Trades that do not fit in memory: the run says so and ends with status 2,

@@ -71,6 +71,9 @@ struct NetworkClient::Impl {
     bool sent = false;
     bool confirmed = false;  // its Subscribed came
     bool ended = false;      // its End came; the server has forgotten it
+    // Resumed on this link and no event of it has come yet: the Clear that
+    // a server sends first is the one already reported.
+    bool clearReported = false;
   };
 
   Impl(ServerAddress address, std::string name, std::chrono::milliseconds reconnect)
@@ -297,7 +300,7 @@ void NetworkClient::Impl::endLink() {
   sessionUp_ = false;
   for (auto& [conn, held] : held_) {
     held.carriedBefore = held.carriedBefore || held.sent;
-    held.sent = held.confirmed = held.ended = false;
+    held.sent = held.confirmed = held.ended = held.clearReported = false;
   }
 }
 
@@ -342,9 +345,16 @@ void NetworkClient::Impl::onSubscribed(const protocol::Subscribed& subscribed) {
     return protocolError("second Subscribed for subscription " + std::to_string(subscribed.subId));
   }
   held->confirmed = true;
-  if (held->announced) return;  // a resumed subscription: its table follows from a Clear
-  held->announced = true;
   const auto conn = static_cast<int32_t>(subscribed.subId);
+  if (held->announced) {
+    // A resumed subscription: its table comes again from its start. The
+    // rows of the earlier delivery are void, whether or not the server
+    // says so with a Clear of its own, so the Clear is reported here.
+    host_->deliver(conn, Notice::conn(ZUQONL_CLEAR, conn));
+    held->clearReported = true;
+    return;
+  }
+  held->announced = true;
   const auto count = static_cast<int32_t>(std::min<uint32_t>(subscribed.columnCount, INT32_MAX));
   host_->deliver(conn, Notice::conn(ZUQONL_CONNECTED, conn));
   host_->deliver(conn, Notice::format(conn, count, held->subscription.columns));
@@ -362,6 +372,7 @@ void NetworkClient::Impl::onEvent(const protocol::Event& event) {
   if (!held->confirmed && kind != EventKind::Error) {
     return protocolError("Event before Subscribed for subscription " + std::to_string(event.subId));
   }
+  if (std::exchange(held->clearReported, false) && kind == EventKind::Clear) return;
   deliverTableEvent(*host_, static_cast<int32_t>(event.subId), event.event, &rowValues_);
 }
 

@@ -414,6 +414,39 @@ TEST_F(NetworkClientTest, AfterALostLinkTheSubscriptionsStillHeldAreResumed) {
   EXPECT_NE(log().find("link closed by the server\n"), std::string::npos) << log();
 }
 
+// A server that delivers a resumed table again without a Clear of its own:
+// the library reports the Clear before the first row all the same, so that
+// no row of the earlier delivery outlives it. One that sends its Clear is
+// not reported twice; a later Clear of the table is reported as ever.
+TEST_F(NetworkClientTest, AResumedTableBeginsWithAClearWhatTheServerSends) {
+  std::unique_ptr<FakeLink> link = connectSession();
+  ASSERT_NE(link, nullptr);
+  ASSERT_EQ(zuqonlOpenConnection(1, "A", "a", "", "", "", 0), 1);
+  link->receiveAs<protocol::Subscribe>();
+  link->send(protocol::Subscribed{1, 1});
+  link->sendEvent(1, EventKind::AddRow, 1, {"stale"});
+  ASSERT_TRUE(recorder_.waitFor(hasRows(1, 1)));
+  for (bool serverClears : {false, true}) {
+    SCOPED_TRACE(serverClears);
+    link.reset();
+    ASSERT_TRUE(recorder_.waitFor(hasCount(ZUQONL_DS_DISCONNECTED, serverClears ? 2 : 1)));
+    link = server_.accept();
+    ASSERT_NE(link, nullptr);
+    link->greet();
+    EXPECT_TRUE(link->receiveAs<protocol::Subscribe>().resume);
+    link->send(protocol::Subscribed{1, 1});
+    if (serverClears) link->sendEvent(1, EventKind::Clear);
+    link->sendEvent(1, EventKind::AddRow, 2, {"fresh"});
+    ASSERT_TRUE(recorder_.waitFor(hasRows(1, serverClears ? 3 : 2)));
+  }
+  link->sendEvent(1, EventKind::Clear);
+  link->sendEvent(1, EventKind::Synchronized);
+  ASSERT_TRUE(recorder_.waitFor(hasCode(ZUQONL_SYNCHRONIZED, 1)));
+  closeLibrary();
+  EXPECT_EQ(codesOf(recorder_.snapshot(), 1),
+            (std::vector<int32_t>{27, 22, 23, 21, 23, 21, 23, 21, 26}));
+}
+
 TEST_F(NetworkClientTest, NoServerListeningKeepsRetryingWithOneLogLine) {
   uint16_t port = 0;
   {

@@ -18,10 +18,34 @@ void signalReady(ReadyReason reason) {
   if (RunContext* run = attachedRun.load(std::memory_order_acquire)) run->ready.signal(reason);
 }
 
+// The store has reached the run's limit (max_store_mb). Before the table
+// is synchronized the report can no longer be whole: as when the memory runs
+// out, the first such row says why, frees what was stored and releases the
+// driver, and no report is written. A row after synchronization is only not
+// kept.
+void storeLimitReached(RunContext& run) {
+  if (run.ready.tableSynchronized()) {
+    zuqonlPrintf(
+        "[ZUQTradeReport] Store limit reached: a row that came after synchronization is not "
+        "kept\n");
+    return;
+  }
+  if (run.tradesLost.load()) return;
+  run.overStoreLimit.store(true);
+  if (run.tradesLost.exchange(true)) return;
+  const size_t kept = run.store.added();
+  run.store.clear();
+  zuqonlPrintf(
+      "[ZUQTradeReport] Store limit reached: the kept trades need more than max_store_mb=%u "
+      "MiB, no report is written (%u trades kept)\n",
+      static_cast<unsigned>(run.settings.maxStoreMiB), static_cast<unsigned>(kept));
+  run.ready.signal(ReadyReason::Synchronized);
+}
+
 void takeRow(const RowNotice& row) {
   RunContext* run = attachedRun.load(std::memory_order_acquire);
   if (run != nullptr && !run->tradesLost.load(std::memory_order_relaxed)) {
-    addTradeRow(row, run->settings, run->store);
+    if (!addTradeRow(row, run->settings, run->store)) storeLimitReached(*run);
   }
 }
 

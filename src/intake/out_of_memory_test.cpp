@@ -2,14 +2,19 @@
 // library, and a table that was not kept whole is never reported.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
+#include <set>
 #include <string>
 
 #include "intake/notification_dispatch.h"
 #include "platform/event.h"
+#include "report/trade_report.h"
 #include "run/run_context.h"
 #include "testsupport/sanitizers.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
@@ -21,6 +26,16 @@ namespace {
 // and not the library's own buffers (whose failures the library forgets).
 constexpr std::size_t kLargeAllocation = 4096;
 thread_local bool failNextAllocation = false;
+// When positive, counts the large allocations of every thread down: the one
+// that takes it to zero fails.
+std::atomic<int> largeAllocationsLeft{0};
+
+bool countDownToFailure() {
+  int left = largeAllocationsLeft.load();
+  while (left > 0 && !largeAllocationsLeft.compare_exchange_weak(left, left - 1)) {
+  }
+  return left == 1;
+}
 
 }  // namespace
 
@@ -37,6 +52,7 @@ void* operator new(std::size_t size) {
     failNextAllocation = false;
     throw std::bad_alloc();
   }
+  if (size >= kLargeAllocation && countDownToFailure()) throw std::bad_alloc();
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }
@@ -120,6 +136,52 @@ TEST_F(OutOfMemoryTest, AnyNotificationThatRunsOutOfMemoryStaysOnThisSideOfTheLi
   failNextAllocation = true;
   onlineCallback(ZUQONL_NET_INTEGRITY_OK, &netOk);
   failNextAllocation = false;
+}
+
+// The memory runs out while the report is put together, at each place in
+// turn where the writer (or its helper thread) takes a large piece: the
+// report is not written, its temporary file is gone and the earlier report
+// stands as it was; or, where the writer could do without that piece, the
+// report is whole. Never an exception out of the writer.
+TEST(ReportOutOfMemoryTest, AReportThatRunsOutOfMemoryLeavesTheEarlierOne) {
+#ifdef ZUQ_ALLOCATOR_SANITIZED
+  GTEST_SKIP() << "the sanitizer's allocator cannot be made to fail on cue";
+#endif
+  const testsupport::TempDir dir;
+  const std::string ini = dir / "report.ini";
+  dir.write("report.ini", "[options]\r\nreport_file=" + (dir / "r.txt") + "\r\n");
+  constexpr char kEarlier[] = "the earlier report\r\n";
+  // Enough lines for several batches, some of them formatted on the helper.
+  TradeStore store;
+  TradeRecord record;
+  record.init_memo = "memo";
+  for (uint32_t key = 0; key < 3 * 4096 + 10; ++key) store.add(key, record, FirmSide::Initiator);
+  dir.write("r.txt", kEarlier);
+  ASSERT_TRUE(writeTradeReport(ini.c_str(), store));
+  const std::string whole = dir.read("r.txt");
+
+  int failures = 0;
+  for (int failing = 1;; ++failing) {
+    SCOPED_TRACE(failing);
+    dir.write("r.txt", kEarlier);
+    largeAllocationsLeft = failing;
+    const bool written = writeTradeReport(ini.c_str(), store).written;
+    const bool failed = largeAllocationsLeft == 0;
+    largeAllocationsLeft = 0;
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"r.txt", "report.ini"}));
+    EXPECT_EQ(dir.read("r.txt"), written ? whole : kEarlier);
+    if (!written) ++failures;
+    if (!failed) {
+      EXPECT_TRUE(written);
+      break;
+    }
+    ASSERT_LT(failing, 1000);
+  }
+  EXPECT_GT(failures, 0);
 }
 
 }  // namespace

@@ -13,12 +13,12 @@ bool keepsTrade(const TradeRecord& record, const RunSettings& settings) {
   return wanted == 0 || record.status == wanted;
 }
 
-void addTradeRow(const RowNotice& row, const RunSettings& settings, TradeStore& store) {
+bool addTradeRow(const RowNotice& row, const RunSettings& settings, TradeStore& store) {
   uint32_t key = 0;
   // The filters need no date-time: a dropped row costs no date parsing, and
   // a kept one only that of the date-times its line writes.
   TradeRecord record = decodeTradeFields(row, &key);
-  if (!keepsTrade(record, settings)) return;
+  if (!keepsTrade(record, settings)) return true;
   decodeReportedDates(row, &record);
-  store.add(key, record, firmSide(record, settings.firmCode));
+  return store.add(key, record, firmSide(record, settings.firmCode));
 }

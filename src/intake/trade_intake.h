@@ -13,5 +13,6 @@ bool keepsTrade(const TradeRecord& record, const RunSettings& settings);
 
 // Called by onlineCallback on the notification thread for every AddRow.
 // Stores the row, seen from the firm's side, when the run keeps it, unless
-// its "rev" is already stored.
-void addTradeRow(const RowNotice& row, const RunSettings& settings, TradeStore& store);
+// its "rev" is already stored. False when the run keeps it but the store
+// has reached its limit: the row is then not stored.
+bool addTradeRow(const RowNotice& row, const RunSettings& settings, TradeStore& store);

@@ -76,20 +76,30 @@ const char* readRecord(const char* at, TradeLine* line) {
 
 TradeStore::TradeStore() : supply_(kBlockBytes) {}
 
-void TradeStore::add(uint32_t key, const TradeRecord& record, FirmSide side) {
+bool TradeStore::add(uint32_t key, const TradeRecord& record, FirmSide side) {
   platform::MutexLock lock(mutex_);
-  pack(key, tradeLineOf(record, side, &joined_));
+  return pack(key, tradeLineOf(record, side, &joined_));
 }
 
-void TradeStore::add(uint32_t key, const TradeLine& line) {
+bool TradeStore::add(uint32_t key, const TradeLine& line) {
   platform::MutexLock lock(mutex_);
-  pack(key, line);
+  return pack(key, line);
 }
 
-void TradeStore::pack(uint32_t key, const TradeLine& line) {
+void TradeStore::setLimit(uint64_t bytes) {
+  platform::MutexLock lock(mutex_);
+  limit_ = bytes;
+}
+
+bool TradeStore::pack(uint32_t key, const TradeLine& line) {
   size_t bytes = kHeaderBytes;
   for (std::string_view text : line.texts) bytes += text.size() + kMaxLengthBytes;
+  // Counted before any memory is taken: a record too large for the limit
+  // never reaches the blocks.
+  const uint64_t counted = uint64_t{bytes} + sizeof(Place);
+  if (counted > limit_ || counted_ > limit_ - counted) return false;
   char* const start = reserve(bytes);
+  counted_ += counted;
   char* at = put(start, &key, sizeof key);
   at = put(at, &line.rowID, sizeof line.rowID);
   at = put(at, &line.status, sizeof line.status);
@@ -109,6 +119,7 @@ void TradeStore::pack(uint32_t key, const TradeLine& line) {
   if (count_ != 0 && key <= lastKey_) ascending_ = false;
   lastKey_ = key;
   ++count_;
+  return true;
 }
 
 char* TradeStore::reserve(size_t bytes) {
@@ -124,6 +135,7 @@ void TradeStore::clear() {
   platform::MutexLock lock(mutex_);
   blocks_.clear();
   count_ = 0;
+  counted_ = 0;
   ascending_ = true;
   lastKey_ = 0;
   places_.clear();

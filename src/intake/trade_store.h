@@ -32,11 +32,18 @@ class TradeStore {
 
   // Notification thread: files the line of `record` seen from the firm's
   // `side` under `key` (the row's "rev"), copying its texts. Of several
-  // trades under one key the first added is the one walked.
-  void add(uint32_t key, const TradeRecord& record, FirmSide side) EXCLUDES(mutex_);
+  // trades under one key the first added is the one walked. False, with
+  // nothing filed, when the trade would take the store past its limit.
+  bool add(uint32_t key, const TradeRecord& record, FirmSide side) EXCLUDES(mutex_);
 
   // The same for a line already resolved.
-  void add(uint32_t key, const TradeLine& line) EXCLUDES(mutex_);
+  bool add(uint32_t key, const TradeLine& line) EXCLUDES(mutex_);
+
+  // Driver, before any trade is added: the most bytes the stored trades may
+  // take, their records and their places in the index counted. The blocks
+  // they are packed in may hold up to two blocks (32 MiB) more. No limit
+  // until set.
+  void setLimit(uint64_t bytes) EXCLUDES(mutex_);
 
   // Notification thread: discards every stored trade.
   void clear() EXCLUDES(mutex_);
@@ -69,7 +76,7 @@ class TradeStore {
     size_t used = 0;
   };
 
-  void pack(uint32_t key, const TradeLine& line) REQUIRES(mutex_);
+  bool pack(uint32_t key, const TradeLine& line) REQUIRES(mutex_);
   // Room for `bytes` at the end of the last block (a new block when they
   // don't fit).
   char* reserve(size_t bytes) REQUIRES(mutex_);
@@ -85,6 +92,8 @@ class TradeStore {
   // The records, one after the other in the order they were added.
   std::vector<Block> blocks_ GUARDED_BY(mutex_);
   size_t count_ GUARDED_BY(mutex_) = 0;
+  uint64_t limit_ GUARDED_BY(mutex_) = UINT64_MAX;
+  uint64_t counted_ GUARDED_BY(mutex_) = 0;  // bytes of the records stored, against limit_
   // Every record's key is above the one before: the records themselves are
   // then the walk, with no index. Tables usually come in revision order.
   bool ascending_ GUARDED_BY(mutex_) = true;

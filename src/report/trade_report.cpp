@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -113,12 +115,14 @@ class LineWriter {
   }
 
   // Once this thread's half is formatted: waits for the helper's, then
-  // writes both in order.
+  // writes both in order. std::bad_alloc when the helper found no memory
+  // for its half.
   void writeBoth() {
     writePending(ownMemory_);
     {
       std::unique_lock lock(mutex_);
       changed_.wait(lock, [&] { return !given_; });
+      if (helperOutOfMemory_) throw std::bad_alloc();
     }
     writeBytes(file_, givenBytes_);
     writeBytes(file_, ownBytes_);
@@ -127,17 +131,24 @@ class LineWriter {
   }
 
   void helperLoop() {
-    ReportFile memory;
+    std::optional<ReportFile> memory;  // made on first use: its buffer may find no memory
     std::unique_lock lock(mutex_);
     for (;;) {
       changed_.wait(lock, [&] { return given_ || stop_; });
       if (stop_) return;
       lock.unlock();
       givenBytes_.clear();
-      memory.memory = &givenBytes_;
-      writeLines(memory, givenLines_);
-      writePending(memory);
+      bool outOfMemory = false;
+      try {
+        if (!memory) memory.emplace();
+        memory->memory = &givenBytes_;
+        writeLines(*memory, givenLines_);
+        writePending(*memory);
+      } catch (const std::bad_alloc&) {
+        outOfMemory = true;  // told to the driver's thread, which ends the report
+      }
       lock.lock();
+      helperOutOfMemory_ = helperOutOfMemory_ || outOfMemory;
       given_ = false;
       changed_.notify_all();
     }
@@ -157,8 +168,9 @@ class LineWriter {
   std::thread helper_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  bool given_ = false;  // guarded by mutex_: the helper has a batch
-  bool stop_ = false;   // guarded by mutex_
+  bool given_ = false;              // guarded by mutex_: the helper has a batch
+  bool stop_ = false;               // guarded by mutex_
+  bool helperOutOfMemory_ = false;  // guarded by mutex_: a batch could not be formatted
 };
 
 // The system's words for `error` (an errno value); a FIFO that no program
@@ -205,8 +217,27 @@ void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dat
   writeLineEnd(file);
 }
 
-ReportOutcome writeTradeReport(const char* iniPath, TradeStore& store,
-                               const std::vector<std::string>& tableFiles) {
+namespace {
+
+// Writes the report to `file`, open already: the header when asked, then the
+// walk. Returns the number of trade lines; std::bad_alloc when the memory
+// runs out on the way.
+size_t writeContent(ReportFile& file, const ReportOptions& options, TradeStore& store) {
+  if (options.printHeader != 0) writeReportHeader(file, options.delimiter, options.dateFormat);
+  size_t tradeLines = 0;
+  LineWriter lines(file, options.delimiter, options.dateFormat);
+  store.walk(
+      [&](uint32_t, const TradeLine& line) {
+        lines.add(line);
+        ++tradeLines;
+      },
+      [&] { lines.finish(); });
+  return tradeLines;
+}
+
+ReportOutcome writeReport(const char* iniPath, TradeStore& store,
+                          const std::vector<std::string>& tableFiles,
+                          uint32_t lockWaitMilliseconds) {
   const ReportOptions options = readReportOptions(iniPath);
   zuqonlPrintf("[ZUQTradeReport] Report file: '%s'\n", options.reportFile.c_str());
   zuqonlPrintf("[ZUQTradeReport] Report options: delimeter '%s', header %d, date format %d\n",
@@ -223,21 +254,46 @@ ReportOutcome writeTradeReport(const char* iniPath, TradeStore& store,
                                                                  : reasonText(file.error));
     return outcome;
   }
-  if (options.printHeader != 0) writeReportHeader(file, options.delimiter, options.dateFormat);
-  {
-    LineWriter lines(file, options.delimiter, options.dateFormat);
-    store.walk(
-        [&](uint32_t, const TradeLine& line) {
-          lines.add(line);
-          ++outcome.tradeLines;
-        },
-        [&] { lines.finish(); });
+  file.output.lockWaitMilliseconds = lockWaitMilliseconds;
+  try {
+    outcome.tradeLines = writeContent(file, options, store);
+  } catch (const std::bad_alloc&) {
+    // Half a report must not take the place of the earlier one: the
+    // temporary file goes, and the run fails.
+    file.failed = true;
+    closeReportFile(file);
+    throw;
   }
   if (!closeReportFile(file)) {
+    if (file.output.lockedByOther) {
+      zuqonlPrintf(
+          "[ZUQTradeReport] Report file '%s' is locked by another run: not written after "
+          "waiting %u ms\n",
+          options.reportFile.c_str(), static_cast<unsigned>(lockWaitMilliseconds));
+    }
     zuqonlPrintf("[ZUQTradeReport] Can't write file '%s'\n", options.reportFile.c_str());
-    outcome.failure = "cannot write '" + outcome.absolutePath + "': " + reasonText(file.error);
+    outcome.failure =
+        "cannot write '" + outcome.absolutePath + "': " +
+        (file.output.lockedByOther ? std::string("locked by another run") : reasonText(file.error));
     return outcome;
   }
   outcome.written = true;
   return outcome;
+}
+
+}  // namespace
+
+ReportOutcome writeTradeReport(const char* iniPath, TradeStore& store,
+                               const std::vector<std::string>& tableFiles,
+                               uint32_t lockWaitMilliseconds) {
+  try {
+    return writeReport(iniPath, store, tableFiles, lockWaitMilliseconds);
+  } catch (const std::bad_alloc&) {
+    zuqonlPrintf(
+        "[ZUQTradeReport] Out of memory: the report could not be put together and is not "
+        "written\n");
+    ReportOutcome outcome;
+    outcome.failure = "out of memory while the report was put together";
+    return outcome;
+  }
 }

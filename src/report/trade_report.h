@@ -33,11 +33,15 @@ struct ReportOutcome {
 // Called once by the driver, on its thread, after the table synchronized.
 // Logs the options, writes the header when asked and one line per stored
 // trade of `store` in ascending revision order. Every failure is logged in
-// one line. A report path that is the INI file itself, or a table file the
-// library's embedded data server reads (`tableFiles`), is refused as a file
-// that can't be opened: writing it would destroy the run's own input.
+// one line; running out of memory on the way is one too, which leaves the
+// earlier report as it was. A report path that is the INI file itself, or a
+// table file the library's embedded data server reads (`tableFiles`), is
+// refused as a file that can't be opened: writing it would destroy the run's
+// own input. A report rewritten in place waits at most
+// `lockWaitMilliseconds` for another run that is writing it.
 ReportOutcome writeTradeReport(const char* iniPath, TradeStore& store,
-                               const std::vector<std::string>& tableFiles = {});
+                               const std::vector<std::string>& tableFiles = {},
+                               uint32_t lockWaitMilliseconds = 0);
 
 // The nineteen column names, each followed by the delimiter, then the local
 // date and time of writing, then the line end.

@@ -18,9 +18,11 @@ struct RunContext {
   ReadyEvent ready;
   TradeStore store;
   // Set by the notification thread when a kept trade could not be stored
-  // (out of memory): the table can no longer be reported whole, so the run
-  // ends without a report.
+  // (out of memory, or beyond max_store_mb): the table can no longer be
+  // reported whole, so the run ends without a report.
   std::atomic<bool> tradesLost{false};
+  // Set before tradesLost when the store's limit was the cause.
+  std::atomic<bool> overStoreLimit{false};
   // AddRow notifications received, kept or not. Counted by the notification
   // thread, read by the driver for the run's closing line.
   std::atomic<uint64_t> rowsReceived{0};

@@ -11,6 +11,7 @@
 #include "online/online_library.h"
 #include "platform/event.h"
 #include "platform/paths.h"
+#include "platform/physical_memory.h"
 #include "platform/profile.h"
 #include "platform/regular_file.h"
 #include "report/trade_report.h"
@@ -37,6 +38,10 @@ void readSelection(const char* iniPath, RunSettings& settings) {
   settings.tradeStatus = readInt("trade_status", 0, iniPath);
   settings.repoTradeStatus = readInt("repotrade_status", 0, iniPath);
   settings.logRows = readInt("log_rows", 1, iniPath);
+  const int32_t maxStore = readInt("max_store_mb", 0, iniPath);
+  settings.maxStoreMiB = maxStore > 0
+                             ? static_cast<uint32_t>(maxStore)
+                             : defaultStoreLimitMiB(platform::physicalMemoryBytes(), sizeof(void*));
 }
 
 // How the run ended, for its closing line.
@@ -83,6 +88,7 @@ void logRunEnd(const char* iniPath, const RunEnd& end, RunContext& run,
 RunEnd receiveAndReport(const char* iniPath, RunContext& run) {
   run.ready.awaitSynchronization();
   const RunSettings& settings = run.settings;
+  run.store.setLimit(uint64_t{settings.maxStoreMiB} * 1024 * 1024);
   const int32_t conn = zuqonlOpenConnection(1, "Trade", kTradeColumnList, "issue_name",
                                             settings.issue.c_str(), settings.issue.c_str(), 0);
   RunEnd end;
@@ -92,10 +98,14 @@ RunEnd receiveAndReport(const char* iniPath, RunContext& run) {
       // Trades lost to a lack of memory have been logged by the intake: the
       // table was not received whole, so there is nothing true to report.
       if (run.tradesLost.load()) {
-        end.failure = "the kept trades did not fit in memory";
+        end.failure = run.overStoreLimit.load() ? "the kept trades exceed max_store_mb"
+                                                : "the kept trades did not fit in memory";
         break;
       }
-      end.report = writeTradeReport(iniPath, run.store, libraryTableFiles(iniPath));
+      // A report rewritten in place that another run is writing is waited
+      // for as long as the data server is.
+      end.report = writeTradeReport(iniPath, run.store, libraryTableFiles(iniPath),
+                                    waitMilliseconds(settings.syncTimeout, 1000));
       end.status = end.report ? kExitReportComplete : kExitReportNotWritten;
       end.failure = end.report.failure;
       break;
@@ -121,6 +131,15 @@ uint32_t waitMilliseconds(int32_t seconds, uint32_t perSecond) {
   const uint64_t wanted = static_cast<uint64_t>(seconds) * perSecond;
   const uint64_t longest = platform::kInfinite - 1;
   return static_cast<uint32_t>(wanted < longest ? wanted : longest);
+}
+
+uint32_t defaultStoreLimitMiB(uint64_t physicalBytes, size_t pointerBytes) {
+  constexpr uint64_t kMiB = 1024 * 1024;
+  // Without a figure for the machine: as much as a large day takes.
+  uint64_t limit = physicalBytes == 0 ? 4096 : physicalBytes / 2 / kMiB;
+  if (pointerBytes <= 4 && limit > 3072) limit = 3072;
+  if (limit < 64) limit = 64;
+  return static_cast<uint32_t>(limit < UINT32_MAX ? limit : UINT32_MAX);
 }
 
 int runTradeReport(const char* iniPath) {

@@ -4,6 +4,7 @@
 
 #include "platform/event.h"
 #include "run/ready_event.h"
+#include "run/run_settings.h"
 
 namespace {
 
@@ -17,6 +18,18 @@ TEST(WaitMillisecondsTest, NeverNegativeNeverWrapped) {
   EXPECT_EQ(waitMilliseconds(429497, 10000), platform::kInfinite - 1);
   EXPECT_EQ(waitMilliseconds(INT32_MAX, 1000), platform::kInfinite - 1);
   EXPECT_EQ(waitMilliseconds(2147483, 1000), 2147483000u);
+}
+
+// Half the machine's memory, and within a 32-bit program's address space.
+TEST(DefaultStoreLimitTest, HalfTheMachineWithinTheAddressSpace) {
+  constexpr uint64_t kGiB = 1024ull * 1024 * 1024;
+  EXPECT_EQ(defaultStoreLimitMiB(16 * kGiB, 8), 8192u);
+  EXPECT_EQ(defaultStoreLimitMiB(16 * kGiB, 4), 3072u);
+  EXPECT_EQ(defaultStoreLimitMiB(4 * kGiB, 4), 2048u);
+  EXPECT_EQ(defaultStoreLimitMiB(0, 8), 4096u);
+  EXPECT_EQ(defaultStoreLimitMiB(0, 4), 3072u);
+  EXPECT_EQ(defaultStoreLimitMiB(64 * 1024 * 1024, 8), 64u);
+  EXPECT_EQ(defaultStoreLimitMiB(UINT64_MAX, 8), UINT32_MAX);
 }
 
 // A DS Connected after the link came back must not end the wait for the

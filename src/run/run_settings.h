@@ -1,14 +1,16 @@
 // The run's selection settings, read from the INI file by the driver.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+// With "log_rows" 0, a line counts the rows received every so many rows.
+inline constexpr uint64_t kRowsPerCountLine = 100000;
 
 // Written by the driver only: the sync timeout before the first wait, the
 // rest after it and before the "Trade" connection is opened, so every row
 // sees them complete. Read-only afterwards.
-inline constexpr uint64_t kRowsPerCountLine = 100000;
-
 struct RunSettings {
   int32_t syncTimeout = 10;     // seconds, "sync_timeout"
   std::string issue;            // "trade_issue"
@@ -18,4 +20,13 @@ struct RunSettings {
   // "log_rows": non-zero logs every AddRow, UpdateRow and DeleteRow; 0 logs
   // none of them, only a count every kRowsPerCountLine rows received.
   int32_t logRows = 1;
+  // "max_store_mb": the most MiB the kept trades may take; a value that is
+  // not positive gives defaultStoreLimitMiB.
+  uint32_t maxStoreMiB = 0;
 };
+
+// The store's limit when none is configured, in MiB: half the machine's
+// memory (`physicalBytes`, 0 when unknown), and in a program of 32-bit
+// pointers (`pointerBytes` 4) at most 3 GiB, which leaves its 4 GiB of
+// address space room for the library, the threads and the report.
+uint32_t defaultStoreLimitMiB(uint64_t physicalBytes, size_t pointerBytes);

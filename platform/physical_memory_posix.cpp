@@ -1,0 +1,15 @@
+// The machine's memory as sysconf counts it.
+#include <unistd.h>
+
+#include "platform/physical_memory.h"
+
+namespace platform {
+
+uint64_t physicalMemoryBytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageBytes = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageBytes <= 0) return 0;
+  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageBytes);
+}
+
+}  // namespace platform
