@@ -290,6 +290,10 @@ TEST(RunE2eTest, KeptTradesBeyondTheStoreLimitAreNoReport) {
     EXPECT_EQ(run.log.find("Report file:"), std::string::npos);
     EXPECT_EQ(run.log.find("Can't receive records"), std::string::npos);
     EXPECT_EQ(box.read("r.txt"), "the earlier report\r\n");
+    EXPECT_TRUE(run.hasLine(
+        "[ZUQTradeReport] No report: the kept trades exceed max_store_mb; previous report kept, "
+        "exit status 2"))
+        << run.log.substr(run.log.size() > 2000 ? run.log.size() - 2000 : 0);
 
     box.write("test.ini", iniFile("sync_timeout=10\r\ntrade_participant=F1\r\n"
                                   "report_file=r.txt\r\nmax_store_mb=8\r\n"));

@@ -1,8 +1,6 @@
 #include "report/trade_report.h"
 
 #include <cerrno>
-#include <condition_variable>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -12,6 +10,7 @@
 #include "dataserver/error_text.h"
 #include "online/online_library.h"
 #include "platform/local_time.h"
+#include "platform/mutex.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "report/trade_line.h"
@@ -49,10 +48,10 @@ class LineWriter {
   ~LineWriter() {
     if (!helper_.joinable()) return;
     {
-      std::lock_guard lock(mutex_);
+      platform::MutexLock lock(mutex_);
       stop_ = true;
     }
-    changed_.notify_all();
+    changed_.notifyAll();
     helper_.join();
   }
   LineWriter(const LineWriter&) = delete;
@@ -107,10 +106,10 @@ class LineWriter {
       }
     }
     {
-      std::lock_guard lock(mutex_);
+      platform::MutexLock lock(mutex_);
       given_ = true;
     }
-    changed_.notify_all();
+    changed_.notifyAll();
     return true;
   }
 
@@ -120,8 +119,8 @@ class LineWriter {
   void writeBoth() {
     writePending(ownMemory_);
     {
-      std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return !given_; });
+      platform::MutexLock lock(mutex_);
+      while (given_) changed_.wait(mutex_);
       if (helperOutOfMemory_) throw std::bad_alloc();
     }
     writeBytes(file_, givenBytes_);
@@ -132,9 +131,9 @@ class LineWriter {
 
   void helperLoop() {
     std::optional<ReportFile> memory;  // made on first use: its buffer may find no memory
-    std::unique_lock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     for (;;) {
-      changed_.wait(lock, [&] { return given_ || stop_; });
+      while (!given_ && !stop_) changed_.wait(mutex_);
       if (stop_) return;
       lock.unlock();
       givenBytes_.clear();
@@ -150,7 +149,7 @@ class LineWriter {
       lock.lock();
       helperOutOfMemory_ = helperOutOfMemory_ || outOfMemory;
       given_ = false;
-      changed_.notify_all();
+      changed_.notifyAll();
     }
   }
 
@@ -166,11 +165,11 @@ class LineWriter {
   std::string ownBytes_;
   size_t ownLines_ = 0;
   std::thread helper_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool given_ = false;              // guarded by mutex_: the helper has a batch
-  bool stop_ = false;               // guarded by mutex_
-  bool helperOutOfMemory_ = false;  // guarded by mutex_: a batch could not be formatted
+  platform::Mutex mutex_;
+  platform::CondVar changed_;
+  bool given_ GUARDED_BY(mutex_) = false;  // the helper has a batch
+  bool stop_ GUARDED_BY(mutex_) = false;
+  bool helperOutOfMemory_ GUARDED_BY(mutex_) = false;  // a batch could not be formatted
 };
 
 // The system's words for `error` (an errno value); a FIFO that no program
