@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/mutex.h"
 #include "intake/block_supply.h"
 #include "platform/large_block.h"
+#include "platform/mutex.h"
 #include "report/trade_line.h"
 
 // Holds, per kept trade, only what its report line writes, as one record of

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "platform/mutex.h"
 #include "platform/event.h"
+#include "platform/mutex.h"
 
 // What the driver's pending wait is for. Only the matching notification
 // releases it: a DS Connected that follows a lost and regained link must not
