@@ -30,7 +30,7 @@ thread_local bool failNextAllocation = false;
 // that takes it to zero fails.
 std::atomic<int> largeAllocationsLeft{0};
 
-bool countDownToFailure() {
+[[maybe_unused]] bool countDownToFailure() {
   int left = largeAllocationsLeft.load();
   while (left > 0 && !largeAllocationsLeft.compare_exchange_weak(left, left - 1)) {
   }
