@@ -84,7 +84,8 @@ class BackgroundProcess {
   // Asks the process to stop as an operator would (SIGTERM, Ctrl+Break)
   // and waits for its end: the result holds its exit status and output.
   RunResult stop(int limitSeconds = 60);
-  // Sends `signal` and returns at once (SIGSTOP, SIGCONT).
+  // Sends `signal` (SIGSTOP, SIGCONT) and returns at once, or for SIGSTOP once
+  // the process has stopped.
   void sendSignal(int signal);
   // Waits for the end, killing the process after `limitSeconds`, as
   // runProgram does; the result holds the whole output.

@@ -36,8 +36,9 @@ class Process {
   // Windows Ctrl+Break to its process group, and the event named by
   // stopEventName for a process with no console to receive it.
   void requestStop();
-  // POSIX: sends `signal`. Windows has no signals: SIGINT and SIGTERM ask
-  // for a stop (requestStop), any other number ends the process (kill).
+  // POSIX: sends `signal`; SIGSTOP returns once the process has stopped (or
+  // ended). Windows has no signals: SIGINT and SIGTERM ask for a stop
+  // (requestStop), any other number ends the process (kill).
   void sendSignal(int signal);
   // Ends the process at once (SIGKILL, TerminateProcess) and waits for it.
   void kill();

@@ -65,7 +65,17 @@ bool Process::ended() {
 void Process::requestStop() { sendSignal(SIGTERM); }
 
 void Process::sendSignal(int signal) {
-  if (running_) ::kill(static_cast<pid_t>(native_), signal);
+  if (!running_) return;
+  const pid_t pid = static_cast<pid_t>(native_);
+  ::kill(pid, signal);
+  if (signal != SIGSTOP) return;
+  // A signal is only queued when kill returns: the process may still run on
+  // another core. Waiting for it to stop (or end) lets the caller look at
+  // what it left as it stands.
+  int status = 0;
+  if (waitpid(pid, &status, WUNTRACED) != pid || WIFSTOPPED(status)) return;
+  running_ = false;
+  exitStatus_ = !killed_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void Process::kill() {
