@@ -36,6 +36,13 @@ std::string settings(const std::string& reportFile = "r.txt", const std::string&
                  reportFile + "\r\n" + more);
 }
 
+// The same settings with the library's log file "run.log" beside the INI.
+std::string settingsWithLogFile() {
+  return "[zuqonl]\r\ndata_dir=data\r\nlog_file=run.log\r\n[options]\r\n"
+         "sync_timeout=1\r\ntrade_issue=XYZ1\r\ntrade_participant=F1\r\n"
+         "report_file=r.txt\r\n";
+}
+
 // --- The closing line -------------------------------------------------------
 
 TEST(OperatorE2eTest, ACompleteRunEndsWithWhatItWrote) {
@@ -142,10 +149,7 @@ TEST(OperatorE2eTest, AMisspeltSectionAndEmptyValuesAreTakenAsWritten) {
 
 TEST(OperatorE2eTest, CheckFindsNothingInAGoodIniFileAndWritesNothing) {
   Sandbox box;
-  box.write("test.ini",
-            "[zuqonl]\r\ndata_dir=data\r\nlog_file=run.log\r\n[options]\r\n"
-            "sync_timeout=1\r\ntrade_issue=XYZ1\r\ntrade_participant=F1\r\n"
-            "report_file=r.txt\r\n");
+  box.write("test.ini", settingsWithLogFile());
   box.write("data/Trade.csv", tableFile(tradeColumns(), {trade()}));
   const RunResult run = runProgram(ZUQ_PROGRAM_PATH, {"--check", "test.ini"}, box.dir());
   EXPECT_EQ(run.exitStatus, 0) << run.log;
@@ -350,10 +354,7 @@ TEST(OperatorE2eTest, AFifoThatNobodyReadsHangsNothing) {
 // line would reach it twice.
 TEST(OperatorE2eTest, WithStandardOutputClosedTheLogFileHoldsEachLineOnce) {
   Sandbox box;
-  box.write("test.ini",
-            "[zuqonl]\r\ndata_dir=data\r\nlog_file=run.log\r\n[options]\r\n"
-            "sync_timeout=1\r\ntrade_issue=XYZ1\r\ntrade_participant=F1\r\n"
-            "report_file=r.txt\r\n");
+  box.write("test.ini", settingsWithLogFile());
   box.write("data/Trade.csv", tableFile(tradeColumns(), {trade()}));
   const RunResult run =
       runProgram("/bin/sh", {"-c", "exec \"$0\" test.ini >&-", ZUQ_PROGRAM_PATH}, box.dir());
