@@ -45,7 +45,7 @@ class IntakeTest : public ::testing::Test {
 
   std::vector<std::pair<uint32_t, int32_t>> stored() {
     std::vector<std::pair<uint32_t, int32_t>> keys;
-    store.walk([&](uint32_t key, const TradeLine& line) { keys.emplace_back(key, line.rowID); });
+    store.walk([&](uint32_t key, const KeptTrade& line) { keys.emplace_back(key, line.rowID); });
     return keys;
   }
 
