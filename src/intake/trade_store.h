@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "intake/block_supply.h"
+#include "intake/kept_trade.h"
 #include "platform/large_block.h"
 #include "platform/mutex.h"
-#include "intake/kept_trade.h"
 
 // Holds, per kept trade, only what its report line writes, as one record of
 // numbers and texts packed after the one before in large blocks, so that a
