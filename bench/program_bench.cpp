@@ -37,11 +37,11 @@ class RowNotices {
 
 void BM_IntakePerRow(benchmark::State& state) {
   const RowNotices rows(1024);
-  const RunSettings settings;  // no firm code: every row is kept
+  const TradeSelection selection;  // no firm code: every row is kept
   TradeStore store;
   size_t n = 0;
   for (auto _ : state) {
-    addTradeRow(rows[n], settings, store);
+    addTradeRow(rows[n], selection, store);
     // A store of a million trades is the common case; keep it near that.
     if (++n % (1 << 20) == 0) store.clear();
   }
@@ -56,9 +56,9 @@ void BM_TradeLinePerTrade(benchmark::State& state) {
     records.push_back(decodeTradeRow(rows[n], &key));
   }
   std::string joined[1024];
-  std::vector<TradeLine> lines;
+  std::vector<KeptTrade> lines;
   for (size_t n = 0; n < 1024; ++n) {
-    lines.push_back(tradeLineOf(records[n], firmSide(records[n], ""), &joined[n]));
+    lines.push_back(keepTrade(records[n], firmSide(records[n], ""), &joined[n]));
   }
   const testsupport::TempDir dir("zuq-bench");
   const std::string path = dir / "report.txt";

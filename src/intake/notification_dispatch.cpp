@@ -6,6 +6,9 @@
 #include "intake/trade_intake.h"
 #include "intake/trade_store.h"
 #include "online/online_library.h"
+// The intake's one arrow up to the run: the library's callback takes no user
+// argument, so the notifications reach the run's context (its settings, its
+// store, its ready event) through the run attached here.
 #include "run/run_context.h"
 
 namespace {
@@ -45,7 +48,7 @@ void storeLimitReached(RunContext& run) {
 void takeRow(const RowNotice& row) {
   RunContext* run = attachedRun.load(std::memory_order_acquire);
   if (run != nullptr && !run->tradesLost.load(std::memory_order_relaxed)) {
-    if (!addTradeRow(row, run->settings, run->store)) storeLimitReached(*run);
+    if (!addTradeRow(row, run->settings.selection, run->store)) storeLimitReached(*run);
   }
 }
 

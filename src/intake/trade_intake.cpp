@@ -3,22 +3,22 @@
 #include "intake/firm_side.h"
 #include "intake/trade_columns.h"
 
-bool keepsTrade(const TradeRecord& record, const RunSettings& settings) {
-  if (!settings.firmCode.empty() && !firmMatches(record.init_name, settings.firmCode) &&
-      !firmMatches(record.conf_name, settings.firmCode)) {
+bool keepsTrade(const TradeRecord& record, const TradeSelection& selection) {
+  if (!selection.firmCode.empty() && !firmMatches(record.init_name, selection.firmCode) &&
+      !firmMatches(record.conf_name, selection.firmCode)) {
     return false;
   }
   const bool repo = record.type_ext.starts_with('R');
-  const int32_t wanted = repo ? settings.repoTradeStatus : settings.tradeStatus;
+  const int32_t wanted = repo ? selection.repoTradeStatus : selection.tradeStatus;
   return wanted == 0 || record.status == wanted;
 }
 
-bool addTradeRow(const RowNotice& row, const RunSettings& settings, TradeStore& store) {
+bool addTradeRow(const RowNotice& row, const TradeSelection& selection, TradeStore& store) {
   uint32_t key = 0;
   // The filters need no date-time: a dropped row costs no date parsing, and
   // a kept one only that of the date-times its line writes.
   TradeRecord record = decodeTradeFields(row, &key);
-  if (!keepsTrade(record, settings)) return true;
+  if (!keepsTrade(record, selection)) return true;
   decodeReportedDates(row, &record);
-  return store.add(key, record, firmSide(record, settings.firmCode));
+  return store.add(key, record, firmSide(record, selection.firmCode));
 }

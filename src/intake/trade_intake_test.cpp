@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "intake/trade_columns.h"
+#include "intake/trade_selection.h"
 #include "intake/trade_store.h"
-#include "run/run_settings.h"
 
 namespace {
 
@@ -40,23 +40,23 @@ class IntakeTest : public ::testing::Test {
     row.values[5] = conf;
     row.values[10] = status;
     row.values[24] = typeExt;
-    addTradeRow(row, settings, store);
+    addTradeRow(row, selection, store);
   }
 
   std::vector<std::pair<uint32_t, int32_t>> stored() {
     std::vector<std::pair<uint32_t, int32_t>> keys;
-    store.walk([&](uint32_t key, const TradeLine& line) { keys.emplace_back(key, line.rowID); });
+    store.walk([&](uint32_t key, const KeptTrade& line) { keys.emplace_back(key, line.rowID); });
     return keys;
   }
 
-  RunSettings settings;
+  TradeSelection selection;
   TradeStore store;
 };
 
 using Stored = std::vector<std::pair<uint32_t, int32_t>>;
 
 TEST_F(IntakeTest, FirmFilterIsExact) {
-  settings.firmCode = "FIRM1";
+  selection.firmCode = "FIRM1";
   add(1, "1", "firm1", "FIRM2");
   add(2, "2", "FIRM10", "X");
   add(3, "3", "FIRM1 ", "X");
@@ -73,8 +73,8 @@ TEST_F(IntakeTest, EmptyFirmKeepsEveryRow) {
 }
 
 TEST_F(IntakeTest, StatusFiltersForRepoAndOtherTrades) {
-  settings.tradeStatus = 2;
-  settings.repoTradeStatus = 3;
+  selection.tradeStatus = 2;
+  selection.repoTradeStatus = 3;
   add(1, "1", "A", "B", "2", "");
   add(2, "2", "A", "B", "3", "");
   add(3, "3", "A", "B", "3", "R");
@@ -86,7 +86,7 @@ TEST_F(IntakeTest, StatusFiltersForRepoAndOtherTrades) {
 }
 
 TEST_F(IntakeTest, ZeroStatusKeepsEveryStatus) {
-  settings.repoTradeStatus = 3;
+  selection.repoTradeStatus = 3;
   add(1, "1", "A", "B", "9", "");
   add(2, "2", "A", "B", "", "");
   add(3, "3", "A", "B", "9", "R");
@@ -94,7 +94,7 @@ TEST_F(IntakeTest, ZeroStatusKeepsEveryStatus) {
 }
 
 TEST_F(IntakeTest, FirstRowPerKeyWinsAndDroppedRowsHoldNoKey) {
-  settings.firmCode = "F";
+  selection.firmCode = "F";
   add(1, "10", "X", "Y");  // dropped: does not hold key 10
   add(2, "10", "F", "Y");
   add(3, "10", "F", "Z");  // duplicate: dropped

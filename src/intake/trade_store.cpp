@@ -52,7 +52,7 @@ uint32_t keyOf(const char* record) {
 }
 
 // Reads the record at `at` into *line; returns where the next one begins.
-const char* readRecord(const char* at, TradeLine* line) {
+const char* readRecord(const char* at, KeptTrade* line) {
   uint32_t key;
   at = get(at, &key, sizeof key);
   at = get(at, &line->rowID, sizeof line->rowID);
@@ -78,10 +78,10 @@ TradeStore::TradeStore() : supply_(kBlockBytes) {}
 
 bool TradeStore::add(uint32_t key, const TradeRecord& record, FirmSide side) {
   platform::MutexLock lock(mutex_);
-  return pack(key, tradeLineOf(record, side, &joined_));
+  return pack(key, keepTrade(record, side, &joined_));
 }
 
-bool TradeStore::add(uint32_t key, const TradeLine& line) {
+bool TradeStore::add(uint32_t key, const KeptTrade& line) {
   platform::MutexLock lock(mutex_);
   return pack(key, line);
 }
@@ -91,7 +91,7 @@ void TradeStore::setLimit(uint64_t bytes) {
   limit_ = bytes;
 }
 
-bool TradeStore::pack(uint32_t key, const TradeLine& line) {
+bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
   size_t bytes = kHeaderBytes;
   for (std::string_view text : line.texts) bytes += text.size() + kMaxLengthBytes;
   // Counted before any memory is taken: a record too large for the limit
@@ -154,10 +154,10 @@ size_t TradeStore::size() {
   return places_.size();
 }
 
-void TradeStore::walk(const std::function<void(uint32_t, const TradeLine&)>& visit,
+void TradeStore::walk(const std::function<void(uint32_t, const KeptTrade&)>& visit,
                       const std::function<void()>& end) {
   platform::MutexLock lock(mutex_);
-  TradeLine line;
+  KeptTrade line;
   if (ascending_) {
     for (const Block& block : blocks_) {
       const char* at = block.memory.data();
@@ -185,7 +185,7 @@ void TradeStore::index() {
   const size_t indexed = places_.size();
   for (; unindexed_.block < blocks_.size(); ++unindexed_.block, unindexed_.offset = 0) {
     const Block& block = blocks_[unindexed_.block];
-    TradeLine line;
+    KeptTrade line;
     while (unindexed_.offset != block.used) {
       const char* record = block.memory.data() + unindexed_.offset;
       places_.push_back(Place{keyOf(record), unindexed_.block, unindexed_.offset});

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "intake/block_supply.h"
+#include "intake/kept_trade.h"
 #include "platform/large_block.h"
 #include "platform/mutex.h"
-#include "report/trade_line.h"
 
 // Holds, per kept trade, only what its report line writes, as one record of
 // numbers and texts packed after the one before in large blocks, so that a
@@ -37,7 +37,7 @@ class TradeStore {
   bool add(uint32_t key, const TradeRecord& record, FirmSide side) EXCLUDES(mutex_);
 
   // The same for a line already resolved.
-  bool add(uint32_t key, const TradeLine& line) EXCLUDES(mutex_);
+  bool add(uint32_t key, const KeptTrade& line) EXCLUDES(mutex_);
 
   // Driver, before any trade is added: the most bytes the stored trades may
   // take, their records and their places in the index counted. The blocks
@@ -60,7 +60,7 @@ class TradeStore {
   // unsigned numbers), then `end` (when given), holding the lock throughout;
   // neither may add to the store. The texts of every line visited live until
   // `end` returns.
-  void walk(const std::function<void(uint32_t key, const TradeLine& line)>& visit,
+  void walk(const std::function<void(uint32_t key, const KeptTrade& line)>& visit,
             const std::function<void()>& end = {}) EXCLUDES(mutex_);
 
  private:
@@ -76,7 +76,7 @@ class TradeStore {
     size_t used = 0;
   };
 
-  bool pack(uint32_t key, const TradeLine& line) REQUIRES(mutex_);
+  bool pack(uint32_t key, const KeptTrade& line) REQUIRES(mutex_);
   // Room for `bytes` at the end of the last block (a new block when they
   // don't fit).
   char* reserve(size_t bytes) REQUIRES(mutex_);

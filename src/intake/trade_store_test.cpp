@@ -8,8 +8,8 @@
 
 namespace {
 
-TradeLine lineWith(int32_t rowID, std::string_view memo = {}) {
-  TradeLine line;
+KeptTrade lineWith(int32_t rowID, std::string_view memo = {}) {
+  KeptTrade line;
   line.rowID = rowID;
   line.texts[kMemoText] = memo;
   return line;
@@ -19,7 +19,7 @@ using Walked = std::vector<std::pair<uint32_t, int32_t>>;
 
 Walked walked(TradeStore& store) {
   Walked keys;
-  store.walk([&](uint32_t key, const TradeLine& line) { keys.emplace_back(key, line.rowID); });
+  store.walk([&](uint32_t key, const KeptTrade& line) { keys.emplace_back(key, line.rowID); });
   return keys;
 }
 
@@ -74,7 +74,7 @@ TEST(TradeStoreTest, JoinedTextsOfEveryTradeAreKept) {
   store.add(2, second, FirmSide::None);
   store.add(3, second, FirmSide::Initiator);
   std::vector<std::string> contras;
-  store.walk([&](uint32_t, const TradeLine& line) {
+  store.walk([&](uint32_t, const KeptTrade& line) {
     EXPECT_EQ(line.texts[kActText], "BT");
     contras.emplace_back(line.texts[kContraText]);
   });
@@ -89,13 +89,13 @@ TEST(TradeStoreTest, TextsOfAnyLengthAreKeptWhole) {
     memos.push_back(std::string(length, static_cast<char>('a' + memos.size())));
   }
   for (size_t i = 0; i < memos.size(); ++i) {
-    TradeLine line = lineWith(static_cast<int32_t>(i), memos[i]);
+    KeptTrade line = lineWith(static_cast<int32_t>(i), memos[i]);
     line.texts[kIssueText] = "ISSUE";
     line.tradeMoment = DateTimeValue{2026, 12, 2, 8, 23, 59, 58, 999};
     store.add(static_cast<uint32_t>(i), line);
   }
   size_t count = 0;
-  store.walk([&](uint32_t key, const TradeLine& line) {
+  store.walk([&](uint32_t key, const KeptTrade& line) {
     EXPECT_EQ(line.texts[kMemoText], memos[key]) << key;
     EXPECT_EQ(line.texts[kIssueText], "ISSUE");
     EXPECT_EQ(line.texts[kPriceText], "");
@@ -120,7 +120,7 @@ TEST(TradeStoreTest, RecordsAcrossBlocksInAndOutOfOrder) {
   store.add(2, lineWith(5));
   std::vector<size_t> sizes;
   store.walk(
-      [&](uint32_t, const TradeLine& line) { sizes.push_back(line.texts[kMemoText].size()); });
+      [&](uint32_t, const KeptTrade& line) { sizes.push_back(line.texts[kMemoText].size()); });
   EXPECT_EQ(sizes, (std::vector<size_t>{6, 5, large.size(), 5}));
   EXPECT_EQ(walked(store), (Walked{{0, 4}, {1, 1}, {2, 2}, {3, 3}}));
 }

@@ -17,17 +17,6 @@ constexpr StatusName kStatusNames[] = {
     {23, "BAY"}, {24, "NEO"}, {25, "EOM"}, {26, "EOA"},
 };
 
-struct RepoCode {
-  char action;
-  const char* initiator;
-  const char* otherSide;
-};
-
-constexpr RepoCode kRepoCodes[] = {
-    {'1', "BS", "LS"}, {'2', "LS", "BS"}, {'3', "RS", "AS"},
-    {'5', "BM", "LM"}, {'6', "LM", "BM"}, {'7', "RM", "AM"},
-};
-
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -66,69 +55,7 @@ size_t formatPadded(char* out, int64_t value) {
   return Width;
 }
 
-// Writes `first`, then `between`, then `second` at *at and moves *at past
-// them; returns the view of the three.
-std::string_view join(std::string_view first, std::string_view between, std::string_view second,
-                      char** at) {
-  char* const start = *at;
-  char* out = start;
-  for (std::string_view part : {first, between, second}) {
-    if (!part.empty()) std::memcpy(out, part.data(), part.size());
-    out += part.size();
-  }
-  *at = out;
-  return std::string_view(start, static_cast<size_t>(out - start));
-}
-
 }  // namespace
-
-TradeLine tradeLineOf(const TradeRecord& r, FirmSide side, std::string* joined) {
-  // Room for every joined text at once, so no view into *joined moves.
-  joined->resize(r.init_action.size() + r.conf_action.size() + r.type.size() + r.init_pair.size() +
-                 r.conf_pair.size() + r.init_name.size() + r.conf_name.size() + 2);
-  char* at = joined->data();
-  TradeLine line;
-  line.rowID = r.rowID;
-  line.status = r.status;
-  line.deliveryDate = r.delivery_date;
-  line.tradeMoment = r.trade_moment;
-  std::string_view* t = line.texts;
-  t[kIssueText] = r.issue_name;
-  t[kActText] = join(side == FirmSide::Confirmer ? r.conf_action : r.init_action, {}, r.type, &at);
-  if (side == FirmSide::Initiator) {
-    t[kCustomerText] = r.init_pair;
-    t[kContraText] = r.conf_name;
-  } else if (side == FirmSide::Confirmer) {
-    t[kCustomerText] = r.conf_pair;
-    t[kContraText] = r.init_name;
-  } else {
-    t[kCustomerText] = join(r.init_pair, "-", r.conf_pair, &at);
-    t[kContraText] = join(r.init_name, "-", r.conf_name, &at);
-  }
-  t[kPriceText] = r.price;
-  t[kQtyText] = r.qty;
-  t[kAmountText] = r.volume;
-  t[kCurrText] = r.payment_currency;
-  t[kClrText] = r.dcc;
-  t[kTypeExtText] = r.type_ext;
-  t[kTradeRefText] = r.trade_ref;
-  t[kRepoActText] = repoActCode(r, side);
-  t[kRepurchaseText] = r.repurchase;
-  if (side == FirmSide::Initiator || side == FirmSide::Both) t[kMemoText] = r.init_memo;
-  if (side == FirmSide::Confirmer) t[kMemoText] = r.conf_memo;
-  return line;
-}
-
-std::string_view repoActCode(const TradeRecord& record, FirmSide side) {
-  if (!record.type_ext.starts_with('R')) return {};
-  const bool initiator = side == FirmSide::Initiator;
-  if (!record.repo_action.empty()) {
-    for (const RepoCode& code : kRepoCodes) {
-      if (code.action == record.repo_action[0]) return initiator ? code.initiator : code.otherSide;
-    }
-  }
-  return "??";
-}
 
 const char* statusMnemonic(int32_t status) {
   for (const StatusName& name : kStatusNames) {
@@ -189,7 +116,7 @@ char* putWhole(char* out, std::string_view text) {
 // The line without its line end at `out`, each text and delimiter written by
 // `putText`; returns the end.
 template <typename PutText>
-char* putLine(char* out, const TradeLine& line, std::string_view delimiter, int32_t dateFormat,
+char* putLine(char* out, const KeptTrade& line, std::string_view delimiter, int32_t dateFormat,
               PutText putText) {
   const std::string_view* t = line.texts;
   // Most reports have a one-byte delimiter, usually ";".
@@ -228,7 +155,7 @@ void writeTime(ReportFile& file, const DateTimeValue& value) {
   writeText(file, std::string_view(text, static_cast<size_t>(putTime(text, value) - text)));
 }
 
-void writeTradeLine(ReportFile& file, const TradeLine& line, std::string_view delimiter,
+void writeTradeLine(ReportFile& file, const KeptTrade& line, std::string_view delimiter,
                     int32_t dateFormat) {
   // The bound counts every byte of a text twice, as if each were a line feed.
   size_t most = kMostFixedBytes + 2 * kDelimiters * delimiter.size();

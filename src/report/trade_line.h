@@ -1,55 +1,13 @@
 // One report line: nineteen columns of a kept trade, seen from the configured
-// firm's side.
+// firm's side, written to the report file.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "intake/firm_side.h"
-#include "intake/trade_record.h"
+#include "intake/kept_trade.h"
 #include "report/report_file.h"
-
-// The texts a trade line writes, in column order, after the firm's side has
-// chosen them.
-enum LineText {
-  kIssueText,
-  kActText,
-  kCustomerText,
-  kContraText,
-  kPriceText,
-  kQtyText,
-  kAmountText,
-  kCurrText,
-  kClrText,
-  kTypeExtText,
-  kTradeRefText,
-  kRepoActText,
-  kRepurchaseText,
-  kMemoText,
-  kLineTextCount
-};
-
-// What a trade line writes, resolved for the firm's side when the row
-// arrives; the texts view storage that outlives the line.
-struct TradeLine {
-  int32_t rowID = 0;
-  int32_t status = 0;
-  DateTimeValue deliveryDate{};
-  DateTimeValue tradeMoment{};
-  std::string_view texts[kLineTextCount];
-};
-
-// The line of `record` for the firm's `side`. The joined texts (Act, and
-// Customer and Contra of a line that is no single side's) are built in
-// *joined, which the line's texts view: it must stay unchanged while the
-// line is in use.
-TradeLine tradeLineOf(const TradeRecord& record, FirmSide side, std::string* joined);
-
-// The "RepoAct" column: empty unless "type_ext" begins with an upper-case
-// "R"; then the code for the first character of "repo_action" ("??" when it
-// has none listed), from the Initiator column for an Initiator.
-std::string_view repoActCode(const TradeRecord& record, FirmSide side);
 
 // The three-letter mnemonic of a trade status, "???" for an unknown one.
 const char* statusMnemonic(int32_t status);
@@ -65,5 +23,5 @@ void writeDate(ReportFile& file, const DateTimeValue& value, int32_t dateFormat)
 void writeTime(ReportFile& file, const DateTimeValue& value);
 
 // The whole line with its line end; the memo, last, has no delimiter.
-void writeTradeLine(ReportFile& file, const TradeLine& line, std::string_view delimiter,
+void writeTradeLine(ReportFile& file, const KeptTrade& line, std::string_view delimiter,
                     int32_t dateFormat);

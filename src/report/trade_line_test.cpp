@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "intake/firm_side.h"
-#include "intake/trade_store.h"
+#include "intake/kept_trade.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
@@ -41,16 +41,13 @@ TradeRecord sampleTrade() {
 
 class TradeLineTest : public ::testing::Test {
  protected:
-  // The line as the report writes it: resolved for the firm on arrival, kept
-  // in a store and written from the store's copy.
+  // The line as the report writes it of the trade kept for the firm.
   std::string line(const TradeRecord& record, const std::string& firm,
                    std::string_view delimiter = ";", int32_t dateFormat = 0) {
-    TradeStore store;
-    store.add(0, record, firmSide(record, firm));
+    std::string joined;
+    const KeptTrade kept = keepTrade(record, firmSide(record, firm), &joined);
     ReportFile file;  // no stream: the text stays pending
-    store.walk([&](uint32_t, const TradeLine& stored) {
-      writeTradeLine(file, stored, delimiter, dateFormat);
-    });
+    writeTradeLine(file, kept, delimiter, dateFormat);
     return std::string(file.pending());
   }
 };
@@ -155,12 +152,13 @@ TEST_F(TradeLineTest, LinesOfAnyLengthReachTheFileWhole) {
   const TradeRecord ordinary = sampleTrade();
   ReportFile file;
   ASSERT_TRUE(openReportFile(file, path.c_str()));
-  TradeStore store;
-  uint32_t key = 0;
-  for (int i = 0; i < 1000; ++i) store.add(key++, ordinary, FirmSide::Initiator);
-  store.add(key++, large, FirmSide::Initiator);
-  for (int i = 0; i < 1000; ++i) store.add(key++, ordinary, FirmSide::Initiator);
-  store.walk([&](uint32_t, const TradeLine& stored) { writeTradeLine(file, stored, " | ", 1); });
+  std::string ordinaryJoined;
+  std::string largeJoined;
+  const KeptTrade ordinaryKept = keepTrade(ordinary, FirmSide::Initiator, &ordinaryJoined);
+  const KeptTrade largeKept = keepTrade(large, FirmSide::Initiator, &largeJoined);
+  for (int i = 0; i < 1000; ++i) writeTradeLine(file, ordinaryKept, " | ", 1);
+  writeTradeLine(file, largeKept, " | ", 1);
+  for (int i = 0; i < 1000; ++i) writeTradeLine(file, ordinaryKept, " | ", 1);
   ASSERT_TRUE(closeReportFile(file));
 
   const std::string one = line(ordinary, "F1", " | ", 1);

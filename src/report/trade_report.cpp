@@ -58,7 +58,7 @@ class LineWriter {
   LineWriter& operator=(const LineWriter&) = delete;
 
   // The line's texts must live until finish() returns.
-  void add(const TradeLine& line) {
+  void add(const KeptTrade& line) {
     if (formattingHere_) {
       // This thread's half is formatted as it comes, with no copy.
       writeTradeLine(ownMemory_, line, delimiter_, dateFormat_);
@@ -91,8 +91,8 @@ class LineWriter {
  private:
   static constexpr size_t kBatchLines = 4096;
 
-  void writeLines(ReportFile& file, const std::vector<TradeLine>& lines) {
-    for (const TradeLine& line : lines) writeTradeLine(file, line, delimiter_, dateFormat_);
+  void writeLines(ReportFile& file, const std::vector<KeptTrade>& lines) {
+    for (const KeptTrade& line : lines) writeTradeLine(file, line, delimiter_, dateFormat_);
   }
 
   // Gives the batch to the helper, started on first use; false when no
@@ -159,7 +159,7 @@ class LineWriter {
   // Batches alternate: one is copied for the helper, the next formatted
   // here as it comes.
   bool formattingHere_ = false;
-  std::vector<TradeLine> givenLines_;  // the helper's while given_
+  std::vector<KeptTrade> givenLines_;  // the helper's while given_
   std::string givenBytes_;             // the helper's while given_
   ReportFile ownMemory_;
   std::string ownBytes_;
@@ -226,7 +226,7 @@ size_t writeContent(ReportFile& file, const ReportOptions& options, TradeStore& 
   size_t tradeLines = 0;
   LineWriter lines(file, options.delimiter, options.dateFormat);
   store.walk(
-      [&](uint32_t, const TradeLine& line) {
+      [&](uint32_t, const KeptTrade& line) {
         lines.add(line);
         ++tradeLines;
       },

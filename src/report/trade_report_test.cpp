@@ -21,7 +21,7 @@ TEST(TradeReportTest, LinesOfEveryBatchInOrder) {
     memory.memory = &expected;
     for (uint32_t key = 0; key < count; ++key) {
       const std::string memo = "memo " + std::to_string(key);
-      TradeLine line;
+      KeptTrade line;
       line.rowID = static_cast<int32_t>(key);
       line.texts[kMemoText] = memo;
       store.add(key, line);

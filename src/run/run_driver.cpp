@@ -34,9 +34,9 @@ int32_t readInt(const char* key, int32_t defaultValue, const char* iniPath) {
 
 void readSelection(const char* iniPath, RunSettings& settings) {
   settings.issue = readText("trade_issue", iniPath);
-  settings.firmCode = readText("trade_participant", iniPath);
-  settings.tradeStatus = readInt("trade_status", 0, iniPath);
-  settings.repoTradeStatus = readInt("repotrade_status", 0, iniPath);
+  settings.selection.firmCode = readText("trade_participant", iniPath);
+  settings.selection.tradeStatus = readInt("trade_status", 0, iniPath);
+  settings.selection.repoTradeStatus = readInt("repotrade_status", 0, iniPath);
   settings.logRows = readInt("log_rows", 1, iniPath);
   const int32_t maxStore = readInt("max_store_mb", 0, iniPath);
   settings.maxStoreMiB = maxStore > 0
@@ -165,7 +165,7 @@ int runTradeReport(const char* iniPath) {
     case platform::kWaitSignalled:
       readSelection(iniPath, settings);
       zuqonlPrintf("[ZUQTradeReport] Creating trade report for firm '%s', status %d\n",
-                   settings.firmCode.c_str(), settings.tradeStatus);
+                   settings.selection.firmCode.c_str(), settings.selection.tradeStatus);
       end = receiveAndReport(iniPath, run);
       break;
     case platform::kWaitTimeout:

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "intake/trade_selection.h"
+
 // With "log_rows" 0, a line counts the rows received every so many rows.
 inline constexpr uint64_t kRowsPerCountLine = 100000;
 
@@ -12,11 +14,9 @@ inline constexpr uint64_t kRowsPerCountLine = 100000;
 // rest after it and before the "Trade" connection is opened, so every row
 // sees them complete. Read-only afterwards.
 struct RunSettings {
-  int32_t syncTimeout = 10;     // seconds, "sync_timeout"
-  std::string issue;            // "trade_issue"
-  std::string firmCode;         // "trade_participant"
-  int32_t tradeStatus = 0;      // "trade_status"
-  int32_t repoTradeStatus = 0;  // "repotrade_status"
+  int32_t syncTimeout = 10;  // seconds, "sync_timeout"
+  std::string issue;         // "trade_issue"
+  TradeSelection selection;  // the firm and the statuses kept
   // "log_rows": non-zero logs every AddRow, UpdateRow and DeleteRow; 0 logs
   // none of them, only a count every kRowsPerCountLine rows received.
   int32_t logRows = 1;

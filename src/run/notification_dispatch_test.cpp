@@ -68,7 +68,7 @@ TEST_F(DispatchTest, UpdateDeleteAndLateClearLeaveTheStoreAlone) {
   onlineCallback(ZUQONL_SYNCHRONIZED, &conn);
   onlineCallback(ZUQONL_CLEAR, &conn);
   ASSERT_EQ(storedCount(), 1u);
-  run.store.walk([](uint32_t key, const TradeLine& line) {
+  run.store.walk([](uint32_t key, const KeptTrade& line) {
     EXPECT_EQ(key, 5u);
     EXPECT_EQ(line.texts[kPriceText], "1.0");
   });
@@ -90,7 +90,7 @@ TEST_F(DispatchTest, AClearBeforeSynchronizedDiscardsTheStoredTrades) {
   onlineCallback(ZUQONL_SYNCHRONIZED, &conn);
   onlineCallback(ZUQONL_CLEAR, &conn);
   ASSERT_EQ(storedCount(), 1u);
-  run.store.walk([](uint32_t, const TradeLine& line) {
+  run.store.walk([](uint32_t, const KeptTrade& line) {
     EXPECT_EQ(line.rowID, 8);
     EXPECT_EQ(line.texts[kPriceText], "2.0");
   });
