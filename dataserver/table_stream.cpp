@@ -300,12 +300,6 @@ void TableStream::checkRows(RowCheck check) { impl_->rowCheck = std::move(check)
 
 int TableStream::columnCount() const { return static_cast<int>(impl_->requested.size()); }
 
-TableEvent TableStream::next() {
-  TableEvent event;
-  next(&event);
-  return event;
-}
-
 void TableStream::next(TableEvent* out, std::vector<std::string_view>* values) {
   impl_->rowValues = values;
   next(out);
