@@ -154,7 +154,7 @@ bool TableStream::open(const std::string& dataDir, const Subscription& sub, std:
   RowCheck rowCheck = std::move(impl_->rowCheck);
   impl_ = std::make_unique<Impl>();
   impl_->rowCheck = rowCheck;
-  Impl& s = *impl_;
+  Impl& stream = *impl_;
   if (!isTableNameValid(sub.table)) {
     *err = "unknown table '" + printable(sub.table) + "'";
     return false;
@@ -165,23 +165,23 @@ bool TableStream::open(const std::string& dataDir, const Subscription& sub, std:
            " columns requested";
     return false;
   }
-  s.fileName = sub.table + ".csv";
-  std::string path = dataDir.empty() ? s.fileName : dataDir + "/" + s.fileName;
-  if (!s.openFile(path, sub.table, err)) return false;
-  if (!s.readHeader(err)) {
+  stream.fileName = sub.table + ".csv";
+  std::string path = dataDir.empty() ? stream.fileName : dataDir + "/" + stream.fileName;
+  if (!stream.openFile(path, sub.table, err)) return false;
+  if (!stream.readHeader(err)) {
     impl_ = std::make_unique<Impl>();
     impl_->rowCheck = std::move(rowCheck);
     return false;
   }
-  s.sub = sub;
-  s.requested = std::move(requested);
-  if (s.headerPending) {
-    s.cutEnd = s.reader->endOffset();
-    s.readAgain = true;  // at once: the file may have grown since
+  stream.sub = sub;
+  stream.requested = std::move(requested);
+  if (stream.headerPending) {
+    stream.cutEnd = stream.reader->endOffset();
+    stream.readAgain = true;  // at once: the file may have grown since
   } else {
-    s.mapColumns();
+    stream.mapColumns();
   }
-  s.state = Impl::State::Lines;
+  stream.state = Impl::State::Lines;
   return true;
 }
 
@@ -275,14 +275,14 @@ void TableStream::Impl::mapColumns() {
   };
   auto header = headerFault.empty() ? reader->fields() : std::span<const std::string_view>();
   headerFields = header.size();
-  for (size_t i = 0; i < header.size(); ++i) {
-    const std::string_view name = header[i];
+  for (size_t column = 0; column < header.size(); ++column) {
+    const std::string_view name = header[column];
     if (!name.starts_with('@')) {
-      dataColumns.emplace(name, static_cast<int>(i));  // the first of a name wins
+      dataColumns.emplace(name, static_cast<int>(column));  // the first of a name wins
       continue;
     }
-    for (const auto& [controlName, column] : controls) {
-      if (name == controlName && *column < 0) *column = static_cast<int>(i);
+    for (const auto& [controlName, controlColumn] : controls) {
+      if (name == controlName && *controlColumn < 0) *controlColumn = static_cast<int>(column);
     }
   }
   auto columnOf = [&](const std::string& name) {
@@ -300,12 +300,6 @@ void TableStream::checkRows(RowCheck check) { impl_->rowCheck = std::move(check)
 
 int TableStream::columnCount() const { return static_cast<int>(impl_->requested.size()); }
 
-TableEvent TableStream::next() {
-  TableEvent event;
-  next(&event);
-  return event;
-}
-
 void TableStream::next(TableEvent* out, std::vector<std::string_view>* values) {
   impl_->rowValues = values;
   next(out);
@@ -313,44 +307,44 @@ void TableStream::next(TableEvent* out, std::vector<std::string_view>* values) {
 }
 
 void TableStream::next(TableEvent* out) {
-  Impl& s = *impl_;
-  if (s.state == Impl::State::Lines && !s.headerFault.empty()) {
-    s.fail(out, s.headerFault);
+  Impl& stream = *impl_;
+  if (stream.state == Impl::State::Lines && !stream.headerFault.empty()) {
+    stream.fail(out, stream.headerFault);
     return;
   }
-  if (s.state == Impl::State::Lines && s.readAgain) {
-    s.readAgain = false;
+  if (stream.state == Impl::State::Lines && stream.readAgain) {
+    stream.readAgain = false;
     std::string fault;
-    if (s.headerPending) {
-      if (s.headerArrived(out)) return;
-    } else if (!s.reader->resume(&fault)) {
-      s.fail(out, fault);
+    if (stream.headerPending) {
+      if (stream.headerArrived(out)) return;
+    } else if (!stream.reader->resume(&fault)) {
+      stream.fail(out, fault);
       return;
     }
   }
-  for (int scanned = 0; s.state == Impl::State::Lines; ++scanned) {
+  for (int scanned = 0; stream.state == Impl::State::Lines; ++scanned) {
     if (scanned == kScanSlice) {
       setControl(out, EventKind::Pause);
       return;
     }
     bool haveRecord = false;
     std::string fault;
-    if (!s.reader->read(&haveRecord, &fault)) {
-      s.fail(out, fault);
+    if (!stream.reader->read(&haveRecord, &fault)) {
+      stream.fail(out, fault);
       return;
     }
     if (!haveRecord) {
-      if (s.reader->cut()) {
-        s.waitForLineEnd(out, s.reader->cutFault());
+      if (stream.reader->cut()) {
+        stream.waitForLineEnd(out, stream.reader->cutFault());
         return;
       }
-      s.state = Impl::State::Finished;
-      if (s.synchronized) break;
-      s.synchronized = true;
+      stream.state = Impl::State::Finished;
+      if (stream.synchronized) break;
+      stream.synchronized = true;
       setControl(out, EventKind::Synchronized);
       return;
     }
-    if (s.line(out)) return;
+    if (stream.line(out)) return;
   }
   setControl(out, EventKind::End);
 }
@@ -394,15 +388,15 @@ bool TableStream::Impl::rowLine(EventKind kind, TableEvent* out) {
   out->number = 0;
   if (rowValues != nullptr) {
     rowValues->resize(requestedColumns.size());
-    for (size_t i = 0; i < requestedColumns.size(); ++i) {
-      (*rowValues)[i] = field(requestedColumns[i]);
+    for (size_t valueIndex = 0; valueIndex < requestedColumns.size(); ++valueIndex) {
+      (*rowValues)[valueIndex] = field(requestedColumns[valueIndex]);
     }
     return true;
   }
   out->values.resize(requestedColumns.size());
-  for (size_t i = 0; i < requestedColumns.size(); ++i) {
-    std::string_view value = field(requestedColumns[i]);
-    out->values[i].assign(value.data(), value.size());
+  for (size_t valueIndex = 0; valueIndex < requestedColumns.size(); ++valueIndex) {
+    std::string_view value = field(requestedColumns[valueIndex]);
+    out->values[valueIndex].assign(value.data(), value.size());
   }
   return true;
 }

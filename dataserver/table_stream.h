@@ -144,18 +144,16 @@ class TableStream {
   // The number of requested columns (0 before a successful open()).
   int columnCount() const;
 
-  // The next event. Reads the file incrementally (never whole). After the
-  // last line a Synchronized follows unless one came earlier; then End. A
-  // "stall" line yields End at once; a malformed file yields one Error naming
-  // the file, the line and the fault, then End. End repeats once reached, and
-  // is all a stream that is not open yields. After kScanSlice lines in a row
-  // that deliver nothing (rows outside the key range) it yields a Pause of
-  // 0 ms, so that a server scanning a large table for a few rows still serves
-  // its other subscriptions and notices a close in between.
-  TableEvent next();
-
-  // The same, written into *out, whose vector and strings keep their
-  // capacity from one call to the next: the way to serve large tables.
+  // Writes the next event into *out, whose vector and strings keep their
+  // capacity from one call to the next. Reads the file incrementally (never
+  // whole). After the last line a Synchronized follows unless one came
+  // earlier; then End. A "stall" line yields End at once; a malformed file
+  // yields one Error naming the file, the line and the fault, then End. End
+  // repeats once reached, and is all a stream that is not open yields. After
+  // kScanSlice lines in a row that deliver nothing (rows outside the key
+  // range) it yields a Pause of 0 ms, so that a server scanning a large table
+  // for a few rows still serves its other subscriptions and notices a close
+  // in between.
   void next(TableEvent* out);
 
   // The same, but a row event's values are put in *values instead of

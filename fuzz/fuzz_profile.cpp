@@ -8,16 +8,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "platform/profile.h"
-#include "scratch_dir.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
+// The file the inputs are written to, in a folder removed when the fuzzer
+// exits.
 const std::string& iniPath() {
-  static const std::string path = fuzz::scratchDir() + "/fuzz.ini";
+  static const testsupport::TempDir folder("zuq-fuzz");
+  static const std::string path = folder / "fuzz.ini";
   return path;
 }
 

@@ -2,20 +2,22 @@
 // the CSV reader and the engine must neither crash nor loop, and a stream
 // ends within a number of events bounded by the file's size.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "dataserver/table_stream.h"
-#include "scratch_dir.h"
+#include "testsupport/temp_dir.h"
 
 namespace {
 
-const std::string& dataDir() { return fuzz::scratchDir(); }
+// The data folder the inputs are written to, removed when the fuzzer exits.
+const testsupport::TempDir& dataFolder() {
+  static const testsupport::TempDir folder("zuq-fuzz");
+  return folder;
+}
 
 // Subscriptions that reach the engine's paths: plain, a key range, requested
 // columns that the file lacks or that steer the server, and none.
@@ -32,7 +34,7 @@ const dataserver::Subscription kSubscriptions[] = {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const auto& subscription = kSubscriptions[data[0] % std::size(kSubscriptions)];
-  const std::string path = dataDir() + "/t.csv";
+  const std::string path = dataFolder() / "t.csv";
   FILE* file = fopen(path.c_str(), "wb");
   if (file == nullptr) abort();
   if (size > 1 && fwrite(data + 1, 1, size - 1, file) != size - 1) abort();
@@ -40,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   dataserver::TableStream stream;
   std::string err;
-  if (!stream.open(dataDir(), subscription, &err)) abort();  // the file is there
+  if (!stream.open(dataFolder().dir(), subscription, &err)) abort();  // the file is there
   dataserver::TableEvent event;
   // At most one event per byte (a record takes at least one), plus the
   // Synchronized and End that close a stream, plus a fault's Error, plus the

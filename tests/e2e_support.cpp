@@ -22,6 +22,7 @@
 namespace e2e {
 
 namespace fs = std::filesystem;
+using testsupport::TempDir;
 
 namespace {
 
@@ -33,16 +34,6 @@ std::string dataFolder(const std::string& folder) {
 }
 
 }  // namespace
-
-Sandbox::Sandbox() : folder_("zuq-e2e"), dir_(folder_.dir()) {}
-
-void Sandbox::write(const std::string& name, const std::string& content) const {
-  folder_.write(name, content);
-}
-
-std::string Sandbox::read(const std::string& name) const { return fileText(path(name)); }
-
-bool Sandbox::exists(const std::string& name) const { return testsupport::pathExists(path(name)); }
 
 std::vector<std::string> RunResult::lines() const {
   std::vector<std::string> result;
@@ -132,9 +123,7 @@ BackgroundProcess::BackgroundProcess(const std::string& program,
 
 BackgroundProcess::~BackgroundProcess() { process_.kill(); }
 
-std::string BackgroundProcess::output() const {
-  return testsupport::unixLineEnds(fileText(outputPath_));
-}
+std::string BackgroundProcess::output() const { return testsupport::readTextFile(outputPath_); }
 
 bool BackgroundProcess::waitForOutput(const std::string& text, int limitSeconds) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
@@ -171,7 +160,7 @@ RunResult BackgroundProcess::wait(int limitSeconds) {
   return result;
 }
 
-RunResult runReport(const Sandbox& box, const std::string& ini, int limitSeconds) {
+RunResult runReport(const TempDir& box, const std::string& ini, int limitSeconds) {
   std::vector<std::string> args;
   if (!ini.empty()) args.push_back(ini);
   return runProgram(ZUQ_PROGRAM_PATH, args, box.dir(), limitSeconds);
@@ -203,7 +192,7 @@ std::string OrdinaryUser::unavailable() {
   static const std::string reason = [] {
     if (setprivPath().empty()) return std::string("no setpriv to run the program as nobody");
     if (nobody() == nullptr) return std::string("no user nobody");
-    Sandbox box;
+    TempDir box;
     give(box.dir());
     const RunResult run = runAs(commandLine({"--version"}), box.dir());
     if (run.exitStatus != 0) return "nobody cannot run the program: " + run.log;
@@ -237,7 +226,7 @@ std::vector<std::string> OrdinaryUser::commandLine(const std::vector<std::string
   return line;
 }
 
-RunResult OrdinaryUser::runReport(const Sandbox& box, const std::string& ini) {
+RunResult OrdinaryUser::runReport(const TempDir& box, const std::string& ini) {
   return runAs(commandLine({ini}), box.dir());
 }
 #endif  // _WIN32
@@ -342,17 +331,8 @@ std::string maskHeaderStamp(const std::string& report) {
   return std::regex_replace(header, stamp, "<stamp>\r\n") + report.substr(end + 2);
 }
 
-std::string fileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string logText(const std::string& text) { return testsupport::unixLineEnds(text); }
-
 std::string golden(const std::string& name) {
-  return fileText(dataFolder(ZUQ_GOLDEN_DIR) + "/" + name);
+  return testsupport::readFile(dataFolder(ZUQ_GOLDEN_DIR) + "/" + name);
 }
 
 void expectGolden(const std::string& name, const std::string& actual) {
@@ -365,7 +345,7 @@ void expectGolden(const std::string& name, const std::string& actual) {
 }
 
 std::string exampleFile(const std::string& name) {
-  return fileText(dataFolder(ZUQ_EXAMPLES_DIR) + "/" + name);
+  return testsupport::readFile(dataFolder(ZUQ_EXAMPLES_DIR) + "/" + name);
 }
 
 }  // namespace e2e

@@ -1,4 +1,5 @@
-// Runs the real program against the stand-in library in a scratch folder.
+// Runs the real program against the stand-in library in a test folder
+// (testsupport::TempDir).
 #pragma once
 
 #include <csignal>
@@ -22,24 +23,6 @@ constexpr char kDefaultIniPath[] = ".\\ZUQTradeReport.ini";
 #else
 constexpr char kDefaultIniPath[] = "./ZUQTradeReport.ini";
 #endif
-
-// A scratch folder, removed with its contents when the sandbox goes.
-class Sandbox {
- public:
-  Sandbox();
-  Sandbox(const Sandbox&) = delete;
-  Sandbox& operator=(const Sandbox&) = delete;
-
-  const std::string& dir() const { return dir_; }
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-  void write(const std::string& name, const std::string& content) const;
-  std::string read(const std::string& name) const;
-  bool exists(const std::string& name) const;
-
- private:
-  testsupport::TempDir folder_;
-  std::string dir_;
-};
 
 struct RunResult {
   int exitStatus = -1;  // -1: killed after the time limit
@@ -96,15 +79,16 @@ class BackgroundProcess {
   std::string outputPath_;
 };
 
-// Runs ZUQTradeReport in the sandbox with the INI file named `ini` (empty:
+// Runs ZUQTradeReport in the folder `box` with the INI file named `ini` (empty:
 // no argument).
-RunResult runReport(const Sandbox& box, const std::string& ini = "test.ini", int limitSeconds = 60);
+RunResult runReport(const testsupport::TempDir& box, const std::string& ini = "test.ini",
+                    int limitSeconds = 60);
 
 #ifndef _WIN32
 // An ordinary user, whose rights to files root's do not override. When the
 // tests run as root, the program is run as `nobody` (through setpriv) and the
 // test gives it the files it is to own; otherwise the program runs as the
-// user the tests run as, who owns the sandbox already.
+// user the tests run as, who owns the test folder already.
 class OrdinaryUser {
  public:
   // Whether the tests run as root (so that files of another user can be made).
@@ -118,8 +102,8 @@ class OrdinaryUser {
   // The command line that runs the program with `args` as the user: the
   // program and `args`, after setpriv and its options as root.
   static std::vector<std::string> commandLine(const std::vector<std::string>& args);
-  // runReport, as the ordinary user. The sandbox must be given to it first.
-  static RunResult runReport(const Sandbox& box, const std::string& ini = "test.ini");
+  // runReport, as the ordinary user. The folder must be given to it first.
+  static RunResult runReport(const testsupport::TempDir& box, const std::string& ini = "test.ini");
 };
 #endif
 
@@ -148,13 +132,6 @@ std::string networkIniFile(const std::string& server, const std::string& options
 
 // The report header's trailing time stamp replaced by "<stamp>".
 std::string maskHeaderStamp(const std::string& report);
-
-// Contents of the file at `path`, byte for byte ("" when it can't be read).
-std::string fileText(const std::string& path);
-
-// A log file's text with its lines ended by LF, as RunResult::log holds
-// them (the library ends them with CR LF on Windows).
-std::string logText(const std::string& text);
 
 // Contents of a file below tests/golden.
 std::string golden(const std::string& name);

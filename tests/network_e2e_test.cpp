@@ -22,10 +22,12 @@
 #include "testsupport/loopback.h"
 #include "testsupport/process.h"
 #include "testsupport/sanitizers.h"
+#include "testsupport/temp_dir.h"
 
 namespace e2e {
 namespace {
 
+using testsupport::TempDir;
 using Rows = std::vector<TableRow>;
 
 // The waits of a run that is to fail: 1 s for the server, 10 s for the table.
@@ -53,13 +55,13 @@ std::string tradeTable(int rows, int pauseAfter = 0, const Rows& tail = {}) {
   return tableFile(tradeColumns(), lines);
 }
 
-// zuqds serving a folder of the sandbox on 127.0.0.1.
+// zuqds serving the folder `dataDir` of `box` on 127.0.0.1.
 class DataServer {
  public:
   // Listens on `port`; 0 picks a free one.
-  DataServer(const Sandbox& box, const std::string& dataDir, uint16_t port = 0)
+  DataServer(const TempDir& box, const std::string& dataDir, uint16_t port = 0)
       : process_(ZUQDS_PATH,
-                 {"--data", box.path(dataDir), "--listen", "127.0.0.1:" + std::to_string(port)},
+                 {"--data", box / dataDir, "--listen", "127.0.0.1:" + std::to_string(port)},
                  box.dir(), ".zuqds-" + dataDir + "-output") {
     const std::string prefix = "listening on 127.0.0.1:";
     if (!process_.waitForOutput(prefix)) {
@@ -81,7 +83,7 @@ class DataServer {
 
 // The report the embedded data server gives for data/Trade.csv and
 // `options`, its header's time stamp masked.
-std::string embeddedReport(const Sandbox& box, const std::string& options) {
+std::string embeddedReport(const TempDir& box, const std::string& options) {
   box.write("embedded.ini", iniFile(options + "report_file=embedded.txt\r\n"));
   const RunResult run = runReport(box, "embedded.ini");
   EXPECT_EQ(run.exitStatus, 0) << run.log;
@@ -95,7 +97,7 @@ size_t occurrences(const std::string& text, const std::string& part) {
 }
 
 TEST(NetworkE2eTest, NoServerListeningIsCantConnectAndLeavesTheOldReport) {
-  Sandbox box;
+  TempDir box;
   const std::string server = "127.0.0.1:" + std::to_string(testsupport::unusedLoopbackPort());
   box.write("test.ini", networkIniFile(server, kShortWaits + "report_file=report.txt\r\n"));
   box.write("report.txt", "an earlier report\r\n");
@@ -111,7 +113,7 @@ TEST(NetworkE2eTest, NoServerListeningIsCantConnectAndLeavesTheOldReport) {
 }
 
 TEST(NetworkE2eTest, AServerKilledMidTableIsDsDisconnectedAndNoReport) {
-  Sandbox box;
+  TempDir box;
   box.write("data/Trade.csv", tradeTable(2000, 1000));
   DataServer zuqds(box, "data");
   box.write("test.ini",
@@ -135,7 +137,7 @@ TEST(NetworkE2eTest, AServerKilledMidTableIsDsDisconnectedAndNoReport) {
 // after row 500; there the server dies and a new one serving data/Trade.csv
 // takes its port. The library finds it and the table comes again from a
 // Clear. The report goes to network.txt.
-RunResult runAcrossARestart(const Sandbox& box, const std::string& options) {
+RunResult runAcrossARestart(const TempDir& box, const std::string& options) {
   auto first = std::make_unique<DataServer>(box, "paused");
   const uint16_t port = first->port();
   box.write("test.ini", networkIniFile(first->address(), options + "report_file=network.txt\r\n",
@@ -149,7 +151,7 @@ RunResult runAcrossARestart(const Sandbox& box, const std::string& options) {
 }
 
 TEST(NetworkE2eTest, AServerRestartedDuringTheWaitDeliversTheWholeTableAgain) {
-  Sandbox box;
+  TempDir box;
   box.write("data/Trade.csv", tradeTable(1000));
   box.write("paused/Trade.csv", tradeTable(1000, 500));
   const std::string options = "sync_timeout=10\r\n" + kReportOptions;
@@ -168,7 +170,7 @@ TEST(NetworkE2eTest, AServerRestartedDuringTheWaitDeliversTheWholeTableAgain) {
 // A scripted drop: the library reconnects, the table comes again from a
 // Clear and passes the line that dropped it, and the run completes.
 TEST(NetworkE2eTest, ADsDownLineDropsTheLinkOnceAndTheRunCompletes) {
-  Sandbox box;
+  TempDir box;
   const Rows tail = {trade({{"rev", "5000"}, {"init_name", "F1"}})};
   box.write("data/Trade.csv", tradeTable(400, 0, tail));
   box.write("dropping/Trade.csv", tradeTable(400, 0, Rows{{{"@op", "ds_down"}}, tail[0]}));
@@ -192,7 +194,7 @@ TEST(NetworkE2eTest, ADsDownLineDropsTheLinkOnceAndTheRunCompletes) {
 // The table has changed meanwhile (trades gone, others under new revisions):
 // the report is the new table's alone, nothing of the first delivery stays.
 TEST(NetworkE2eTest, AServerRestartedWithAChangedTableGivesTheNewTablesReport) {
-  Sandbox box;
+  TempDir box;
   box.write("data/Trade.csv", tradeTable(800));
   box.write("paused/Trade.csv", tradeTable(1000, 500));
   const std::string options = "sync_timeout=10\r\n" + kReportOptions;
@@ -205,7 +207,7 @@ TEST(NetworkE2eTest, AServerRestartedWithAChangedTableGivesTheNewTablesReport) {
 }
 
 TEST(NetworkE2eTest, AStalledServerIsCantReceiveRecords) {
-  Sandbox box;
+  TempDir box;
   box.write("data/Trade.csv", tradeTable(10, 0, {{{"@op", "stall"}}, trade({{"rev", "99"}})}));
   DataServer zuqds(box, "data");
   box.write("test.ini", networkIniFile(zuqds.address(), kShortWaits + kReportOptions));
@@ -220,7 +222,7 @@ TEST(NetworkE2eTest, AStalledServerIsCantReceiveRecords) {
 
 TEST(NetworkE2eTest, TwentyProgramsAtOnceGetTheSameReport) {
   constexpr int kPrograms = 20;
-  Sandbox box;
+  TempDir box;
   box.write("data/Trade.csv", tradeTable(300));
   const std::string options = "sync_timeout=30\r\n" + kReportOptions;
   const std::string expected = embeddedReport(box, options);
@@ -276,7 +278,7 @@ class HostileServer {
 };
 
 TEST(NetworkE2eTest, AHostileServerIsALogLineAndNeverAConnectedServer) {
-  Sandbox box;
+  TempDir box;
   HostileServer hostile;
   box.write("test.ini",
             networkIniFile(hostile.address(), kShortWaits + "report_file=report.txt\r\n",
@@ -311,7 +313,7 @@ TEST(NetworkE2eTest, AProgramGetsItsReportWhileAThousandHostileClientsAreConnect
   GTEST_SKIP() << "a capacity test, not run under a sanitizer";
 #endif
   constexpr int kEachKind = 250;
-  Sandbox box;
+  TempDir box;
   box.write("data/Trade.csv", tradeTable(300));
   box.write("data/Slow.csv", "@op,@ms\npause,3600000\n");
   std::string big = "id,payload\n";
@@ -321,7 +323,7 @@ TEST(NetworkE2eTest, AProgramGetsItsReportWhileAThousandHostileClientsAreConnect
   const std::string expected = embeddedReport(box, options);
 
   // Standard output: a pipe whose reader never reads.
-  const std::string fifo = box.path("zuqds.log");
+  const std::string fifo = box / "zuqds.log";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const int logReader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(logReader, 0);
@@ -329,9 +331,9 @@ TEST(NetworkE2eTest, AProgramGetsItsReportWhileAThousandHostileClientsAreConnect
   testsupport::Process zuqds;
   std::string err;
   ASSERT_TRUE(zuqds.start(ZUQDS_PATH,
-                          {"--data", box.path("data"), "--listen",
-                           "127.0.0.1:" + std::to_string(port), "--max-clients", "1100"},
-                          box.dir(), fifo, box.path("zuqds.err"), &err))
+                          {"--data", box / "data", "--listen", "127.0.0.1:" + std::to_string(port),
+                           "--max-clients", "1100"},
+                          box.dir(), fifo, box / "zuqds.err", &err))
       << err;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (!testsupport::LoopbackSocket::connectTo(port).valid()) {
@@ -493,7 +495,7 @@ class ResumingServerWithoutClear {
 // Clear first: the report holds the second delivery alone, no row of the
 // first.
 TEST(NetworkE2eTest, AResumedTableWithoutTheServersClearKeepsNoStaleRows) {
-  Sandbox box;
+  TempDir box;
   ResumingServerWithoutClear server;
   box.write("test.ini",
             networkIniFile(server.address(),

@@ -13,16 +13,18 @@
 #endif
 
 #include "e2e_support.h"
+#include "testsupport/temp_dir.h"
 
 namespace e2e {
 namespace {
 
+using testsupport::TempDir;
 using Rows = std::vector<TableRow>;
 
 // The path as the program writes it in its closing line: absolute and
 // lexically normal, with native separators.
-std::string absolute(const Sandbox& box, const std::string& name) {
-  return std::filesystem::path(box.path(name)).lexically_normal().string();
+std::string absolute(const TempDir& box, const std::string& name) {
+  return std::filesystem::path(box / name).lexically_normal().string();
 }
 
 std::string lastLine(const RunResult& run) {
@@ -46,7 +48,7 @@ std::string settingsWithLogFile() {
 // --- The closing line -------------------------------------------------------
 
 TEST(OperatorE2eTest, ACompleteRunEndsWithWhatItWrote) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", settings());
   // Two kept under one revision (written once), one of another firm.
   box.write(
@@ -66,7 +68,7 @@ TEST(OperatorE2eTest, ACompleteRunEndsWithWhatItWrote) {
 }
 
 TEST(OperatorE2eTest, ARunWithoutAReportSaysWhyAndWhetherTheOldOneStands) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", "[options]\r\nsync_timeout=0\r\nreport_file=r.txt\r\n");
   RunResult run = runReport(box);
   EXPECT_EQ(run.exitStatus, 1);
@@ -82,7 +84,7 @@ TEST(OperatorE2eTest, ARunWithoutAReportSaysWhyAndWhetherTheOldOneStands) {
 }
 
 TEST(OperatorE2eTest, AReportThatCannotBeOpenedNamesTheReasonAndTheAbsolutePath) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", settings("out/x.txt"));
   box.write("data/Trade.csv", tableFile(tradeColumns(), {trade()}));
   const RunResult run = runReport(box);
@@ -99,7 +101,7 @@ TEST(OperatorE2eTest, AReportThatCannotBeOpenedNamesTheReasonAndTheAbsolutePath)
 // --- Warnings ---------------------------------------------------------------
 
 TEST(OperatorE2eTest, MistakesInTheIniFileAreWarnedOfAndChangeNothing) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini",
             "[zuqonl]\r\ndata_dir=data\r\nlog_flie=x.log\r\n[options]\r\n"
             "sync_timeout=1\r\ntrade_particpant=F1\r\nreport_flie=r.txt\r\n"
@@ -130,7 +132,7 @@ TEST(OperatorE2eTest, MistakesInTheIniFileAreWarnedOfAndChangeNothing) {
 }
 
 TEST(OperatorE2eTest, AMisspeltSectionAndEmptyValuesAreTakenAsWritten) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", "[zuqonl]\r\ndata_dir=data\r\n[option]\r\nsync_timeout=1\r\n");
   box.write("data/Trade.csv", tableFile(tradeColumns(), {trade()}));
   RunResult run = runReport(box);
@@ -148,7 +150,7 @@ TEST(OperatorE2eTest, AMisspeltSectionAndEmptyValuesAreTakenAsWritten) {
 // --- --check ------------------------------------------------------------------
 
 TEST(OperatorE2eTest, CheckFindsNothingInAGoodIniFileAndWritesNothing) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", settingsWithLogFile());
   box.write("data/Trade.csv", tableFile(tradeColumns(), {trade()}));
   const RunResult run = runProgram(ZUQ_PROGRAM_PATH, {"--check", "test.ini"}, box.dir());
@@ -167,7 +169,7 @@ TEST(OperatorE2eTest, CheckFindsNothingInAGoodIniFileAndWritesNothing) {
 }
 
 TEST(OperatorE2eTest, CheckFindsWhatARunWouldStumbleOn) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini",
             "[zuqonl]\r\ndata_dir=data\r\n[options]\r\ntrade_issue=XYZ1\r\n"
             "trade_particpant=F1\r\nreport_file=missing/r.txt\r\n");
@@ -193,7 +195,7 @@ TEST(OperatorE2eTest, CheckFindsWhatARunWouldStumbleOn) {
 // --- Options ------------------------------------------------------------------
 
 TEST(OperatorE2eTest, AnUnknownOptionIsRefusedWithTheUsage) {
-  Sandbox box;
+  TempDir box;
   // Each command line with the argument refused.
   const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
       {{"-V"}, "-V"}, {{"--verbose", "test.ini"}, "--verbose"}, {{"--check", "-x"}, "-x"}};
@@ -214,7 +216,7 @@ TEST(OperatorE2eTest, AnUnknownOptionIsRefusedWithTheUsage) {
 // --- Quiet rows ---------------------------------------------------------------
 
 TEST(OperatorE2eTest, QuietRowsLogACountAndWriteTheSameReport) {
-  Sandbox box;
+  TempDir box;
   // A lean table: the columns the filters and the line need, 100,002 rows.
   const std::vector<std::string> columns = {"@op",       "rev",    "init_name",
                                             "conf_name", "status", "issue_name"};
@@ -261,7 +263,7 @@ TEST(OperatorE2eTest, QuietRowsLogACountAndWriteTheSameReport) {
 
 // Two runs at once append to one log file: their lines interleave, whole.
 TEST(OperatorE2eTest, TwoRunsSharingALogFileNeverCutALine) {
-  Sandbox box;
+  TempDir box;
   constexpr int kRows = 60000;
   const std::vector<std::string> columns = {"rev", "init_name", "status", "issue_name"};
   Rows rows;
@@ -288,7 +290,7 @@ TEST(OperatorE2eTest, TwoRunsSharingALogFileNeverCutALine) {
       "ZUQ KALDO Online\\. ZUQTradeReport v1\\.0|Copyright \\(C\\) ZUQ KALDO\\. All rights "
       "reserved\\.|\\[ZUQTradeReport\\] AddRow conn=1, rowID=[0-9]+|\\[ZUQTradeReport\\] "
       "[A-Z][^\\[]*|\\[zuqonl\\] [^\\[]*");
-  const std::string log = logText(box.read("shared.log"));
+  const std::string log = testsupport::readTextFile(box / "shared.log");
   size_t lines = 0, rowLines = 0;
   for (size_t at = 0; at < log.size(); ++lines) {
     const size_t end = log.find('\n', at);
@@ -307,7 +309,7 @@ TEST(OperatorE2eTest, TwoRunsSharingALogFileNeverCutALine) {
 // refused: writing it would leave the next run without settings or data.
 TEST(OperatorE2eTest, AReportPathThatIsTheRunsOwnInputIsRefused) {
   for (const std::string reportFile : {"test.ini", "data/Trade.csv", "./data/../test.ini"}) {
-    Sandbox box;
+    TempDir box;
     const std::string ini = settings(reportFile);
     const std::string table = tableFile(tradeColumns(), {trade()});
     box.write("test.ini", ini);
@@ -329,8 +331,8 @@ TEST(OperatorE2eTest, AReportPathThatIsTheRunsOwnInputIsRefused) {
 // A FIFO that no program reads, as the report or as the log file: the open
 // never waits for a reader. (Windows has no such file.)
 TEST(OperatorE2eTest, AFifoThatNobodyReadsHangsNothing) {
-  Sandbox box;
-  ASSERT_EQ(mkfifo(box.path("fifo").c_str(), 0600), 0);
+  TempDir box;
+  ASSERT_EQ(mkfifo((box / "fifo").c_str(), 0600), 0);
   box.write("data/Trade.csv", tableFile(tradeColumns(), {trade()}));
   box.write("test.ini", settings("fifo"));
   RunResult run = runReport(box, "test.ini", 20);
@@ -353,7 +355,7 @@ TEST(OperatorE2eTest, AFifoThatNobodyReadsHangsNothing) {
 // Standard output closed: the log file must not take its place, where every
 // line would reach it twice.
 TEST(OperatorE2eTest, WithStandardOutputClosedTheLogFileHoldsEachLineOnce) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", settingsWithLogFile());
   box.write("data/Trade.csv", tableFile(tradeColumns(), {trade()}));
   const RunResult run =

@@ -11,9 +11,12 @@
 #include <string>
 
 #include "e2e_support.h"
+#include "testsupport/temp_dir.h"
 
 namespace e2e {
 namespace {
+
+using testsupport::TempDir;
 
 // "José Müller", "réglages ß", "Grüß Gott.ini", ... as Windows-1252 bytes.
 // The euro sign (0x80) is where Windows-1252 and ISO-8859-1 part: a path
@@ -56,8 +59,8 @@ TEST(PathE2eTest, SampleRunsInFoldersNamedBeyondAscii) {
                                 "code page; under Wine start it with LC_ALL=C.UTF-8 (CTest does "
                                 "so)";
 #endif
-  Sandbox box;
-  const std::string home = box.path(kHome);
+  TempDir box;
+  const std::string home = box / kHome;
   std::string ini = exampleFile("sample.ini");
   ini = withValue(ini, "data_dir", kDataDir);
   ini = withValue(ini, "log_file", home + "/" + kLog);
@@ -79,9 +82,9 @@ TEST(PathE2eTest, SampleRunsInFoldersNamedBeyondAscii) {
       << run.log;
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Report file: '" + kReport + "'")) << run.log;
   ASSERT_TRUE(testsupport::pathExists(home + "/" + kReport));
-  expectGolden("sample-report.txt", maskHeaderStamp(fileText(home + "/" + kReport)));
+  expectGolden("sample-report.txt", maskHeaderStamp(testsupport::readFile(home + "/" + kReport)));
   ASSERT_TRUE(testsupport::pathExists(home + "/" + kLog));
-  EXPECT_EQ(logText(fileText(home + "/" + kLog)), run.log);
+  EXPECT_EQ(testsupport::readTextFile(home + "/" + kLog), run.log);
 }
 
 #ifdef ZUQDS_PATH
@@ -91,8 +94,8 @@ TEST(PathE2eTest, ZuqdsServesAFolderNamedBeyondAscii) {
 #ifdef _WIN32
   ASSERT_EQ(GetACP(), 1252u) << "needs the ANSI code page 1252 (LC_ALL=C.UTF-8 under Wine)";
 #endif
-  Sandbox box;
-  const std::string dataDir = box.path(kHome + "/" + kDataDir);
+  TempDir box;
+  const std::string dataDir = box / (kHome + "/" + kDataDir);
   const RunResult refused =
       runProgram(ZUQDS_PATH, {"--data", dataDir, "--listen", "127.0.0.1:0"}, box.dir());
   EXPECT_EQ(refused.exitStatus, 1);
@@ -109,10 +112,10 @@ TEST(PathE2eTest, ZuqdsServesAFolderNamedBeyondAscii) {
   const std::string address = output.substr(output.find(listening) + listening.size());
   box.write(kHome + "/" + kIni,
             exampleFile("sample.ini") + "server=" + address.substr(0, address.find('\n')) + "\r\n");
-  const RunResult run = runProgram(ZUQ_PROGRAM_PATH, {kIni}, box.path(kHome));
+  const RunResult run = runProgram(ZUQ_PROGRAM_PATH, {kIni}, box / kHome);
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   expectGolden("sample-report.txt",
-               maskHeaderStamp(fileText(box.path(kHome + "/sample-report.txt"))));
+               maskHeaderStamp(testsupport::readFile(box / (kHome + "/sample-report.txt"))));
 }
 #endif
 

@@ -19,10 +19,12 @@
 #endif
 
 #include "e2e_support.h"
+#include "testsupport/temp_dir.h"
 
 namespace e2e {
 namespace {
 
+using testsupport::TempDir;
 using Rows = std::vector<TableRow>;
 
 constexpr char kInitiatorLine[] =
@@ -44,7 +46,7 @@ struct Report {
 };
 
 Report report(const std::string& options, const Rows& rows, const std::string& file = "r.txt") {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=" + file + "\r\n" + options));
   box.write("data/Trade.csv", tableFile(tradeColumns(), rows));
   Report result{runReport(box), ""};
@@ -239,7 +241,7 @@ TEST(ReportE2eTest, TableFileWithByteOrderMarkGivesTheWholeReport) {
   std::vector<std::string> columns = tradeColumns();
   std::erase(columns, "rev");
   columns.insert(columns.begin(), "rev");
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=F1\r\n"));
   box.write("data/Trade.csv",
             "\xEF\xBB\xBF" + tableFile(columns, {sample({{"rev", "2"}, {"trade_ref", "two"}}),
@@ -253,12 +255,12 @@ TEST(ReportE2eTest, TableFileWithByteOrderMarkGivesTheWholeReport) {
                                                 line.substr(ref + 4));
 }
 
-// The names in the sandbox's folder, or in its folder `sub`: a temporary file
+// The names in the test folder, or in its folder `sub`: a temporary file
 // left behind shows.
-std::set<std::string> folderNames(const Sandbox& box, const std::string& sub = "") {
+std::set<std::string> folderNames(const TempDir& box, const std::string& sub = "") {
   std::set<std::string> names;
   for (const auto& entry :
-       std::filesystem::directory_iterator(sub.empty() ? box.dir() : box.path(sub))) {
+       std::filesystem::directory_iterator(sub.empty() ? box.dir() : box / sub)) {
     names.insert(entry.path().filename().string());
   }
   return names;
@@ -266,16 +268,16 @@ std::set<std::string> folderNames(const Sandbox& box, const std::string& sub = "
 
 constexpr char kEarlier[] = "the earlier report\r\n";
 
-// A sandbox whose run writes the report `file` of one trade (kNoFirmLine).
-std::unique_ptr<Sandbox> oneTradeBox(const std::string& file) {
-  auto box = std::make_unique<Sandbox>();
+// A test folder whose run writes the report `file` of one trade (kNoFirmLine).
+std::unique_ptr<TempDir> oneTradeBox(const std::string& file) {
+  auto box = std::make_unique<TempDir>();
   box->write("test.ini", iniFile("sync_timeout=1\r\nreport_file=" + file + "\r\n"));
   box->write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
   return box;
 }
 
 TEST(ReportE2eTest, EmptyStoreTruncatesAnOldReport) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=NOBODY\r\n"));
   box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
   box.write("ZUQTradeReport.txt", "old report\r\n");
@@ -286,7 +288,7 @@ TEST(ReportE2eTest, EmptyStoreTruncatesAnOldReport) {
 
 TEST(ReportE2eTest, UnopenableReportFile) {
   for (const char* path : {"missing/dir/r.txt", ""}) {
-    Sandbox box;
+    TempDir box;
     box.write("test.ini", iniFile(std::string("sync_timeout=1\r\nreport_file=") + path + "\r\n"));
     box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
     const RunResult run = runReport(box);
@@ -300,7 +302,7 @@ TEST(ReportE2eTest, UnopenableReportFile) {
 #ifndef _WIN32
 // A device that takes no bytes: POSIX only, Windows has none.
 TEST(ReportE2eTest, FullDeviceIsNeverASuccess) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=/dev/full\r\n"));
   box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
   const RunResult run = runReport(box);
@@ -331,7 +333,7 @@ struct SlowReport {
 
 // Starts a run of `ini` and returns once it is writing report `file`: the
 // file has changed from `before`, or a new entry has appeared in the folder.
-std::unique_ptr<BackgroundProcess> startWriting(const Sandbox& box, const std::string& ini,
+std::unique_ptr<BackgroundProcess> startWriting(const TempDir& box, const std::string& ini,
                                                 const std::string& file,
                                                 const std::string& before) {
   const std::string output = "." + ini + "-output";
@@ -373,7 +375,7 @@ SlowReport overOneMebibyte() { return SlowReport(12000, std::string(40, 'm')); }
 // rather than the signal ending the run, which ends with status 3, removes
 // its temporary file and leaves the earlier report as it was.
 TEST(ReportE2eTest, AFileSizeLimitFailsTheRunAndKeepsTheOldReport) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=F1\r\nreport_file=r.txt\r\n"));
   box.write("data/Trade.csv", overOneMebibyte().table);
   box.write("r.txt", kEarlier);
@@ -383,7 +385,7 @@ TEST(ReportE2eTest, AFileSizeLimitFailsTheRunAndKeepsTheOldReport) {
   // The run's closing line gives the system's reason.
   EXPECT_EQ(run.lines().back(),
             "[ZUQTradeReport] No report: cannot write '" +
-                std::filesystem::path(box.path("r.txt")).lexically_normal().string() +
+                std::filesystem::path(box / "r.txt").lexically_normal().string() +
                 "': File too large; previous report kept, exit status 3");
   EXPECT_EQ(box.read("r.txt"), kEarlier);
   EXPECT_EQ(folderNames(box), (std::set<std::string>{"data", "r.txt", "test.ini"}));
@@ -398,7 +400,7 @@ TEST(ReportE2eTest, TwoRunsOnOneReportPathLastToFinishWins) {
   // The first run is to be stopped while it writes; on a busy machine it may
   // finish before the signal lands, and is then run again.
   for (int attempt = 0; attempt < 5; ++attempt) {
-    Sandbox box;
+    TempDir box;
     box.write("slow.ini", "[zuqonl]\r\ndata_dir=slow\r\n[options]\r\n" + options);
     box.write("quick.ini", "[zuqonl]\r\ndata_dir=quick\r\n[options]\r\n" + options);
     box.write("slow/Trade.csv", slow.table);
@@ -427,7 +429,7 @@ TEST(ReportE2eTest, TwoRunsOnOneReportPathLastToFinishWins) {
 TEST(ReportE2eTest, AStopRequestWhileWritingLeavesNothingBehind) {
   const SlowReport slow(30000, "slow");
   const std::string earlier = "the earlier report\r\n";
-  // SIGQUIT dumps core where the limit allows: not into the sandbox.
+  // SIGQUIT dumps core where the limit allows: not into the test folder.
   rlimit core;
   getrlimit(RLIMIT_CORE, &core);
   rlimit noCore = core;
@@ -443,7 +445,7 @@ TEST(ReportE2eTest, AStopRequestWhileWritingLeavesNothingBehind) {
     // run again.
     for (int attempt = 0;; ++attempt) {
       if (attempt == 5) GTEST_SKIP() << "the run always finished before it could be stopped";
-      Sandbox box;
+      TempDir box;
       box.write("test.ini",
                 iniFile("sync_timeout=10\r\ntrade_participant=F1\r\nreport_file=r.txt\r\n"));
       box.write("data/Trade.csv", slow.table);
@@ -468,7 +470,7 @@ TEST(ReportE2eTest, AStopRequestWhileWritingLeavesNothingBehind) {
 // The reader of the log goes away after the first line (`| head -1`): the
 // run goes on, writes the whole report and ends with the status it earned.
 TEST(ReportE2eTest, LogReaderGoneCostsNothing) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=r.txt\r\n"));
   box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
   const RunResult run = runWithLogReaderGone(ZUQ_PROGRAM_PATH, {"test.ini"}, box.dir(), 10);
@@ -480,24 +482,24 @@ TEST(ReportE2eTest, LogReaderGoneCostsNothing) {
 // The report replaces a regular file (keeping its mode) or a symbolic
 // link's target (keeping the link); a new one gets the mode the umask gives.
 TEST(ReportE2eTest, ReplacedReportKeepsModeAndLink) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=link.txt\r\n"));
   box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
   box.write("target.txt", "old\r\n");
-  chmod(box.path("target.txt").c_str(), 0604);
-  std::filesystem::create_symlink("target.txt", box.path("link.txt"));
+  chmod((box / "target.txt").c_str(), 0604);
+  std::filesystem::create_symlink("target.txt", box / "link.txt");
   EXPECT_EQ(runReport(box).exitStatus, 0);
-  EXPECT_TRUE(std::filesystem::is_symlink(box.path("link.txt")));
+  EXPECT_TRUE(std::filesystem::is_symlink(box / "link.txt"));
   EXPECT_EQ(box.read("target.txt"), kNoFirmLine);
   struct stat status;
-  ASSERT_EQ(stat(box.path("target.txt").c_str(), &status), 0);
+  ASSERT_EQ(stat((box / "target.txt").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0604u);
 
   box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=new.txt\r\n"));
   const mode_t mask = umask(027);
   EXPECT_EQ(runReport(box).exitStatus, 0);
   umask(mask);
-  ASSERT_EQ(stat(box.path("new.txt").c_str(), &status), 0);
+  ASSERT_EQ(stat((box / "new.txt").c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0640u);
   EXPECT_EQ(box.read("new.txt"), kNoFirmLine);
   EXPECT_EQ(folderNames(box),
@@ -511,9 +513,9 @@ TEST(ReportE2eTest, ReplacedReportKeepsModeAndLink) {
     GTEST_SKIP() << why;                                                   \
   }
 
-struct stat statusOf(const Sandbox& box, const std::string& name) {
+struct stat statusOf(const TempDir& box, const std::string& name) {
   struct stat status {};
-  EXPECT_EQ(stat(box.path(name).c_str(), &status), 0) << name;
+  EXPECT_EQ(stat((box / name).c_str(), &status), 0) << name;
   return status;
 }
 
@@ -525,7 +527,7 @@ TEST(ReportE2eTest, AReportTheUserMayNotWriteIsRefused) {
   auto box = oneTradeBox("r.txt");
   box->write("r.txt", kEarlier);
   OrdinaryUser::give(box->dir());
-  chmod(box->path("r.txt").c_str(), 0444);
+  chmod((*box / "r.txt").c_str(), 0444);
   const RunResult run = OrdinaryUser::runReport(*box);
   EXPECT_EQ(run.exitStatus, 3) << run.log;
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't open file 'r.txt'")) << run.log;
@@ -550,8 +552,8 @@ TEST(ReportE2eTest, AnotherUsersReportIsRefused) {
     auto box = oneTradeBox("shared/r.txt");
     OrdinaryUser::give(box->dir());
     box->write("shared/r.txt", kEarlier);
-    chmod(box->path("shared/r.txt").c_str(), 0644);
-    chmod(box->path("shared").c_str(), folderMode);
+    chmod((*box / "shared/r.txt").c_str(), 0644);
+    chmod((*box / "shared").c_str(), folderMode);
     const RunResult run = OrdinaryUser::runReport(*box);
     EXPECT_EQ(run.exitStatus, 3) << run.log;
     EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't open file 'shared/r.txt'")) << run.log;
@@ -571,8 +573,8 @@ TEST(ReportE2eTest, AnotherUsersWritableReportInAStickyFolderIsRewrittenInPlace)
   auto box = oneTradeBox("shared/r.txt");
   OrdinaryUser::give(box->dir());
   box->write("shared/r.txt", kEarlier);
-  chmod(box->path("shared/r.txt").c_str(), 0666);
-  chmod(box->path("shared").c_str(), 01777);
+  chmod((*box / "shared/r.txt").c_str(), 0666);
+  chmod((*box / "shared").c_str(), 01777);
   const RunResult run = OrdinaryUser::runReport(*box);
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   EXPECT_EQ(box->read("shared/r.txt"), kNoFirmLine);
@@ -583,7 +585,7 @@ TEST(ReportE2eTest, AnotherUsersWritableReportInAStickyFolderIsRewrittenInPlace)
 }
 
 // A folder this user may not write to, for as long as the object lives (so
-// that the sandbox can be removed afterwards).
+// that the test folder can be removed afterwards).
 class ClosedFolder {
  public:
   explicit ClosedFolder(std::string path) : path_(std::move(path)) { chmod(path_.c_str(), 0555); }
@@ -603,13 +605,13 @@ class ClosedFolder {
 TEST(ReportE2eTest, AReportInAFolderClosedToTheUserIsRewrittenInPlaceOnlyWhole) {
   SKIP_WITHOUT_ORDINARY_USER();
   const SlowReport report = overOneMebibyte();
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=F1\r\n"
                                 "report_file=shared/r.txt\r\n"));
   box.write("data/Trade.csv", report.table);
   box.write("shared/r.txt", kEarlier);
   OrdinaryUser::give(box.dir());
-  const ClosedFolder shared(box.path("shared"));
+  const ClosedFolder shared(box / "shared");
   const ino_t file = statusOf(box, "shared/r.txt").st_ino;
 
   const RunResult limited = underFileSizeLimit([&] { return OrdinaryUser::runReport(box); });
@@ -631,12 +633,12 @@ TEST(ReportE2eTest, AReportRewrittenInPlaceOnAFullDiskIsKeptWhole) {
   if (!OrdinaryUser::testsRunAsRoot()) GTEST_SKIP() << "mounting a file system needs root";
   SKIP_WITHOUT_ORDINARY_USER();
   const passwd* user = getpwnam("nobody");
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=F1\r\n"
                                 "report_file=shared/r.txt\r\n"));
   box.write("data/Trade.csv", SlowReport(2000, "full").table);
   box.write("earlier.txt", kEarlier);
-  std::filesystem::create_directory(box.path("shared"));
+  std::filesystem::create_directory(box / "shared");
   OrdinaryUser::give(box.dir());
   // In a mount namespace of its own, so that the file system goes with it.
   const std::string script =
@@ -670,9 +672,9 @@ TEST(ReportE2eTest, AsRootTheReplacedReportKeepsItsOwnerAndGroup) {
   if (user == nullptr) GTEST_SKIP() << "no user nobody";
   auto box = oneTradeBox("r.txt");
   box->write("r.txt", kEarlier);
-  ASSERT_EQ(chown(box->path("r.txt").c_str(), user->pw_uid, user->pw_gid), 0);
-  chmod(box->path("r.txt").c_str(), 0640);
-  std::filesystem::create_hard_link(box->path("r.txt"), box->path("link.txt"));
+  ASSERT_EQ(chown((*box / "r.txt").c_str(), user->pw_uid, user->pw_gid), 0);
+  chmod((*box / "r.txt").c_str(), 0640);
+  std::filesystem::create_hard_link(*box / "r.txt", *box / "link.txt");
   const RunResult run = runReport(*box);
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   EXPECT_EQ(box->read("r.txt"), kNoFirmLine);
@@ -691,7 +693,7 @@ TEST(ReportE2eTest, AReportOfTheLongestNameGoesThroughItsTemporaryFile) {
   const std::string name = std::string(251, 'r') + ".txt";
   auto box = oneTradeBox(name);
   box->write(name, kEarlier);
-  std::filesystem::create_hard_link(box->path(name), box->path("link.txt"));
+  std::filesystem::create_hard_link(*box / name, *box / "link.txt");
   const RunResult run = runReport(*box);
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   EXPECT_EQ(box->read(name), kNoFirmLine);
@@ -726,7 +728,7 @@ class FileLock {
 TEST(ReportE2eTest, AReportRewrittenInPlaceWaitsForAnotherWritersLock) {
   SKIP_WITHOUT_ORDINARY_USER();
   const SlowReport report(200, "locked");
-  Sandbox box;
+  TempDir box;
   box.write("short.ini", iniFile("sync_timeout=1\r\ntrade_participant=F1\r\n"
                                  "report_file=shared/r.txt\r\n"));
   box.write("long.ini", iniFile("sync_timeout=30\r\ntrade_participant=F1\r\n"
@@ -734,8 +736,8 @@ TEST(ReportE2eTest, AReportRewrittenInPlaceWaitsForAnotherWritersLock) {
   box.write("data/Trade.csv", report.table);
   box.write("shared/r.txt", kEarlier);
   OrdinaryUser::give(box.dir());
-  const ClosedFolder shared(box.path("shared"));
-  FileLock lock(box.path("shared/r.txt"));
+  const ClosedFolder shared(box / "shared");
+  FileLock lock(box / "shared/r.txt");
 
   const RunResult refused = OrdinaryUser::runReport(box, "short.ini");
   EXPECT_EQ(refused.exitStatus, 3) << refused.log;
@@ -761,7 +763,7 @@ TEST(ReportE2eTest, AReportRewrittenInPlaceWaitsForAnotherWritersLock) {
 
 // Standard output redirected to a file is written through, as any device.
 TEST(ReportE2eTest, StandardOutputAsReportIsWrittenThrough) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=/dev/stdout\r\n"));
   box.write("data/Trade.csv", tableFile(tradeColumns(), {sample()}));
   const RunResult run = runReport(box);
@@ -778,7 +780,7 @@ TEST(ReportE2eTest, StandardOutputAsReportIsWrittenThrough) {
 TEST(ReportE2eTest, AReadOnlyOrHeldReportIsRefused) {
   auto box = oneTradeBox("r.txt");
   box->write("r.txt", kEarlier);
-  const std::string path = box->path("r.txt");
+  const std::string path = *box / "r.txt";
   auto expectRefused = [&](const RunResult& run) {
     EXPECT_EQ(run.exitStatus, 3) << run.log;
     EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't open file 'r.txt'")) << run.log;
@@ -803,7 +805,7 @@ TEST(ReportE2eTest, AReportHeldOpenByAnotherProgramIsRewrittenInPlace) {
   auto box = oneTradeBox("r.txt");
   box->write("r.txt", kEarlier);
   const HANDLE held =
-      CreateFileA(box->path("r.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      CreateFileA((*box / "r.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const RunResult run = runReport(*box);
@@ -822,7 +824,7 @@ TEST(ReportE2eTest, AReportRewrittenInPlaceWaitsForAnotherWritersLock) {
   box->write("long.ini", iniFile("sync_timeout=30\r\nreport_file=r.txt\r\n"));
   box->write("r.txt", kEarlier);
   const HANDLE held =
-      CreateFileA(box->path("r.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      CreateFileA((*box / "r.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   OVERLAPPED whole{};
@@ -848,13 +850,13 @@ TEST(ReportE2eTest, AReportRewrittenInPlaceWaitsForAnotherWritersLock) {
 
 // The bundled sample, as a newcomer runs it: a visible diff when output changes.
 TEST(ReportE2eTest, BundledSampleReport) {
-  Sandbox box;
+  TempDir box;
   box.write("sample.ini", exampleFile("sample.ini"));
   box.write("data/Trade.csv", exampleFile("data/Trade.csv"));
   const RunResult run = runReport(box, "sample.ini");
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   expectGolden("sample-report.txt", maskHeaderStamp(box.read("sample-report.txt")));
-  EXPECT_EQ(logText(box.read("sample.log")), run.log);
+  EXPECT_EQ(testsupport::readTextFile(box / "sample.log"), run.log);
 }
 
 }  // namespace

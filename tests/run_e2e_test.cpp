@@ -12,10 +12,12 @@
 
 #include "e2e_support.h"
 #include "testsupport/sanitizers.h"
+#include "testsupport/temp_dir.h"
 
 namespace e2e {
 namespace {
 
+using testsupport::TempDir;
 using Rows = std::vector<TableRow>;
 
 TableRow op(const std::string& name, const TableRow& fields = {}) {
@@ -25,7 +27,7 @@ TableRow op(const std::string& name, const TableRow& fields = {}) {
 }
 
 TEST(RunE2eTest, CompleteRunLogsEveryStepInOrder) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_issue=XYZ1\r\ntrade_participant=F1\r\n"
                                 "trade_status=2\r\nreport_file=r.txt\r\n"));
   box.write("data/Trade.csv",
@@ -33,13 +35,13 @@ TEST(RunE2eTest, CompleteRunLogsEveryStepInOrder) {
   const RunResult run = runReport(box);
   EXPECT_EQ(run.exitStatus, 0);
   // The folder as the library spells it: native separators.
-  const std::string dataDir = std::filesystem::path(box.path("data")).lexically_normal().string();
+  const std::string dataDir = std::filesystem::path(box / "data").lexically_normal().string();
   std::string log = run.log;
   const size_t at = log.find(dataDir);
   ASSERT_NE(at, std::string::npos) << log;
   log.replace(at, dataDir.size(), "<data_dir>");
   // The closing line's report path and time differ from run to run.
-  const std::string report = std::filesystem::path(box.path("r.txt")).lexically_normal().string();
+  const std::string report = std::filesystem::path(box / "r.txt").lexically_normal().string();
   const size_t reportAt = log.find(report);
   ASSERT_NE(reportAt, std::string::npos) << log;
   log.replace(reportAt, report.size(), "<dir>/r.txt");
@@ -48,7 +50,7 @@ TEST(RunE2eTest, CompleteRunLogsEveryStepInOrder) {
 }
 
 TEST(RunE2eTest, DataServerNeverReached) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", "[options]\r\nsync_timeout=1\r\n");
   const RunResult run = runReport(box);
   EXPECT_EQ(run.exitStatus, 1);
@@ -64,7 +66,7 @@ TEST(RunE2eTest, DataServerNeverReached) {
 // An INI "file" without end: read as missing, so every setting takes its
 // default, and the library says why it has no data server.
 TEST(RunE2eTest, EndlessIniFileIsDataServerNotReached) {
-  Sandbox box;
+  TempDir box;
   const RunResult run = runReport(box, "/dev/zero", 30);
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't connect to DS: timeout expired (10 sec)"))
@@ -78,7 +80,7 @@ TEST(RunE2eTest, EndlessIniFileIsDataServerNotReached) {
 // that names the encoding and what to do; the program's own settings take
 // their defaults, so the run waits the default ten seconds.
 TEST(RunE2eTest, Utf16IniFileIsRefusedWithItsEncoding) {
-  Sandbox box;
+  TempDir box;
   std::string utf16 = "\xFF\xFE";
   for (char c : iniFile("sync_timeout=0\r\n")) utf16 += {c, '\0'};
   box.write("test.ini", utf16);
@@ -94,7 +96,7 @@ TEST(RunE2eTest, Utf16IniFileIsRefusedWithItsEncoding) {
 }
 
 TEST(RunE2eTest, NegativeSyncTimeoutWaitsNoTime) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", "[zuqonl]\r\ndata_dir=missing\r\n[options]\r\nsync_timeout=-3\r\n");
   const RunResult run = runReport(box, "test.ini", 20);
   EXPECT_EQ(run.exitStatus, 1);
@@ -106,7 +108,7 @@ TEST(RunE2eTest, NegativeSyncTimeoutWaitsNoTime) {
 // data server that drops and comes back while the driver waits. The wait is
 // ten times the configured seconds, but the log shows the configured number.
 TEST(RunE2eTest, TableNeverSynchronizes) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\n"));
   box.write("data/Trade.csv",
             tableFile(tradeColumns(), {trade({{"rev", "1"}}), op("ds_down"), op("ds_up"),
@@ -128,7 +130,7 @@ TEST(RunE2eTest, TableNeverSynchronizes) {
 }
 
 TEST(RunE2eTest, MalformedTableIsAnErrorAndNeverSynchronizes) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\n"));
   box.write("data/Trade.csv",
             tableFile(tradeColumns(), {trade({{"rev", "1"}})}) + "1,add,\"unterminated\r\n");
@@ -144,10 +146,10 @@ TEST(RunE2eTest, MalformedTableIsAnErrorAndNeverSynchronizes) {
 // A FIFO in place of the table file: nothing blocks, the run ends within its
 // waits with an Error that names the file.
 TEST(RunE2eTest, FifoAsTableFileIsAnErrorWithinTheWaits) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\n"));
   box.write("data/Other.csv", "a\r\n1\r\n");
-  ASSERT_EQ(mkfifo(box.path("data/Trade.csv").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((box / "data/Trade.csv").c_str(), 0600), 0);
   const RunResult run = runReport(box, "test.ini", 30);
   EXPECT_EQ(run.exitStatus, 2) << run.log;
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Error conn=1: Trade.csv: not a regular file"))
@@ -157,7 +159,7 @@ TEST(RunE2eTest, FifoAsTableFileIsAnErrorWithinTheWaits) {
 #endif
 
 TEST(RunE2eTest, UnknownTableIsAnError) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\n"));
   box.write("data/Other.csv", "a\r\n1\r\n");
   const RunResult run = runReport(box);
@@ -170,7 +172,7 @@ TEST(RunE2eTest, UnknownTableIsAnError) {
 // UpdateRow and DeleteRow change nothing in the report; a Clear before
 // Synchronized discards the rows that came before it.
 TEST(RunE2eTest, NotificationsAreLoggedOnlyInTheirOwnWords) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=out.txt\r\n"));
   Rows rows;
   for (const char* code : {"0", "13", "18", "19", "29", "-5", "2147483647"}) {
@@ -217,7 +219,7 @@ TEST(RunE2eTest, NotificationsAreLoggedOnlyInTheirOwnWords) {
 // program's own, or steer the terminal, are written escaped; printable
 // text, Latin-1 letters included, is written as it came.
 TEST(RunE2eTest, ServerTextsNeverForgeLogLines) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=r.txt\r\n"));
   const Rows rows = {
       op("error", {{"@text", "lagging\n[ZUQTradeReport] Sychronized conn=1"}}),
@@ -242,7 +244,7 @@ TEST(RunE2eTest, ServerTextsNeverForgeLogLines) {
 }
 
 TEST(RunE2eTest, MissingIniFileRunsOnDefaults) {
-  Sandbox box;
+  TempDir box;
   const RunResult run = runReport(box, "", 30);
   EXPECT_TRUE(
       run.hasLine(std::string("[ZUQTradeReport] Using ini path: '") + kDefaultIniPath + "'"))
@@ -252,7 +254,7 @@ TEST(RunE2eTest, MissingIniFileRunsOnDefaults) {
 }
 
 TEST(RunE2eTest, OnlyTheFirstArgumentIsTheIniPath) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", "[options]\r\nsync_timeout=0\r\n");
   const RunResult run = runProgram(ZUQ_PROGRAM_PATH, {"test.ini", "other.ini"}, box.dir());
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Using ini path: 'test.ini'")) << run.log;
@@ -276,7 +278,7 @@ TEST(RunE2eTest, KeptTradesBeyondTheStoreLimitAreNoReport) {
       "\n[ZUQTradeReport] Store limit reached: the kept trades need more than max_store_mb=1 MiB, "
       "no report is written (";
   for (const Rows& table : {rows, oneLarge}) {
-    Sandbox box;
+    TempDir box;
     box.write("test.ini", iniFile("sync_timeout=10\r\ntrade_participant=F1\r\n"
                                   "report_file=r.txt\r\nmax_store_mb=1\r\n"));
     box.write("data/Trade.csv", tableFile(tradeColumns(), table));
@@ -312,7 +314,7 @@ TEST(RunE2eTest, TradesThatDoNotFitInMemoryAreNoReport) {
 #ifdef ZUQ_ALLOCATOR_SANITIZED
   GTEST_SKIP() << "a sanitizer needs more address space than the limit leaves";
 #endif
-  Sandbox box;
+  TempDir box;
   box.write("test.ini",
             iniFile("sync_timeout=10\r\ntrade_participant=F1\r\nreport_file=r.txt\r\n"));
   // 40 MiB of kept memos against an address space of 40 MB in all.
@@ -347,7 +349,7 @@ TEST(RunE2eTest, TradesThatDoNotFitInMemoryAreNoReport) {
 // and a table file without a header line is an Error naming it, never an
 // empty table whose report would replace a good one.
 TEST(RunE2eTest, ATableFileBeingWrittenIsReadWholeAndAnEmptyOneIsAnError) {
-  Sandbox box;
+  TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\nreport_file=r.txt\r\n"));
   const std::string table = tableFile(
       tradeColumns(), {trade({{"rev", "1"}}), trade({{"rev", "2"}, {"price", "101.25"}})});
@@ -355,7 +357,7 @@ TEST(RunE2eTest, ATableFileBeingWrittenIsReadWholeAndAnEmptyOneIsAnError) {
   box.write("data/Trade.csv", table.substr(0, cut));
   BackgroundProcess program(ZUQ_PROGRAM_PATH, {"test.ini"}, box.dir(), ".program-output");
   ASSERT_TRUE(program.waitForOutput("AddRow conn=1, rowID=1\n")) << program.output();
-  std::ofstream(box.path("data/Trade.csv"), std::ios::binary | std::ios::app) << table.substr(cut);
+  std::ofstream(box / "data/Trade.csv", std::ios::binary | std::ios::app) << table.substr(cut);
   const RunResult run = program.wait();
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   const std::string report = box.read("r.txt");
@@ -372,7 +374,7 @@ TEST(RunE2eTest, ATableFileBeingWrittenIsReadWholeAndAnEmptyOneIsAnError) {
 }
 
 TEST(RunE2eTest, HelpAndVersionDoNotStartTheLibrary) {
-  Sandbox box;
+  TempDir box;
   for (const char* flag : {"-h", "--help", "/?"}) {
     const RunResult run = runProgram(ZUQ_PROGRAM_PATH, {flag}, box.dir());
     EXPECT_EQ(run.exitStatus, 0);

@@ -23,6 +23,13 @@
 
 namespace zuqonl {
 
+// A record and its texts are one heap block, given up when the Notice is
+// destroyed, right after the callback returns. A program that keeps a
+// pointer into a record then reads memory that is no longer its own, which
+// the address sanitizer reports: a freed block, or one of the two blocks
+// that the thread's rows take turns in, poisoned from the callback's return
+// until the row after next.
+
 // A block a thread builds its rows in, so that a table of a million rows
 // costs two allocations, not a million. Outside its row's callback it is
 // poisoned: a program that reads a record after its callback returned is
@@ -169,6 +176,9 @@ Notice Notice::row(int32_t code, int32_t conn, int32_t rowId,
   return rowOf(code, conn, rowId, values);
 }
 
+// The block is one of the calling thread's two row blocks when no other
+// Notice holds it (the row after next overwrites it, and the thread's end
+// frees it); otherwise a block of the Notice's own.
 template <typename Text>
 Notice Notice::rowOf(int32_t code, int32_t conn, int32_t rowId, std::span<const Text> values) {
   size_t count = std::min<size_t>(values.size(), ZUQONL_ROW_VALUES);

@@ -1,10 +1,6 @@
 // One notification as the program receives it: a code and a record whose
-// texts live in the same heap block. The block is given up when the Notice is
-// destroyed, right after the callback returns, so a program that keeps a
-// pointer into a record reads memory that is no longer its own, which the
-// address sanitizer reports: a freed block, or one of the two blocks that
-// the thread's rows take turns in, poisoned from the callback's return until
-// the row after next.
+// texts live in the same block. The record and its texts are valid until the
+// Notice is destroyed, right after the callback returns, and not after.
 #pragma once
 
 #include <cstdint>
@@ -39,9 +35,7 @@ class Notice {
   static Notice format(int32_t conn, int32_t columnsCount, std::string_view columnsFormat);
   // RowNotice (AddRow, UpdateRow, DeleteRow): values in the requested order;
   // entries past the last value are null and values past ZUQONL_ROW_VALUES
-  // are not carried. The block is one of the calling thread's two row
-  // blocks when no other Notice holds it; the row after next overwrites it,
-  // and the thread's end frees it.
+  // are not carried.
   static Notice row(int32_t code, int32_t conn, int32_t rowId,
                     const std::vector<std::string>& values);
   static Notice row(int32_t code, int32_t conn, int32_t rowId,

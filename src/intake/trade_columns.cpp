@@ -53,23 +53,9 @@ TradeRecord decodeTradeFields(const RowNotice& row, uint32_t* key) {
   return record;
 }
 
-void decodeTradeDates(const RowNotice& row, TradeRecord* record) {
-  for (int i = 0; i < kTradeColumnCount; ++i) {
-    const TradeColumn& column = kTradeColumns[i];
-    if (column.kind != ColumnKind::DateTime) continue;
-    zuqonlStringToDateTime(row.values[i] ? row.values[i] : "", &(record->*column.dateTime));
-  }
-}
-
 void decodeReportedDates(const RowNotice& row, TradeRecord* record) {
   for (int i : {tradeColumnIndex("trade_moment"), tradeColumnIndex("delivery_date")}) {
     zuqonlStringToDateTime(row.values[i] ? row.values[i] : "",
                            &(record->*kTradeColumns[i].dateTime));
   }
-}
-
-TradeRecord decodeTradeRow(const RowNotice& row, uint32_t* key) {
-  TradeRecord record = decodeTradeFields(row, key);
-  decodeTradeDates(row, &record);
-  return record;
 }

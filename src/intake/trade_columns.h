@@ -91,15 +91,11 @@ inline constexpr const char* kTradeColumnList = trade_columns_detail::kList.data
 // digits up to the first non-digit, modulo 2^32; no digits give 0.
 uint32_t decimalValue(const char* text);
 
-// The record of one AddRow row; its texts view the row's values, and a null
-// value reads as an empty text. The row's "rev", converted, goes to *key.
-TradeRecord decodeTradeRow(const RowNotice& row, uint32_t* key);
-
-// decodeTradeRow in two steps, so that the intake parses the date-times only
-// of the rows it keeps: everything but the date-times (left zero), then the
-// date-times into `record`.
+// The record of one AddRow row but for its date-times, which stay zero: its
+// texts view the row's values, and a null value reads as an empty text. The
+// row's "rev", converted, goes to *key. The date-times come apart, so that
+// the intake parses them only for the rows it keeps.
 TradeRecord decodeTradeFields(const RowNotice& row, uint32_t* key);
-void decodeTradeDates(const RowNotice& row, TradeRecord* record);
 
 // The date-times a report line writes ("trade_moment" and "delivery_date")
 // into `record`; "affirm_moment" stays zero.

@@ -104,15 +104,26 @@ TEST_F(IntakeTest, FirstRowPerKeyWinsAndDroppedRowsHoldNoKey) {
   EXPECT_EQ(stored(), (Stored{{0, 5}, {10, 2}, {42, 6}, {4294967295u, 4}}));
 }
 
+// A row is decoded as the intake decodes it: its fields, then the date-times
+// its line writes.
+TradeRecord decodeAsTheIntakeDoes(const RowNotice& row, uint32_t* key) {
+  TradeRecord record = decodeTradeFields(row, key);
+  EXPECT_EQ(record.trade_moment.year, 0) << "a date-time parsed with the fields";
+  EXPECT_EQ(record.delivery_date.year, 0) << "a date-time parsed with the fields";
+  decodeReportedDates(row, &record);
+  return record;
+}
+
 TEST(DecodeTest, NullValuesReadAsEmptyTexts) {
   RowNotice row{};
   row.rowID = 9;
   uint32_t key = 1;
-  const TradeRecord record = decodeTradeRow(row, &key);
+  const TradeRecord record = decodeAsTheIntakeDoes(row, &key);
   EXPECT_EQ(key, 0u);
   EXPECT_EQ(record.rowID, 9);
   EXPECT_TRUE(record.init_name.empty());
   EXPECT_EQ(record.trade_moment.year, 0);
+  EXPECT_EQ(record.delivery_date.year, 0);
 }
 
 TEST(DecodeTest, DecodesEveryColumnInListOrder) {
@@ -122,12 +133,12 @@ TEST(DecodeTest, DecodesEveryColumnInListOrder) {
   texts[10] = "21";
   texts[14] = "2003-12-15 10:30:15";
   texts[15] = "2003-12-16T11:00:00.250";
-  texts[20] = "2003-12-17";
+  texts[20] = "2003-12-17T12:00:00.250";
   RowNotice row{};
   row.rowID = 77;
   for (int i = 0; i < kTradeColumnCount; ++i) row.values[i] = texts[i].c_str();
   uint32_t key = 0;
-  const TradeRecord r = decodeTradeRow(row, &key);
+  const TradeRecord r = decodeAsTheIntakeDoes(row, &key);
   EXPECT_EQ(key, 5u);
   const std::string_view fields[] = {r.init_name, r.init_action, r.init_pair,
                                      r.init_memo, r.conf_name,   r.conf_action,
@@ -146,8 +157,11 @@ TEST(DecodeTest, DecodesEveryColumnInListOrder) {
             "v21v22v23v24v25v26v27");
   EXPECT_EQ(r.trade_moment.hour, 10);
   EXPECT_EQ(r.trade_moment.dayOfWeek, 1);
-  EXPECT_EQ(r.affirm_moment.milliseconds, 250);
   EXPECT_EQ(r.delivery_date.day, 17);
+  EXPECT_EQ(r.delivery_date.milliseconds, 250);
+  // No line writes "affirm_moment": it is never parsed.
+  EXPECT_EQ(r.affirm_moment.year, 0);
+  EXPECT_EQ(r.affirm_moment.milliseconds, 0);
 }
 
 TEST(TradeColumnsTest, TheListNamesEveryColumnInDecodingOrder) {
