@@ -16,9 +16,7 @@ TEST(TradeReportTest, LinesOfEveryBatchInOrder) {
     const testsupport::TempDir dir;
     dir.write("report.ini", "[options]\r\nreport_file=" + (dir / "report.txt") + "\r\n");
     TradeStore store;
-    std::string expected;
-    ReportFile memory;
-    memory.memory = &expected;
+    ReportFile expected(ReportFile::InMemory{});
     for (uint32_t key = 0; key < count; ++key) {
       const std::string memo = "memo " + std::to_string(key);
       TradeRecord record;
@@ -26,11 +24,10 @@ TEST(TradeReportTest, LinesOfEveryBatchInOrder) {
       record.init_memo = memo;
       store.add(key, record, FirmSide::Initiator);
       std::string joined;
-      writeTradeLine(memory, keepTrade(record, FirmSide::Initiator, &joined), ";", 0);
+      writeTradeLine(expected, keepTrade(record, FirmSide::Initiator, &joined), ";", 0);
     }
-    writePending(memory);
     ASSERT_TRUE(writeTradeReport((dir / "report.ini").c_str(), store)) << count;
-    EXPECT_EQ(dir.read("report.txt"), expected) << count;
+    EXPECT_EQ(dir.read("report.txt"), expected.text()) << count;
   }
 }
 
