@@ -63,14 +63,14 @@ void BM_TradeLinePerTrade(benchmark::State& state) {
   }
   const testsupport::TempDir dir("zuq-bench");
   const std::string path = dir / "report.txt";
-  ReportFile file;
-  if (!openReportFile(file, path.c_str())) {
+  ReportFile file(path.c_str());
+  if (!file.isOpen()) {
     state.SkipWithError("cannot open the report file");
     return;
   }
   size_t n = 0;
   for (auto _ : state) writeTradeLine(file, lines[n++ % lines.size()], ";", 0);
-  closeReportFile(file);
+  file.close();
 }
 BENCHMARK(BM_TradeLinePerTrade);
 

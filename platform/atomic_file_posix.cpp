@@ -17,6 +17,7 @@
 #include <cstring>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/atomic_file.h"
@@ -116,7 +117,8 @@ std::string folderPrefix(const std::string& path) {
 // what creating `target` would; `replaced` (the file it is to replace, when
 // there is one) lends its own owner, group and mode instead, as far as this
 // process may set them (an ordinary user keeps only a group it belongs to).
-bool openTemporary(const std::string& target, const struct stat* replaced, AtomicFile* file) {
+bool openTemporary(const std::string& target, const struct stat* replaced,
+                   AtomicFile::Handles* file) {
   const std::string stem =
       folderPrefix(target) + "ZUQTradeReport-" + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -179,7 +181,7 @@ std::FILE* openScratch() {
 
 // The report may be written but not replaced: it is to be rewritten in
 // place, through `fd`, once the whole of it stands in a scratch file.
-bool openInPlace(const std::string& target, int fd, AtomicFile* file) {
+bool openInPlace(const std::string& target, int fd, AtomicFile::Handles* file) {
   file->stream = openScratch();
   if (file->stream == nullptr) {
     close(fd);
@@ -191,7 +193,8 @@ bool openInPlace(const std::string& target, int fd, AtomicFile* file) {
 }
 
 // `target` is a regular file that stands already.
-bool openOverExisting(const std::string& target, const struct stat& existing, AtomicFile* file) {
+bool openOverExisting(const std::string& target, const struct stat& existing,
+                      AtomicFile::Handles* file) {
   // The right to write it, tested as the open that empties it would test it
   // (mode, ACLs, root, a read-only file system), without emptying it.
   const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
@@ -280,12 +283,15 @@ std::FILE* openDirectly(const char* path) {
 
 }  // namespace
 
-bool openAtomicFile(const char* path, AtomicFile* file) {
-  *file = AtomicFile{};
+bool AtomicFile::open(const char* path) {
+  discard();
+  handles_ = Handles{};
+  lockedByOther_ = false;
   if (path == nullptr || *path == '\0') {
     errno = ENOENT;
     return false;
   }
+  Handles* const file = &handles_;
   if (const std::optional<std::string> target = finalName(path)) {
     struct stat status;
     errno = 0;
@@ -302,37 +308,33 @@ bool openAtomicFile(const char* path, AtomicFile* file) {
   return file->stream != nullptr;
 }
 
-void writeBehind(AtomicFile* file) {
+void AtomicFile::writeBehind() {
 #ifdef SYNC_FILE_RANGE_WRITE
-  if (file->tempPath.empty() || std::fflush(file->stream) != 0) return;
+  if (handles_.tempPath.empty() || std::fflush(handles_.stream) != 0) return;
   // Only a start: a failure here shows again in the closing fsync.
-  sync_file_range(fileno(file->stream), 0, 0, SYNC_FILE_RANGE_WRITE);
-#else
-  (void)file;
+  sync_file_range(fileno(handles_.stream), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
 }
 
-bool closeAtomicFile(AtomicFile* file, bool complete) {
-  if (file->stream == nullptr) return false;
-  bool ok = complete && std::fflush(file->stream) == 0 && std::ferror(file->stream) == 0;
-  if (file->inPlace >= 0) {
-    if (ok && !lockExclusive(file->inPlace, file->lockWaitMilliseconds)) {
+bool AtomicFile::close(bool complete, uint32_t lockWaitMilliseconds) {
+  Handles file = std::move(handles_);
+  handles_ = Handles{};
+  bool ok = complete && std::fflush(file.stream) == 0 && std::ferror(file.stream) == 0;
+  if (file.inPlace >= 0) {
+    if (ok && !lockExclusive(file.inPlace, lockWaitMilliseconds)) {
       ok = false;
-      file->lockedByOther = true;
+      lockedByOther_ = true;
     }
-    if (ok) ok = rewriteInPlace(file->stream, file->inPlace);
-    if (std::fclose(file->stream) != 0) ok = false;
-    if (close(file->inPlace) != 0) ok = false;
-    file->stream = nullptr;
-    file->inPlace = -1;
+    if (ok) ok = rewriteInPlace(file.stream, file.inPlace);
+    if (std::fclose(file.stream) != 0) ok = false;
+    if (::close(file.inPlace) != 0) ok = false;
     return ok;
   }
-  if (ok && !file->tempPath.empty()) ok = fsync(fileno(file->stream)) == 0;
-  if (std::fclose(file->stream) != 0) ok = false;
-  file->stream = nullptr;
-  if (file->tempPath.empty()) return ok;
-  if (ok) ok = std::rename(file->tempPath.c_str(), file->path.c_str()) == 0;
-  if (!ok) unlink(file->tempPath.c_str());
+  if (ok && !file.tempPath.empty()) ok = fsync(fileno(file.stream)) == 0;
+  if (std::fclose(file.stream) != 0) ok = false;
+  if (file.tempPath.empty()) return ok;
+  if (ok) ok = std::rename(file.tempPath.c_str(), file.path.c_str()) == 0;
+  if (!ok) unlink(file.tempPath.c_str());
   releasePendingTemp();
   return ok;
 }

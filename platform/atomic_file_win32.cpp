@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/atomic_file.h"
 #include "platform/errno_win32.h"
@@ -62,7 +63,7 @@ std::string folderPrefix(const std::string& path) {
 // its own (ZUQTradeReport-PID-N.tmp), which fits in the folder whatever the
 // length of the report's name; the folder's inherited permissions apply, as
 // they would to `target` created directly.
-bool openTemporary(const std::string& target, AtomicFile* file) {
+bool openTemporary(const std::string& target, AtomicFile::Handles* file) {
   const std::string stem =
       folderPrefix(target) + "ZUQTradeReport-" + std::to_string(GetCurrentProcessId()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -125,7 +126,7 @@ std::FILE* openScratch() {
 }
 
 // `target` is a file on a disk that stands already.
-bool openOverExisting(const std::string& target, AtomicFile* file) {
+bool openOverExisting(const std::string& target, AtomicFile::Handles* file) {
   // The right to write it, tested as the open that empties it would test it,
   // without emptying it: a read-only file, one whose rights refuse writing,
   // one another program holds without letting others write. (Wine, run as
@@ -223,12 +224,15 @@ bool rewriteInPlace(std::FILE* scratch, HANDLE target) {
 
 }  // namespace
 
-bool openAtomicFile(const char* path, AtomicFile* file) {
-  *file = AtomicFile{};
+bool AtomicFile::open(const char* path) {
+  discard();
+  handles_ = Handles{};
+  lockedByOther_ = false;
   if (path == nullptr || *path == '\0') {
     errno = ENOENT;
     return false;
   }
+  Handles* const file = &handles_;
   std::string target;
   switch (look(path, &target)) {
     case Existing::DiskFile:
@@ -247,33 +251,31 @@ bool openAtomicFile(const char* path, AtomicFile* file) {
 }
 
 // Windows can only flush a file whole and waits for it.
-void writeBehind(AtomicFile*) {}
+void AtomicFile::writeBehind() {}
 
-bool closeAtomicFile(AtomicFile* file, bool complete) {
-  if (file->stream == nullptr) return false;
-  bool ok = complete && std::fflush(file->stream) == 0 && std::ferror(file->stream) == 0;
-  if (file->inPlace >= 0) {
-    const HANDLE target = reinterpret_cast<HANDLE>(_get_osfhandle(file->inPlace));
-    if (ok && !lockExclusive(target, file->lockWaitMilliseconds)) {
+bool AtomicFile::close(bool complete, uint32_t lockWaitMilliseconds) {
+  Handles file = std::move(handles_);
+  handles_ = Handles{};
+  bool ok = complete && std::fflush(file.stream) == 0 && std::ferror(file.stream) == 0;
+  if (file.inPlace >= 0) {
+    const HANDLE target = reinterpret_cast<HANDLE>(_get_osfhandle(file.inPlace));
+    if (ok && !lockExclusive(target, lockWaitMilliseconds)) {
       ok = false;
-      file->lockedByOther = true;
+      lockedByOther_ = true;
     }
-    if (ok) ok = rewriteInPlace(file->stream, target);
-    if (std::fclose(file->stream) != 0) ok = false;
-    if (_close(file->inPlace) != 0) ok = false;
-    file->stream = nullptr;
-    file->inPlace = -1;
+    if (ok) ok = rewriteInPlace(file.stream, target);
+    if (std::fclose(file.stream) != 0) ok = false;
+    if (_close(file.inPlace) != 0) ok = false;
     return ok;
   }
-  if (ok && !file->tempPath.empty()) ok = _commit(_fileno(file->stream)) == 0;
-  if (std::fclose(file->stream) != 0) ok = false;
-  file->stream = nullptr;
-  if (file->tempPath.empty()) return ok;
+  if (ok && !file.tempPath.empty()) ok = _commit(_fileno(file.stream)) == 0;
+  if (std::fclose(file.stream) != 0) ok = false;
+  if (file.tempPath.empty()) return ok;
   if (ok) {
-    ok = MoveFileExA(file->tempPath.c_str(), file->path.c_str(),
+    ok = MoveFileExA(file.tempPath.c_str(), file.path.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   }
-  if (!ok) DeleteFileA(file->tempPath.c_str());
+  if (!ok) DeleteFileA(file.tempPath.c_str());
   return ok;
 }
 

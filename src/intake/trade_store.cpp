@@ -15,17 +15,19 @@ constexpr size_t kMomentFields = 6;
 constexpr size_t kDateFields = 3;
 constexpr size_t kHeaderBytes = 3 * sizeof(uint32_t) + (kMomentFields + kDateFields) * 2;
 
-char* put(char* at, const void* value, size_t bytes) {
+// Copies `bytes` of `value` to `at`; returns the end of the copy.
+char* storeBytes(char* at, const void* value, size_t bytes) {
   std::memcpy(at, value, bytes);
   return at + bytes;
 }
 
-const char* get(const char* at, void* value, size_t bytes) {
+// Copies `bytes` at `at` to `value`; returns the end of what was read.
+const char* loadBytes(const char* at, void* value, size_t bytes) {
   std::memcpy(value, at, bytes);
   return at + bytes;
 }
 
-char* putLength(char* at, size_t length) {
+char* storeLength(char* at, size_t length) {
   while (length >= 0x80) {
     *at++ = static_cast<char>(length | 0x80);
     length >>= 7;
@@ -34,7 +36,7 @@ char* putLength(char* at, size_t length) {
   return at;
 }
 
-const char* getLength(const char* at, size_t* length) {
+const char* loadLength(const char* at, size_t* length) {
   size_t value = 0;
   for (int shift = 0;; shift += 7) {
     const auto byte = static_cast<unsigned char>(*at++);
@@ -54,18 +56,18 @@ uint32_t keyOf(const char* record) {
 // Reads the record at `at` into *line; returns where the next one begins.
 const char* readRecord(const char* at, KeptTrade* line) {
   uint32_t key;
-  at = get(at, &key, sizeof key);
-  at = get(at, &line->rowID, sizeof line->rowID);
-  at = get(at, &line->status, sizeof line->status);
+  at = loadBytes(at, &key, sizeof key);
+  at = loadBytes(at, &line->rowID, sizeof line->rowID);
+  at = loadBytes(at, &line->status, sizeof line->status);
   uint16_t m[kMomentFields];
-  at = get(at, m, sizeof m);
+  at = loadBytes(at, m, sizeof m);
   line->tradeMoment = DateTimeValue{m[0], m[1], 0, m[2], m[3], m[4], m[5], 0};
   uint16_t d[kDateFields];
-  at = get(at, d, sizeof d);
+  at = loadBytes(at, d, sizeof d);
   line->deliveryDate = DateTimeValue{d[0], d[1], 0, d[2], 0, 0, 0, 0};
   for (std::string_view& text : line->texts) {
     size_t length = 0;
-    at = getLength(at, &length);
+    at = loadLength(at, &length);
     text = std::string_view(at, length);
     at += length;
   }
@@ -79,11 +81,6 @@ TradeStore::TradeStore() : supply_(kBlockBytes) {}
 bool TradeStore::add(uint32_t key, const TradeRecord& record, FirmSide side) {
   platform::MutexLock lock(mutex_);
   return pack(key, keepTrade(record, side, &joined_));
-}
-
-bool TradeStore::add(uint32_t key, const KeptTrade& line) {
-  platform::MutexLock lock(mutex_);
-  return pack(key, line);
 }
 
 void TradeStore::setLimit(uint64_t bytes) {
@@ -100,18 +97,18 @@ bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
   if (counted > limit_ || counted_ > limit_ - counted) return false;
   char* const start = reserve(bytes);
   counted_ += counted;
-  char* at = put(start, &key, sizeof key);
-  at = put(at, &line.rowID, sizeof line.rowID);
-  at = put(at, &line.status, sizeof line.status);
+  char* at = storeBytes(start, &key, sizeof key);
+  at = storeBytes(at, &line.rowID, sizeof line.rowID);
+  at = storeBytes(at, &line.status, sizeof line.status);
   const DateTimeValue& m = line.tradeMoment;
   const uint16_t moment[kMomentFields] = {m.year, m.month, m.day, m.hour, m.minute, m.second};
-  at = put(at, moment, sizeof moment);
+  at = storeBytes(at, moment, sizeof moment);
   const DateTimeValue& d = line.deliveryDate;
   const uint16_t delivery[kDateFields] = {d.year, d.month, d.day};
-  at = put(at, delivery, sizeof delivery);
+  at = storeBytes(at, delivery, sizeof delivery);
   for (std::string_view text : line.texts) {
-    at = putLength(at, text.size());
-    if (!text.empty()) at = put(at, text.data(), text.size());
+    at = storeLength(at, text.size());
+    if (!text.empty()) at = storeBytes(at, text.data(), text.size());
   }
   Block& block = blocks_.back();
   block.used += static_cast<size_t>(at - start);

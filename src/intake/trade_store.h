@@ -36,9 +36,6 @@ class TradeStore {
   // nothing filed, when the trade would take the store past its limit.
   bool add(uint32_t key, const TradeRecord& record, FirmSide side) EXCLUDES(mutex_);
 
-  // The same for a line already resolved.
-  bool add(uint32_t key, const KeptTrade& line) EXCLUDES(mutex_);
-
   // Driver, before any trade is added: the most bytes the stored trades may
   // take, their records and their places in the index counted. The blocks
   // they are packed in may hold up to two blocks (32 MiB) more. No limit

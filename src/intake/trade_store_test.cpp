@@ -8,11 +8,18 @@
 
 namespace {
 
-KeptTrade lineWith(int32_t rowID, std::string_view memo = {}) {
-  KeptTrade line;
-  line.rowID = rowID;
-  line.texts[kMemoText] = memo;
-  return line;
+// A trade of `rowID` whose memo, the initiator's, is `memo`, which must
+// outlive the record.
+TradeRecord tradeWith(int32_t rowID, std::string_view memo = {}) {
+  TradeRecord record;
+  record.rowID = rowID;
+  record.init_memo = memo;
+  return record;
+}
+
+// Files the trade as the intake does, seen from the initiator's side.
+void add(TradeStore& store, uint32_t key, const TradeRecord& record) {
+  ASSERT_TRUE(store.add(key, record, FirmSide::Initiator));
 }
 
 using Walked = std::vector<std::pair<uint32_t, int32_t>>;
@@ -26,7 +33,7 @@ Walked walked(TradeStore& store) {
 TEST(TradeStoreTest, AscendingUnsignedKeysFirstAddedPerKeyWins) {
   TradeStore store;
   for (auto [key, rowID] : Walked{{30, 1}, {7, 2}, {4294967295u, 3}, {12, 4}, {7, 5}, {0, 6}}) {
-    store.add(key, lineWith(rowID));
+    add(store, key, tradeWith(rowID));
   }
   EXPECT_EQ(walked(store), (Walked{{0, 6}, {7, 2}, {12, 4}, {30, 1}, {4294967295u, 3}}));
   EXPECT_EQ(store.size(), 5u);
@@ -36,26 +43,26 @@ TEST(TradeStoreTest, AscendingUnsignedKeysFirstAddedPerKeyWins) {
 // takes them in, and a key walked before keeps its first trade.
 TEST(TradeStoreTest, TradesAddedAfterAWalk) {
   TradeStore store;
-  store.add(5, lineWith(1));
-  store.add(9, lineWith(2));
+  add(store, 5, tradeWith(1));
+  add(store, 9, tradeWith(2));
   EXPECT_EQ(walked(store), (Walked{{5, 1}, {9, 2}}));
-  store.add(9, lineWith(3));
-  store.add(1, lineWith(4));
-  store.add(7, lineWith(5));
-  store.add(1, lineWith(6));
+  add(store, 9, tradeWith(3));
+  add(store, 1, tradeWith(4));
+  add(store, 7, tradeWith(5));
+  add(store, 1, tradeWith(6));
   EXPECT_EQ(walked(store), (Walked{{1, 4}, {5, 1}, {7, 5}, {9, 2}}));
-  store.add(10, lineWith(7));
+  add(store, 10, tradeWith(7));
   EXPECT_EQ(walked(store), (Walked{{1, 4}, {5, 1}, {7, 5}, {9, 2}, {10, 7}}));
 }
 
 TEST(TradeStoreTest, ClearDiscardsEveryTrade) {
   TradeStore store;
-  store.add(5, lineWith(1));
+  add(store, 5, tradeWith(1));
   EXPECT_EQ(walked(store).size(), 1u);
-  store.add(6, lineWith(2));
+  add(store, 6, tradeWith(2));
   store.clear();
   EXPECT_TRUE(walked(store).empty());
-  store.add(5, lineWith(3));
+  add(store, 5, tradeWith(3));
   EXPECT_EQ(walked(store), (Walked{{5, 3}}));
 }
 
@@ -89,10 +96,10 @@ TEST(TradeStoreTest, TextsOfAnyLengthAreKeptWhole) {
     memos.push_back(std::string(length, static_cast<char>('a' + memos.size())));
   }
   for (size_t i = 0; i < memos.size(); ++i) {
-    KeptTrade line = lineWith(static_cast<int32_t>(i), memos[i]);
-    line.texts[kIssueText] = "ISSUE";
-    line.tradeMoment = DateTimeValue{2026, 12, 2, 8, 23, 59, 58, 999};
-    store.add(static_cast<uint32_t>(i), line);
+    TradeRecord record = tradeWith(static_cast<int32_t>(i), memos[i]);
+    record.issue_name = "ISSUE";
+    record.trade_moment = DateTimeValue{2026, 12, 2, 8, 23, 59, 58, 999};
+    add(store, static_cast<uint32_t>(i), record);
   }
   size_t count = 0;
   store.walk([&](uint32_t key, const KeptTrade& line) {
@@ -112,12 +119,12 @@ TEST(TradeStoreTest, TextsOfAnyLengthAreKeptWhole) {
 TEST(TradeStoreTest, RecordsAcrossBlocksInAndOutOfOrder) {
   TradeStore store;
   const std::string large(20u << 20, 'x');
-  store.add(1, lineWith(1, "first"));
-  store.add(2, lineWith(2, large));
-  store.add(3, lineWith(3, "third"));
+  add(store, 1, tradeWith(1, "first"));
+  add(store, 2, tradeWith(2, large));
+  add(store, 3, tradeWith(3, "third"));
   EXPECT_EQ(walked(store), (Walked{{1, 1}, {2, 2}, {3, 3}}));
-  store.add(0, lineWith(4, "zeroth"));
-  store.add(2, lineWith(5));
+  add(store, 0, tradeWith(4, "zeroth"));
+  add(store, 2, tradeWith(5));
   std::vector<size_t> sizes;
   store.walk(
       [&](uint32_t, const KeptTrade& line) { sizes.push_back(line.texts[kMemoText].size()); });

@@ -1,7 +1,6 @@
 #include "report/report_file.h"
 
 #include <cerrno>
-#include <cstdio>
 
 namespace {
 
@@ -9,74 +8,77 @@ namespace {
 // so that the closing flush waits only for the last stretch.
 constexpr size_t kWriteBehindBytes = 8u << 20;
 
-void hand(ReportFile& file, std::string_view bytes) {
-  if (file.memory != nullptr) {
-    file.memory->append(bytes);
-    return;
-  }
-  if (!bytes.empty() &&
-      std::fwrite(bytes.data(), 1, bytes.size(), file.output.stream) != bytes.size()) {
-    if (!file.failed) file.error = errno;
-    file.failed = true;
-  }
-  file.unflushed += bytes.size();
-  if (file.unflushed >= kWriteBehindBytes) {
-    platform::writeBehind(&file.output);
-    file.unflushed = 0;
-  }
-}
-
 }  // namespace
 
-void writePending(ReportFile& file) {
-  hand(file, file.pending());
-  file.used = 0;
-}
+ReportFile::ReportFile(InMemory) : inMemory_(true), buffer_(new char[kBufferBytes]) {}
 
-void writeBytes(ReportFile& file, std::string_view bytes) {
-  writePending(file);
-  hand(file, bytes);
-}
-
-bool openReportFile(ReportFile& file, const char* path) {
-  file.used = 0;
-  file.unflushed = 0;
-  file.failed = false;
-  file.error = 0;
+ReportFile::ReportFile(const char* path) : inMemory_(false), buffer_(new char[kBufferBytes]) {
   errno = 0;
-  if (platform::openAtomicFile(path, &file.output)) return true;
-  file.error = errno;
-  return false;
+  if (!file_.open(path)) error_ = errno;
 }
 
-void writeTextTranslated(ReportFile& file, std::string_view text) {
-  char* const buffer = file.buffer.get();
+void ReportFile::passToSink(std::string_view bytes) {
+  if (inMemory_) {
+    text_.append(bytes);
+    return;
+  }
+  if (!file_.write(bytes)) {
+    if (!failed_) error_ = errno;
+    failed_ = true;
+  }
+  unflushed_ += bytes.size();
+  if (unflushed_ >= kWriteBehindBytes) {
+    file_.writeBehind();
+    unflushed_ = 0;
+  }
+}
+
+void ReportFile::flush() {
+  passToSink(std::string_view(buffer_.get(), used_));
+  used_ = 0;
+}
+
+void ReportFile::appendVerbatim(std::string_view bytes) {
+  flush();
+  passToSink(bytes);
+}
+
+// The one place where a line feed of the report's text becomes CR LF. The
+// pair never straddles a flush.
+void ReportFile::appendTranslated(std::string_view text) {
+  char* const buffer = buffer_.get();
   for (char c : text) {
-    if (ReportFile::kBufferBytes - file.used < 2) writePending(file);
-    if (c == '\n') buffer[file.used++] = '\r';
-    buffer[file.used++] = c;
+    if (kBufferBytes - used_ < 2) flush();
+    if (c == '\n') buffer[used_++] = '\r';
+    buffer[used_++] = c;
   }
 }
 
-bool makeRoom(ReportFile& file, size_t bytes) {
-  if (bytes <= ReportFile::kBufferBytes - file.used) return true;
-  writePending(file);
-  return bytes <= ReportFile::kBufferBytes;
+char* ReportFile::reserveAfterFlush(size_t bytes) {
+  flush();
+  return bytes <= kBufferBytes ? buffer_.get() : nullptr;
 }
 
-void writeLineEnd(ReportFile& file) {
-  if (ReportFile::kBufferBytes - file.used < 2) writePending(file);
-  file.buffer[file.used++] = '\r';
-  file.buffer[file.used++] = '\n';
+std::string_view ReportFile::text() {
+  flush();
+  return text_;
 }
 
-bool closeReportFile(ReportFile& file) {
-  writePending(file);
-  const bool wasWhole = !file.failed;
+void ReportFile::clear() {
+  used_ = 0;
+  text_.clear();
+}
+
+bool ReportFile::close(uint32_t lockWaitMilliseconds) {
+  flush();
+  if (failed_) {
+    file_.discard();
+    return false;
+  }
   errno = 0;
-  if (!platform::closeAtomicFile(&file.output, wasWhole)) {
-    if (wasWhole) file.error = errno;
-    file.failed = true;
+  if (!file_.commit(lockWaitMilliseconds)) {
+    error_ = errno;
+    failed_ = true;
   }
-  return !file.failed;
+  return !failed_;
 }

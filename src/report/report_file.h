@@ -1,75 +1,112 @@
-// The open report file: a binary stream with our own line-end translation, so
-// the bytes on disk are the same on every platform.
+// The report's sink: text gathered in a buffer of our own and handed in large
+// pieces to the report file, or to memory, with our own line-end
+// translation, so the bytes on disk are the same on every platform.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/atomic_file.h"
 
-// Owned by writeTradeReport for the length of one report; single-threaded.
-// Text is gathered in `buffer` and handed to the stream in large pieces; every
-// field of every trade passes through writeText, so its common case (the text
-// fits and holds no line feed) is a copy inline at the caller.
-struct ReportFile {
+// Owned by one writer on one thread. Every byte appended reaches the sink in
+// the order appended, each line feed of appended text as CR LF. A report
+// file stands at its path only when close() found it whole; a ReportFile
+// that goes without that (an exception, an early return) leaves the earlier
+// report as it was.
+class ReportFile {
+ public:
   static constexpr size_t kBufferBytes = 64 * 1024;
 
-  platform::AtomicFile output;
-  // When set, what is gathered goes here instead of to the stream: a piece of
-  // a report prepared on another thread.
-  std::string* memory = nullptr;
-  std::unique_ptr<char[]> buffer{new char[kBufferBytes]};
-  size_t used = 0;       // bytes of `buffer` not yet handed to the stream
-  size_t unflushed = 0;  // bytes handed to the stream since the last write-behind
-  bool failed = false;   // a write failed: the file is not whole
-  int error = 0;         // the errno value of the first failure, when known
+  struct InMemory {};
+  // Gathers into memory, for text(): a piece of a report prepared apart.
+  explicit ReportFile(InMemory);
+  // Starts the report at `path`. When it can't be opened, isOpen() is false
+  // and error() the errno value of the reason (ENXIO: a FIFO that no program
+  // reads, which is never waited for).
+  explicit ReportFile(const char* path);
+  ReportFile(const ReportFile&) = delete;
+  ReportFile& operator=(const ReportFile&) = delete;
 
-  // The text gathered and not yet written.
-  std::string_view pending() const { return std::string_view(buffer.get(), used); }
-};
+  // A file: whether it is open. Memory is always open.
+  bool isOpen() const { return inMemory_ || file_.isOpen(); }
 
-// Starts the report at `path`. It appears there only when closeReportFile
-// finds it whole; until then an older report stays as it is. False, with
-// the errno value of the reason in file.error, when it can't be opened
-// (ENXIO: a FIFO that no program reads, which is never waited for).
-bool openReportFile(ReportFile& file, const char* path);
-
-// Writes `text` byte by byte, storing each line feed as CR LF and handing
-// full buffers to the stream.
-void writeTextTranslated(ReportFile& file, std::string_view text);
-
-// Writes `text` with every line feed stored as CR LF; nothing else changes.
-inline void writeText(ReportFile& file, std::string_view text) {
-  if (text.size() <= ReportFile::kBufferBytes - file.used) {
-    char* out = file.buffer.get() + file.used;
-    for (char c : text) {
-      if (c == '\n') return writeTextTranslated(file, text);
-      *out++ = c;
+  // Appends `text` with every line feed stored as CR LF; nothing else
+  // changes. The one translation of the report's line feeds: a writer that
+  // puts text in reserved room commits it only when it holds none, and
+  // otherwise appends it here. Its common case (the text fits and holds no
+  // line feed) is a copy inline at the caller.
+  void append(std::string_view text) {
+    if (text.size() <= kBufferBytes - used_ &&
+        std::memchr(text.data(), '\n', text.size()) == nullptr) {
+      if (!text.empty()) std::memcpy(buffer_.get() + used_, text.data(), text.size());
+      used_ += text.size();
+      return;
     }
-    file.used += text.size();
-    return;
+    appendTranslated(text);
   }
-  writeTextTranslated(file, text);
-}
 
-// Makes room for `bytes` at the end of the buffer, handing what is pending to
-// the stream when needed; false when the buffer can never hold that many.
-bool makeRoom(ReportFile& file, size_t bytes);
+  // Appends `bytes` as they are to stand in the file, without a copy into
+  // the buffer.
+  void appendVerbatim(std::string_view bytes);
 
-// Hands what is gathered to the stream (or the memory).
-void writePending(ReportFile& file);
+  // Ends the current line (CR LF).
+  void endLine() {
+    char* const at = reserve(2);
+    at[0] = '\r';
+    at[1] = '\n';
+    commit(2);
+  }
 
-// Writes `bytes`, already as they are to stand in the file, after what is
-// gathered.
-void writeBytes(ReportFile& file, std::string_view bytes);
+  // For a writer that puts bytes in place itself: room for `bytes` at the
+  // end of what is gathered, handing what is pending to the sink when
+  // needed; null when the buffer can never hold that many. Nothing is
+  // appended until commit.
+  char* reserve(size_t bytes) {
+    if (bytes <= kBufferBytes - used_) return buffer_.get() + used_;
+    return reserveAfterFlush(bytes);
+  }
+  // Appends the first `bytes` (at most those reserved) of the room just
+  // reserved, as they are to stand in the file: no translation.
+  void commit(size_t bytes) { used_ += bytes; }
 
-// Ends the current line (CR LF).
-void writeLineEnd(ReportFile& file);
+  // Memory only: everything appended so far; the view lasts until the next
+  // append or clear.
+  std::string_view text();
+  // Memory only: forgets everything appended, keeping the memory for reuse.
+  void clear();
 
-// Writes what is pending, closes the file and puts it in place. False, with
-// the reason in file.error where the system gave one, when any write, the
-// close or the move failed: the report is then not in place,
-// and an older one stays as it was (a device or pipe keeps what it took).
-bool closeReportFile(ReportFile& file);
+  // A file only: writes what is pending, closes the file and puts it in place. A
+  // file rewritten in place waits at most `lockWaitMilliseconds` for another
+  // writer's lock on it. False, with the reason in error() where the system
+  // gave one, when any write, the close or the move failed: the report is
+  // then not in place, and an older one stays as it was (a device or pipe
+  // keeps what it took). Nothing may be appended after it.
+  bool close(uint32_t lockWaitMilliseconds = 0);
+
+  // The errno value of the first failure to open, write or close, 0 when
+  // the system gave none.
+  int error() const { return error_; }
+  // Whether close failed because another writer held the file locked.
+  bool lockedByOther() const { return file_.lockedByOther(); }
+
+ private:
+  void appendTranslated(std::string_view text);
+  char* reserveAfterFlush(size_t bytes);
+  // Hands what is gathered to the sink.
+  void flush();
+  // Passes `bytes`, as they stand in the file, to the file or the memory.
+  void passToSink(std::string_view bytes);
+
+  const bool inMemory_;
+  std::unique_ptr<char[]> buffer_;
+  size_t used_ = 0;            // bytes of buffer_ not yet handed to the sink
+  std::string text_;           // the sink in memory
+  platform::AtomicFile file_;  // the sink on disk
+  size_t unflushed_ = 0;       // bytes handed to the file since the last write-behind
+  bool failed_ = false;        // a write failed: the file is not whole
+  int error_ = 0;
+};

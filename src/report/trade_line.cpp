@@ -65,28 +65,21 @@ const char* statusMnemonic(int32_t status) {
 }
 
 void writeField(ReportFile& file, std::string_view text, std::string_view delimiter) {
-  writeText(file, text);
-  writeText(file, delimiter);
+  file.append(text);
+  file.append(delimiter);
 }
 
 namespace {
 
-// The most bytes a line writes besides its texts and delimiters: the status
-// mnemonic, two dates and a time of 16-bit fields, the 32-bit "Trans" and
-// the line end.
+// The most bytes a line writes besides its texts and delimiters, untranslated:
+// the status mnemonic, two dates and a time of 16-bit fields, the 32-bit
+// "Trans" and the line end.
 constexpr size_t kMostFixedBytes = 3 + 2 * (3 * 5 + 2) + (3 * 5 + 2) + 11 + 2;
 constexpr int kDelimiters = 18;
+// Room enough for a date, a time or the "Trans" number, formatted.
+constexpr size_t kMostFormattedBytes = 40;
 
-// `text` at `out`, each line feed as CR LF; returns the end.
-char* put(char* out, std::string_view text) {
-  for (char c : text) {
-    if (c == '\n') *out++ = '\r';
-    *out++ = c;
-  }
-  return out;
-}
-
-char* putDate(char* out, const DateTimeValue& value, int32_t dateFormat) {
+char* formatDate(char* out, const DateTimeValue& value, int32_t dateFormat) {
   if (dateFormat == 0) {
     out += formatPadded<4>(out, value.year);
     out += formatPadded<2>(out, value.month);
@@ -99,7 +92,7 @@ char* putDate(char* out, const DateTimeValue& value, int32_t dateFormat) {
   return out + formatPadded<4>(out, value.year);
 }
 
-char* putTime(char* out, const DateTimeValue& value) {
+char* formatTime(char* out, const DateTimeValue& value) {
   out += formatPadded<2>(out, value.hour);
   *out++ = ':';
   out += formatPadded<2>(out, value.minute);
@@ -107,77 +100,97 @@ char* putTime(char* out, const DateTimeValue& value) {
   return out + formatPadded<2>(out, value.second);
 }
 
-// `text` at `out` as it is; returns the end.
-char* putWhole(char* out, std::string_view text) {
-  if (!text.empty()) std::memcpy(out, text.data(), text.size());
-  return out + text.size();
-}
-
-// The line without its line end at `out`, each text and delimiter written by
-// `putText`; returns the end.
-template <typename PutText>
-char* putLine(char* out, const KeptTrade& line, std::string_view delimiter, int32_t dateFormat,
-              PutText putText) {
-  const std::string_view* t = line.texts;
+// Lays the line out, without its line end, as it stands in memory: one
+// byte, text or formatted number after the other through `out`, which takes
+// text(view), byte(c) and formatted(f), where f(char* at) writes at most
+// kMostFormattedBytes at `at` and returns the end.
+template <typename Out>
+void layOutLine(Out& out, const KeptTrade& line, std::string_view delimiter, int32_t dateFormat) {
+  const std::string_view* const texts = line.texts;
   // Most reports have a one-byte delimiter, usually ";".
-  const bool oneByte = delimiter.size() == 1 && delimiter[0] != '\n';
-  auto delimit = [&] { out = oneByte ? (*out = delimiter[0], out + 1) : putText(out, delimiter); };
+  const bool oneByte = delimiter.size() == 1;
+  auto delimit = [&] { oneByte ? out.byte(delimiter[0]) : out.text(delimiter); };
   auto field = [&](std::string_view text) {
-    out = putText(out, text);
+    out.text(text);
     delimit();
   };
-  field(t[kIssueText]);
-  field(t[kActText]);
+  field(texts[kIssueText]);
+  field(texts[kActText]);
   field(statusMnemonic(line.status));
-  for (int i = kCustomerText; i <= kCurrText; ++i) field(t[i]);
-  out = putDate(out, line.deliveryDate, dateFormat);
+  for (int i = kCustomerText; i <= kCurrText; ++i) field(texts[i]);
+  out.formatted([&](char* at) { return formatDate(at, line.deliveryDate, dateFormat); });
   delimit();
-  out += formatPadded<9>(out, line.rowID);
+  out.formatted([&](char* at) { return at + formatPadded<9>(at, line.rowID); });
   delimit();
-  out = putDate(out, line.tradeMoment, dateFormat);
+  out.formatted([&](char* at) { return formatDate(at, line.tradeMoment, dateFormat); });
   delimit();
-  out = putTime(out, line.tradeMoment);
+  out.formatted([&](char* at) { return formatTime(at, line.tradeMoment); });
   delimit();
-  for (int i = kClrText; i <= kRepurchaseText; ++i) field(t[i]);
-  return putText(out, t[kMemoText]);
+  for (int i = kClrText; i <= kRepurchaseText; ++i) field(texts[i]);
+  out.text(texts[kMemoText]);
 }
+
+// Lays a line out straight into room reserved in the report's buffer, as
+// its bytes are; the caller has made sure that they fit.
+struct IntoReservedRoom {
+  char* end;
+  void text(std::string_view text) {
+    if (!text.empty()) std::memcpy(end, text.data(), text.size());
+    end += text.size();
+  }
+  void byte(char c) { *end++ = c; }
+  template <typename Format>
+  void formatted(Format format) {
+    end = format(end);
+  }
+};
+
+// Lays a line out through the report's translating append, piece by piece.
+struct ThroughAppend {
+  ReportFile& file;
+  void text(std::string_view text) { file.append(text); }
+  void byte(char c) { file.append(std::string_view(&c, 1)); }
+  template <typename Format>
+  void formatted(Format format) {
+    char piece[kMostFormattedBytes];
+    file.append(std::string_view(piece, static_cast<size_t>(format(piece) - piece)));
+  }
+};
 
 }  // namespace
 
 void writeDate(ReportFile& file, const DateTimeValue& value, int32_t dateFormat) {
-  char text[40];
-  writeText(file,
-            std::string_view(text, static_cast<size_t>(putDate(text, value, dateFormat) - text)));
+  char text[kMostFormattedBytes];
+  file.append(
+      std::string_view(text, static_cast<size_t>(formatDate(text, value, dateFormat) - text)));
 }
 
 void writeTime(ReportFile& file, const DateTimeValue& value) {
-  char text[40];
-  writeText(file, std::string_view(text, static_cast<size_t>(putTime(text, value) - text)));
+  char text[kMostFormattedBytes];
+  file.append(std::string_view(text, static_cast<size_t>(formatTime(text, value) - text)));
 }
 
 void writeTradeLine(ReportFile& file, const KeptTrade& line, std::string_view delimiter,
                     int32_t dateFormat) {
-  // The bound counts every byte of a text twice, as if each were a line feed.
-  size_t most = kMostFixedBytes + 2 * kDelimiters * delimiter.size();
-  for (std::string_view text : line.texts) most += 2 * text.size();
-  if (!makeRoom(file, most)) {
-    // A line larger than the buffer (a huge memo) is put together apart.
-    std::string whole(most, '\0');
-    char* const end = putLine(whole.data(), line, delimiter, dateFormat, put);
-    whole.resize(static_cast<size_t>(end - whole.data()));
-    writeBytes(file, whole);
-    writeLineEnd(file);
-    return;
-  }
+  size_t most = kMostFixedBytes + kDelimiters * delimiter.size();
+  for (std::string_view text : line.texts) most += text.size();
   // The common case is written in one go, without a check per field: texts
-  // are copied whole, then the line is looked through once for a line feed;
-  // the rare line that holds one is written again, translated.
-  char* const start = file.buffer.get() + file.used;
-  char* out = putLine(start, line, delimiter, dateFormat, putWhole);
-  if (std::memchr(start, '\n', static_cast<size_t>(out - start)) != nullptr) {
-    out = putLine(start, line, delimiter, dateFormat, put);
+  // are copied whole into the buffer, then the line is looked through once
+  // for a line feed.
+  if (char* const start = file.reserve(most)) {
+    IntoReservedRoom room{start};
+    layOutLine(room, line, delimiter, dateFormat);
+    const auto length = static_cast<size_t>(room.end - start);
+    if (std::memchr(start, '\n', length) == nullptr) {
+      room.end[0] = '\r';
+      room.end[1] = '\n';
+      file.commit(length + 2);
+      return;
+    }
   }
-  *out++ = '\r';
-  *out++ = '\n';
-  file.used += static_cast<size_t>(out - start);
+  // The rare line that holds a line feed, or is larger than the buffer (a
+  // huge memo), is written again over what was reserved, translated.
+  ThroughAppend translated{file};
+  layOutLine(translated, line, delimiter, dateFormat);
+  file.endLine();
 }

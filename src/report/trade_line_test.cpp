@@ -46,9 +46,9 @@ class TradeLineTest : public ::testing::Test {
                    std::string_view delimiter = ";", int32_t dateFormat = 0) {
     std::string joined;
     const KeptTrade kept = keepTrade(record, firmSide(record, firm), &joined);
-    ReportFile file;  // no stream: the text stays pending
+    ReportFile file(ReportFile::InMemory{});
     writeTradeLine(file, kept, delimiter, dateFormat);
-    return std::string(file.pending());
+    return std::string(file.text());
   }
 };
 
@@ -150,8 +150,8 @@ TEST_F(TradeLineTest, LinesOfAnyLengthReachTheFileWhole) {
   TradeRecord large = sampleTrade();
   large.init_memo = memo;
   const TradeRecord ordinary = sampleTrade();
-  ReportFile file;
-  ASSERT_TRUE(openReportFile(file, path.c_str()));
+  ReportFile file(path.c_str());
+  ASSERT_TRUE(file.isOpen());
   std::string ordinaryJoined;
   std::string largeJoined;
   const KeptTrade ordinaryKept = keepTrade(ordinary, FirmSide::Initiator, &ordinaryJoined);
@@ -159,7 +159,7 @@ TEST_F(TradeLineTest, LinesOfAnyLengthReachTheFileWhole) {
   for (int i = 0; i < 1000; ++i) writeTradeLine(file, ordinaryKept, " | ", 1);
   writeTradeLine(file, largeKept, " | ", 1);
   for (int i = 0; i < 1000; ++i) writeTradeLine(file, ordinaryKept, " | ", 1);
-  ASSERT_TRUE(closeReportFile(file));
+  ASSERT_TRUE(file.close());
 
   const std::string one = line(ordinary, "F1", " | ", 1);
   std::string expected;

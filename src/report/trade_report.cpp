@@ -2,17 +2,15 @@
 
 #include <cerrno>
 #include <new>
-#include <optional>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "dataserver/error_text.h"
 #include "online/online_library.h"
 #include "platform/local_time.h"
-#include "platform/mutex.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
+#include "report/line_writer.h"
 #include "report/trade_line.h"
 
 namespace {
@@ -36,141 +34,6 @@ DateTimeValue localDateTime() {
   return DateTimeValue{now.year, now.month,  now.dayOfWeek, now.day,
                        now.hour, now.minute, now.second,    now.milliseconds};
 }
-
-// Writes the walk's lines in order, formatting every other batch of them on a
-// second thread: formatting is most of what a large report costs, and once
-// the table has come the notification thread leaves a core idle. A batch is
-// formatted into memory, then written after the batch before it.
-class LineWriter {
- public:
-  LineWriter(ReportFile& file, std::string_view delimiter, int32_t dateFormat)
-      : file_(file), delimiter_(delimiter), dateFormat_(dateFormat) {}
-  ~LineWriter() {
-    if (!helper_.joinable()) return;
-    {
-      platform::MutexLock lock(mutex_);
-      stop_ = true;
-    }
-    changed_.notifyAll();
-    helper_.join();
-  }
-  LineWriter(const LineWriter&) = delete;
-  LineWriter& operator=(const LineWriter&) = delete;
-
-  // The line's texts must live until finish() returns.
-  void add(const KeptTrade& line) {
-    if (formattingHere_) {
-      // This thread's half is formatted as it comes, with no copy.
-      writeTradeLine(ownMemory_, line, delimiter_, dateFormat_);
-      if (++ownLines_ == kBatchLines) writeBoth();
-      return;
-    }
-    givenLines_.push_back(line);
-    if (givenLines_.size() < kBatchLines) return;
-    if (handOver()) {
-      formattingHere_ = true;
-      ownBytes_.clear();
-      ownMemory_.memory = &ownBytes_;
-      ownLines_ = 0;
-    } else {
-      writeLines(file_, givenLines_);
-      givenLines_.clear();
-    }
-  }
-
-  // Writes every line added and not yet written.
-  void finish() {
-    if (formattingHere_) {
-      writeBoth();
-    } else {
-      writeLines(file_, givenLines_);
-      givenLines_.clear();
-    }
-  }
-
- private:
-  static constexpr size_t kBatchLines = 4096;
-
-  void writeLines(ReportFile& file, const std::vector<KeptTrade>& lines) {
-    for (const KeptTrade& line : lines) writeTradeLine(file, line, delimiter_, dateFormat_);
-  }
-
-  // Gives the batch to the helper, started on first use; false when no
-  // thread can be started (the batch is then this thread's to write).
-  bool handOver() {
-    if (!helper_.joinable()) {
-      try {
-        helper_ = std::thread([this] { helperLoop(); });
-      } catch (const std::system_error&) {
-        return false;
-      }
-    }
-    {
-      platform::MutexLock lock(mutex_);
-      given_ = true;
-    }
-    changed_.notifyAll();
-    return true;
-  }
-
-  // Once this thread's half is formatted: waits for the helper's, then
-  // writes both in order. std::bad_alloc when the helper found no memory
-  // for its half.
-  void writeBoth() {
-    writePending(ownMemory_);
-    {
-      platform::MutexLock lock(mutex_);
-      while (given_) changed_.wait(mutex_);
-      if (helperOutOfMemory_) throw std::bad_alloc();
-    }
-    writeBytes(file_, givenBytes_);
-    writeBytes(file_, ownBytes_);
-    givenLines_.clear();
-    formattingHere_ = false;
-  }
-
-  void helperLoop() {
-    std::optional<ReportFile> memory;  // made on first use: its buffer may find no memory
-    platform::MutexLock lock(mutex_);
-    for (;;) {
-      while (!given_ && !stop_) changed_.wait(mutex_);
-      if (stop_) return;
-      lock.unlock();
-      givenBytes_.clear();
-      bool outOfMemory = false;
-      try {
-        if (!memory) memory.emplace();
-        memory->memory = &givenBytes_;
-        writeLines(*memory, givenLines_);
-        writePending(*memory);
-      } catch (const std::bad_alloc&) {
-        outOfMemory = true;  // told to the driver's thread, which ends the report
-      }
-      lock.lock();
-      helperOutOfMemory_ = helperOutOfMemory_ || outOfMemory;
-      given_ = false;
-      changed_.notifyAll();
-    }
-  }
-
-  ReportFile& file_;
-  const std::string_view delimiter_;
-  const int32_t dateFormat_;
-  // Batches alternate: one is copied for the helper, the next formatted
-  // here as it comes.
-  bool formattingHere_ = false;
-  std::vector<KeptTrade> givenLines_;  // the helper's while given_
-  std::string givenBytes_;             // the helper's while given_
-  ReportFile ownMemory_;
-  std::string ownBytes_;
-  size_t ownLines_ = 0;
-  std::thread helper_;
-  platform::Mutex mutex_;
-  platform::CondVar changed_;
-  bool given_ GUARDED_BY(mutex_) = false;  // the helper has a batch
-  bool stop_ GUARDED_BY(mutex_) = false;
-  bool helperOutOfMemory_ GUARDED_BY(mutex_) = false;  // a batch could not be formatted
-};
 
 // The system's words for `error` (an errno value); a FIFO that no program
 // reads gets words an operator can act on.
@@ -211,9 +74,9 @@ void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dat
   for (const char* name : kColumnNames) writeField(file, name, delimiter);
   const DateTimeValue now = localDateTime();
   writeDate(file, now, dateFormat);
-  writeText(file, " ");
+  file.append(" ");
   writeTime(file, now);
-  writeLineEnd(file);
+  file.endLine();
 }
 
 namespace {
@@ -243,28 +106,23 @@ ReportOutcome writeReport(const char* iniPath, TradeStore& store,
                options.delimiter.c_str(), options.printHeader, options.dateFormat);
   ReportOutcome outcome;
   outcome.absolutePath = platform::absolutePath(options.reportFile);
-  const std::string cannotOpen = "cannot open '" + outcome.absolutePath + "': ";
-  ReportFile file;
-  std::string refusal = ownInputAt(options.reportFile, iniPath, tableFiles);
-  if (!refusal.empty() || !openReportFile(file, options.reportFile.c_str())) {
+  auto cannotOpen = [&](const std::string& reason) {
     zuqonlPrintf("[ZUQTradeReport] Can't open file '%s'\n", options.reportFile.c_str());
-    outcome.failure = cannotOpen + (!refusal.empty()             ? refusal
-                                    : options.reportFile.empty() ? "no path is set"
-                                                                 : reasonText(file.error));
+    outcome.failure = "cannot open '" + outcome.absolutePath + "': " + reason;
     return outcome;
+  };
+  const std::string refusal = ownInputAt(options.reportFile, iniPath, tableFiles);
+  if (!refusal.empty()) return cannotOpen(refusal);
+  ReportFile file(options.reportFile.c_str());
+  if (!file.isOpen()) {
+    return cannotOpen(options.reportFile.empty() ? "no path is set" : reasonText(file.error()));
   }
-  file.output.lockWaitMilliseconds = lockWaitMilliseconds;
-  try {
-    outcome.tradeLines = writeContent(file, options, store);
-  } catch (const std::bad_alloc&) {
-    // Half a report must not take the place of the earlier one: the
-    // temporary file goes, and the run fails.
-    file.failed = true;
-    closeReportFile(file);
-    throw;
-  }
-  if (!closeReportFile(file)) {
-    if (file.output.lockedByOther) {
+  // Running out of memory leaves by an exception; the file, not closed,
+  // then goes with its temporary file, so that half a report never takes
+  // the place of the earlier one.
+  outcome.tradeLines = writeContent(file, options, store);
+  if (!file.close(lockWaitMilliseconds)) {
+    if (file.lockedByOther()) {
       zuqonlPrintf(
           "[ZUQTradeReport] Report file '%s' is locked by another run: not written after "
           "waiting %u ms\n",
@@ -273,7 +131,7 @@ ReportOutcome writeReport(const char* iniPath, TradeStore& store,
     zuqonlPrintf("[ZUQTradeReport] Can't write file '%s'\n", options.reportFile.c_str());
     outcome.failure =
         "cannot write '" + outcome.absolutePath + "': " +
-        (file.output.lockedByOther ? std::string("locked by another run") : reasonText(file.error));
+        (file.lockedByOther() ? std::string("locked by another run") : reasonText(file.error()));
     return outcome;
   }
   outcome.written = true;

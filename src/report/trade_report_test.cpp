@@ -16,20 +16,18 @@ TEST(TradeReportTest, LinesOfEveryBatchInOrder) {
     const testsupport::TempDir dir;
     dir.write("report.ini", "[options]\r\nreport_file=" + (dir / "report.txt") + "\r\n");
     TradeStore store;
-    std::string expected;
-    ReportFile memory;
-    memory.memory = &expected;
+    ReportFile expected(ReportFile::InMemory{});
     for (uint32_t key = 0; key < count; ++key) {
       const std::string memo = "memo " + std::to_string(key);
-      KeptTrade line;
-      line.rowID = static_cast<int32_t>(key);
-      line.texts[kMemoText] = memo;
-      store.add(key, line);
-      writeTradeLine(memory, line, ";", 0);
+      TradeRecord record;
+      record.rowID = static_cast<int32_t>(key);
+      record.init_memo = memo;
+      store.add(key, record, FirmSide::Initiator);
+      std::string joined;
+      writeTradeLine(expected, keepTrade(record, FirmSide::Initiator, &joined), ";", 0);
     }
-    writePending(memory);
     ASSERT_TRUE(writeTradeReport((dir / "report.ini").c_str(), store)) << count;
-    EXPECT_EQ(dir.read("report.txt"), expected) << count;
+    EXPECT_EQ(dir.read("report.txt"), expected.text()) << count;
   }
 }
 
