@@ -31,40 +31,42 @@ std::string_view join(std::string_view first, std::string_view between, std::str
 
 }  // namespace
 
-KeptTrade keepTrade(const TradeRecord& r, FirmSide side, std::string* joined) {
+KeptTrade keepTrade(const TradeRecord& record, FirmSide side, std::string* joined) {
   // Room for every joined text at once, so no view into *joined moves.
-  joined->resize(r.init_action.size() + r.conf_action.size() + r.type.size() + r.init_pair.size() +
-                 r.conf_pair.size() + r.init_name.size() + r.conf_name.size() + 2);
+  joined->resize(record.init_action.size() + record.conf_action.size() + record.type.size() +
+                 record.init_pair.size() + record.conf_pair.size() + record.init_name.size() +
+                 record.conf_name.size() + 2);
   char* at = joined->data();
   KeptTrade line;
-  line.rowID = r.rowID;
-  line.status = r.status;
-  line.deliveryDate = r.delivery_date;
-  line.tradeMoment = r.trade_moment;
-  std::string_view* t = line.texts;
-  t[kIssueText] = r.issue_name;
-  t[kActText] = join(side == FirmSide::Confirmer ? r.conf_action : r.init_action, {}, r.type, &at);
+  line.rowID = record.rowID;
+  line.status = record.status;
+  line.deliveryDate = record.delivery_date;
+  line.tradeMoment = record.trade_moment;
+  std::string_view* texts = line.texts;
+  texts[kIssueText] = record.issue_name;
+  texts[kActText] = join(side == FirmSide::Confirmer ? record.conf_action : record.init_action, {},
+                         record.type, &at);
   if (side == FirmSide::Initiator) {
-    t[kCustomerText] = r.init_pair;
-    t[kContraText] = r.conf_name;
+    texts[kCustomerText] = record.init_pair;
+    texts[kContraText] = record.conf_name;
   } else if (side == FirmSide::Confirmer) {
-    t[kCustomerText] = r.conf_pair;
-    t[kContraText] = r.init_name;
+    texts[kCustomerText] = record.conf_pair;
+    texts[kContraText] = record.init_name;
   } else {
-    t[kCustomerText] = join(r.init_pair, "-", r.conf_pair, &at);
-    t[kContraText] = join(r.init_name, "-", r.conf_name, &at);
+    texts[kCustomerText] = join(record.init_pair, "-", record.conf_pair, &at);
+    texts[kContraText] = join(record.init_name, "-", record.conf_name, &at);
   }
-  t[kPriceText] = r.price;
-  t[kQtyText] = r.qty;
-  t[kAmountText] = r.volume;
-  t[kCurrText] = r.payment_currency;
-  t[kClrText] = r.dcc;
-  t[kTypeExtText] = r.type_ext;
-  t[kTradeRefText] = r.trade_ref;
-  t[kRepoActText] = repoActCode(r, side);
-  t[kRepurchaseText] = r.repurchase;
-  if (side == FirmSide::Initiator || side == FirmSide::Both) t[kMemoText] = r.init_memo;
-  if (side == FirmSide::Confirmer) t[kMemoText] = r.conf_memo;
+  texts[kPriceText] = record.price;
+  texts[kQtyText] = record.qty;
+  texts[kAmountText] = record.volume;
+  texts[kCurrText] = record.payment_currency;
+  texts[kClrText] = record.dcc;
+  texts[kTypeExtText] = record.type_ext;
+  texts[kTradeRefText] = record.trade_ref;
+  texts[kRepoActText] = repoActCode(record, side);
+  texts[kRepurchaseText] = record.repurchase;
+  if (side == FirmSide::Initiator || side == FirmSide::Both) texts[kMemoText] = record.init_memo;
+  if (side == FirmSide::Confirmer) texts[kMemoText] = record.conf_memo;
   return line;
 }
 
