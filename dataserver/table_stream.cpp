@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "dataserver/csv_reader.h"
+#include "platform/error_text.h"
 #include "platform/regular_file.h"
 
 namespace dataserver {
@@ -195,7 +196,7 @@ bool TableStream::Impl::openFile(const std::string& path, const std::string& tab
     } else if (error == platform::kNotRegularFile) {
       *err = fileName + ": not a regular file";
     } else {
-      *err = "cannot read " + fileName + ": " + errnoText(error);
+      *err = "cannot read " + fileName + ": " + platform::errnoText(error);
     }
     return false;
   }
@@ -221,7 +222,7 @@ bool TableStream::Impl::readHeader(std::string* err) {
   std::string fault;
   if (!reader->read(&haveHeader, &fault)) {
     if (reader->readErrno() != 0) {
-      *err = "cannot read " + fileName + ": " + errnoText(reader->readErrno());
+      *err = "cannot read " + fileName + ": " + platform::errnoText(reader->readErrno());
       return false;
     }
     headerFault = fault;
@@ -234,7 +235,8 @@ bool TableStream::Impl::readHeader(std::string* err) {
 // holds an event (a Pause while waiting, an Error).
 bool TableStream::Impl::headerArrived(TableEvent* out) {
   if (!platform::seekRegularFile(file.get(), 0)) {
-    return fail(out, "cannot read " + fileName + ": " + errnoText(errno != 0 ? errno : EIO));
+    return fail(out,
+                "cannot read " + fileName + ": " + platform::errnoText(errno != 0 ? errno : EIO));
   }
   startReader();
   bool haveHeader = false;

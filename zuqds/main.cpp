@@ -6,9 +6,8 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <system_error>
 
-#include "dataserver/error_text.h"
+#include "platform/error_text.h"
 #include "platform/paths.h"
 #include "zuqds/log.h"
 #include "zuqds/open_files.h"
@@ -21,8 +20,7 @@ namespace {
 bool checkDataDir(const std::string& dataDir, std::string* err) {
   const int error = platform::folderReadError(dataDir);
   if (error == 0) return true;
-  *err = "data folder '" + dataDir + "' cannot be read: " +
-         dataserver::errorText(std::error_code(error, std::generic_category()));
+  *err = "data folder '" + dataDir + "' cannot be read: " + platform::errnoText(error);
   return false;
 }
 

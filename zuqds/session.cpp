@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "dataserver/error_text.h"
+#include "platform/error_text.h"
 #include "zuqds/log.h"
 
 namespace zuqds {
@@ -111,7 +111,7 @@ void Session::onRead(const asio::error_code& error, size_t size) {
   if (error) {
     closeNow(error == asio::error::eof
                  ? "disconnected"
-                 : "disconnected: read failed: " + dataserver::errorText(error));
+                 : "disconnected: read failed: " + platform::errorText(error));
     return;
   }
   if (state_ != State::Finishing) {
@@ -457,7 +457,7 @@ void Session::onWritten(const asio::error_code& error) {
   ++outputSerial_;
   outputTimer_.cancel();
   if (state_ == State::Closed) return;
-  if (error) return closeNow("disconnected: write failed: " + dataserver::errorText(error));
+  if (error) return closeNow("disconnected: write failed: " + platform::errorText(error));
   sending_.clear();
   // A frame far beyond the bound leaves a buffer that is not kept.
   if (sending_.capacity() > 2 * kOutgoingBound) sending_ = std::string();

@@ -1,9 +1,9 @@
 #include "embedded_server.h"
 
 #include <algorithm>
-#include <system_error>
 #include <utility>
 
+#include "platform/error_text.h"
 #include "platform/paths.h"
 
 namespace zuqonl {
@@ -15,7 +15,7 @@ EmbeddedServer::EmbeddedServer(std::string dataDir) : dataDir_(std::move(dataDir
 bool EmbeddedServer::checkDataDir(const std::string& dataDir, std::string* err) {
   const int error = platform::folderReadError(dataDir);
   if (error != 0) {
-    *err = "data_dir '" + dataDir + "' cannot be read: " + std::generic_category().message(error);
+    *err = "data_dir '" + dataDir + "' cannot be read: " + platform::errnoText(error);
     return false;
   }
   return true;

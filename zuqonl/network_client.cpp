@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "dataserver/error_text.h"
 #include "dataserver/protocol.h"
 #include "logging.h"
+#include "platform/error_text.h"
 
 namespace zuqonl {
 
@@ -190,7 +190,7 @@ void NetworkClient::Impl::connect() {
       guarded([this](const asio::error_code& failure, const tcp::resolver::results_type& found) {
         if (failure) {
           return connectFailed("cannot resolve '" + address_.host +
-                               "': " + dataserver::errorText(failure));
+                               "': " + platform::errorText(failure));
         }
         std::vector<tcp::endpoint> endpoints;
         for (const auto& entry : found) endpoints.push_back(entry.endpoint());
@@ -201,7 +201,7 @@ void NetworkClient::Impl::connect() {
 void NetworkClient::Impl::connectTo(const std::vector<tcp::endpoint>& endpoints) {
   asio::async_connect(socket_, endpoints,
                       guarded([this](const asio::error_code& error, const tcp::endpoint&) {
-                        if (error) return connectFailed(dataserver::errorText(error));
+                        if (error) return connectFailed(platform::errorText(error));
                         linkUp();
                       }));
 }
@@ -259,7 +259,7 @@ void NetworkClient::Impl::read() {
 // so the server is read only as fast as the program takes notifications.
 void NetworkClient::Impl::onRead(const asio::error_code& error, size_t size) {
   if (error == asio::error::eof) return dropLink("link closed by the server");
-  if (error) return dropLink("link lost: " + dataserver::errorText(error));
+  if (error) return dropLink("link lost: " + platform::errorText(error));
   decoder_->feed(readBuffer_.data(), size);
   const uint64_t link = epoch_;
   std::string fault;
@@ -450,7 +450,7 @@ void NetworkClient::Impl::flush() {
   asio::async_write(socket_, asio::buffer(sending_),
                     guarded([this](const asio::error_code& error, size_t) {
                       writing_ = false;
-                      if (error) return dropLink("link lost: " + dataserver::errorText(error));
+                      if (error) return dropLink("link lost: " + platform::errorText(error));
                       flush();
                     }));
 }

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "dataserver/error_text.h"
 #include "online/online_library.h"
+#include "platform/error_text.h"
 #include "platform/local_time.h"
 #include "platform/mutex.h"
 #include "platform/paths.h"
@@ -176,7 +176,7 @@ class LineWriter {
 // reads gets words an operator can act on.
 std::string reasonText(int error) {
   if (error == 0) return "the system gave no reason";
-  std::string text = dataserver::errorText(std::error_code(error, std::generic_category()));
+  std::string text = platform::errnoText(error);
   if (error == ENXIO) text += " (a pipe that no program reads)";
   return text;
 }
