@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "dataserver/log_text.h"
 #include "dataserver/protocol.h"
 #include "logging.h"
 #include "platform/error_text.h"
@@ -23,25 +24,6 @@ namespace {
 
 constexpr size_t kReadBytes = 64 * 1024;
 constexpr char kClientName[] = "zuqonl";
-
-// A text from the peer, quoted and fit for one log line: control bytes,
-// non-ASCII bytes, quotes and backslashes as \xNN, at most 200 bytes shown.
-std::string quoted(std::string_view text) {
-  constexpr size_t kMaxShown = 200;
-  constexpr char kDigits[] = "0123456789abcdef";
-  std::string out = "'";
-  for (size_t i = 0; i < text.size() && i < kMaxShown; ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte >= 0x7f || byte == '\\' || byte == '\'') {
-      out += "\\x";
-      out += kDigits[byte >> 4];
-      out += kDigits[byte & 15];
-    } else {
-      out += static_cast<char>(byte);
-    }
-  }
-  return out + (text.size() > kMaxShown ? "...'" : "'");
-}
 
 std::string messageName(const protocol::Message& message) {
   return protocol::messageName(static_cast<uint8_t>(protocol::messageType(message)));
@@ -308,7 +290,7 @@ void NetworkClient::Impl::endLink() {
 
 void NetworkClient::Impl::handle(const protocol::Message& message) {
   if (const auto* goodbye = std::get_if<protocol::Goodbye>(&message)) {
-    return dropLink("the server ended the link: " + quoted(goodbye->reason));
+    return dropLink("the server ended the link: " + dataserver::quotedForLog(goodbye->reason));
   }
   const auto* welcome = std::get_if<protocol::Welcome>(&message);
   if (state_ == LinkState::Greeting) {
