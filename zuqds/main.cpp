@@ -7,8 +7,7 @@
 #include <iostream>
 #include <string>
 
-#include "platform/error_text.h"
-#include "platform/paths.h"
+#include "dataserver/data_dir.h"
 #include "zuqds/log.h"
 #include "zuqds/open_files.h"
 #include "zuqds/options.h"
@@ -16,13 +15,6 @@
 #include "zuqds/stop_request.h"
 
 namespace {
-
-bool checkDataDir(const std::string& dataDir, std::string* err) {
-  const int error = platform::folderReadError(dataDir);
-  if (error == 0) return true;
-  *err = "data folder '" + dataDir + "' cannot be read: " + platform::errnoText(error);
-  return false;
-}
 
 // Brings the client limit within what the open-file limit, raised as far as
 // allowed, can serve.
@@ -40,7 +32,7 @@ void fitClientsToOpenFiles(zuqds::Limits* limits) {
 // Exit status: 0 after a stop request, 1 when the server cannot start.
 int serve(zuqds::Options options) {
   std::string err;
-  if (!checkDataDir(options.dataDir, &err)) {
+  if (!dataserver::checkDataDir("data folder", options.dataDir, &err)) {
     std::cerr << "zuqds: " << err << "\n";
     return 1;
   }

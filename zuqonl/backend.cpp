@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "dataserver/data_dir.h"
 #include "embedded_server.h"
 #include "platform/error_text.h"
 #include "platform/profile.h"
@@ -123,7 +124,7 @@ std::unique_ptr<Backend> makeBackend(const Settings& settings, std::string* err)
     return nullptr;
   }
   std::string why;
-  if (!EmbeddedServer::checkDataDir(settings.dataDir, &why)) {
+  if (!dataserver::checkDataDir("data_dir", settings.dataDir, &why)) {
     *err = "no data source: " + why + " (from '" + settings.iniPath + "')";
     return nullptr;
   }
