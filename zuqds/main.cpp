@@ -8,6 +8,7 @@
 #include <string>
 
 #include "dataserver/data_dir.h"
+#include "platform/write_signals.h"
 #include "zuqds/log.h"
 #include "zuqds/open_files.h"
 #include "zuqds/options.h"
@@ -58,8 +59,8 @@ int serve(zuqds::Options options) {
 
 int main(int argc, char** argv) {
   // A client gone while being written to is a write error, not a signal;
-  // so is a closed stdout.
-  zuqds::ignoreBrokenPipes();
+  // so is a closed stdout, or a log file past the file-size limit.
+  platform::ignoreWriteSignals();
   if (argc > 1 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help")) {
     std::cout << zuqds::kUsage;
     return 0;
