@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <system_error>
 #include <utility>
 
+#include "platform/error_text.h"
 #include "platform/regular_file.h"
 
 #if defined(__SSE2__)
@@ -87,8 +87,6 @@ class PlainStops {
 };
 
 }  // namespace
-
-std::string errnoText(int errnum) { return std::generic_category().message(errnum); }
 
 CsvReader::CsvReader(std::FILE* file, std::string name, const CsvLimits& limits,
                      uint64_t startOffset)
@@ -322,7 +320,7 @@ bool CsvReader::resume(std::string* err) {
 // Records the reader's one fault. A pending read error takes precedence, since
 // whatever the parser concluded was based on a truncated view of the file.
 bool CsvReader::fault(int64_t line, const std::string& what) {
-  std::string text = readErrno_ != 0 ? "read failed: " + errnoText(readErrno_) : what;
+  std::string text = readErrno_ != 0 ? "read failed: " + platform::errnoText(readErrno_) : what;
   fault_ = name_ + ":" + std::to_string(line) + ": " + text;
   return false;
 }

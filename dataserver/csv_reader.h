@@ -131,7 +131,4 @@ class CsvReader {
   std::string fault_;  // non-empty once failed
 };
 
-// The text of an OS error number, e.g. "No such file or directory".
-std::string errnoText(int errnum);
-
 }  // namespace dataserver

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/error_text.h"
 #include "testsupport/temp_dir.h"
 
 namespace dataserver {
@@ -181,7 +182,7 @@ TEST(CsvReaderTest, ReadErrorIsAFault) {
   std::string err;
   EXPECT_FALSE(reader.read(&haveRecord, &err));
   EXPECT_NE(reader.readErrno(), 0);
-  EXPECT_EQ(err, "t.csv:1: read failed: " + errnoText(reader.readErrno()));
+  EXPECT_EQ(err, "t.csv:1: read failed: " + platform::errnoText(reader.readErrno()));
 }
 
 // The reader looks for field ends many bytes at a time; a separator, CR, NUL

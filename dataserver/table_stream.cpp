@@ -9,6 +9,8 @@
 #include <utility>
 
 #include "dataserver/csv_reader.h"
+#include "dataserver/log_text.h"
+#include "platform/error_text.h"
 #include "platform/regular_file.h"
 
 namespace dataserver {
@@ -35,19 +37,6 @@ constexpr ControlOp kControlOps[] = {
     {"net_lost", EventKind::NetLost, Payload::Text},  {"net_ok", EventKind::NetOk, Payload::Text},
     {"code", EventKind::Code, Payload::Code},
 };
-
-// File text quoted in a message: bounded, and free of control bytes that
-// would garble a log line.
-std::string printable(std::string_view text) {
-  constexpr size_t kShown = 64;
-  std::string out;
-  for (size_t i = 0; i < text.size() && i < kShown; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    out += (c < 0x20 || c == 0x7f) ? '?' : text[i];
-  }
-  if (text.size() > kShown) out += "...";
-  return out;
-}
 
 // A table file saved with a UTF-8 byte order mark starts with it; it is no
 // part of the first column's name. Anything else is read from the start.
@@ -156,12 +145,12 @@ bool TableStream::open(const std::string& dataDir, const Subscription& sub, std:
   impl_->rowCheck = rowCheck;
   Impl& stream = *impl_;
   if (!isTableNameValid(sub.table)) {
-    *err = "unknown table '" + printable(sub.table) + "'";
+    *err = "unknown table '" + controlsMasked(sub.table) + "'";
     return false;
   }
   std::vector<std::string> requested = splitColumns(sub.columns);
   if (requested.size() > kMaxColumns) {
-    *err = "table '" + printable(sub.table) + "': more than " + std::to_string(kMaxColumns) +
+    *err = "table '" + controlsMasked(sub.table) + "': more than " + std::to_string(kMaxColumns) +
            " columns requested";
     return false;
   }
@@ -191,11 +180,11 @@ bool TableStream::Impl::openFile(const std::string& path, const std::string& tab
   file.reset(platform::openRegularFile(path.c_str(), &error));
   if (!file) {
     if (error == ENOENT) {
-      *err = "unknown table '" + printable(table) + "'";
+      *err = "unknown table '" + controlsMasked(table) + "'";
     } else if (error == platform::kNotRegularFile) {
       *err = fileName + ": not a regular file";
     } else {
-      *err = "cannot read " + fileName + ": " + errnoText(error);
+      *err = "cannot read " + fileName + ": " + platform::errnoText(error);
     }
     return false;
   }
@@ -221,7 +210,7 @@ bool TableStream::Impl::readHeader(std::string* err) {
   std::string fault;
   if (!reader->read(&haveHeader, &fault)) {
     if (reader->readErrno() != 0) {
-      *err = "cannot read " + fileName + ": " + errnoText(reader->readErrno());
+      *err = "cannot read " + fileName + ": " + platform::errnoText(reader->readErrno());
       return false;
     }
     headerFault = fault;
@@ -234,7 +223,8 @@ bool TableStream::Impl::readHeader(std::string* err) {
 // holds an event (a Pause while waiting, an Error).
 bool TableStream::Impl::headerArrived(TableEvent* out) {
   if (!platform::seekRegularFile(file.get(), 0)) {
-    return fail(out, "cannot read " + fileName + ": " + errnoText(errno != 0 ? errno : EIO));
+    return fail(out,
+                "cannot read " + fileName + ": " + platform::errnoText(errno != 0 ? errno : EIO));
   }
   startReader();
   bool haveHeader = false;
@@ -369,7 +359,7 @@ bool TableStream::Impl::rowLine(EventKind kind, TableEvent* out) {
   int32_t rowId = static_cast<int32_t>(rowLines);
   std::string_view rowIdText = field(rowIdColumn);
   if (!rowIdText.empty() && !parseInt32(rowIdText, &rowId)) {
-    return failLine(out, "bad @rowid '" + printable(rowIdText) + "'");
+    return failLine(out, "bad @rowid '" + controlsMasked(rowIdText) + "'");
   }
   if (ranged) {
     // string_view compares as unsigned bytes, which is the order keys have.
@@ -408,11 +398,11 @@ bool TableStream::Impl::controlLine(std::string_view op, TableEvent* out) {
     if (control.payload == Payload::Text) out->text = field(textColumn);
     if (control.payload == Payload::Ms && (!parseInt32(field(msColumn), &out->number) ||
                                            out->number < 0 || out->number > kMaxPauseMs)) {
-      return failLine(out, "bad @ms '" + printable(field(msColumn)) + "' (0 to " +
+      return failLine(out, "bad @ms '" + controlsMasked(field(msColumn)) + "' (0 to " +
                                std::to_string(kMaxPauseMs) + ")");
     }
     if (control.payload == Payload::Code && !parseInt32(field(codeColumn), &out->number)) {
-      return failLine(out, "bad @code '" + printable(field(codeColumn)) + "'");
+      return failLine(out, "bad @code '" + controlsMasked(field(codeColumn)) + "'");
     }
     if (control.kind == EventKind::Synchronized) synchronized = true;
     return true;
@@ -421,7 +411,7 @@ bool TableStream::Impl::controlLine(std::string_view op, TableEvent* out) {
     state = State::Finished;
     return false;
   }
-  return failLine(out, "unknown @op '" + printable(op) + "'");
+  return failLine(out, "unknown @op '" + controlsMasked(op) + "'");
 }
 
 // Ends the stream with the Error `message`; true, as *out holds an event.

@@ -9,9 +9,11 @@
 
 namespace platform {
 
-// The program's INI file when none is named on the command line, in this
-// platform's native spelling of ".\ZUQTradeReport.ini".
-extern const char kDefaultIniPath[];
+// The path that names the INI file `fileName` of the current folder in this
+// platform's native spelling: "./NAME" on POSIX, ".\NAME" on Windows. Never
+// the bare name, which the system's own profile calls on Windows look for in
+// the Windows folder; a library reading the file through them finds it here.
+std::string profilePathInCurrentFolder(std::string_view fileName);
 
 // The largest INI file read; no real one comes near. A larger file, and
 // anything that is not a regular file (a FIFO, a device such as /dev/zero),

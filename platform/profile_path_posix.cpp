@@ -2,6 +2,8 @@
 
 namespace platform {
 
-const char kDefaultIniPath[] = "./ZUQTradeReport.ini";
+std::string profilePathInCurrentFolder(std::string_view fileName) {
+  return "./" + std::string(fileName);
+}
 
 }  // namespace platform

@@ -2,8 +2,8 @@
 
 namespace platform {
 
-// Not the bare file name: the program's INI file is always taken from the
-// current folder, never from the Windows folder.
-const char kDefaultIniPath[] = ".\\ZUQTradeReport.ini";
+std::string profilePathInCurrentFolder(std::string_view fileName) {
+  return ".\\" + std::string(fileName);
+}
 
 }  // namespace platform

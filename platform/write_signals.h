@@ -6,8 +6,9 @@
 namespace platform {
 
 // Makes such writes fail (EPIPE, EFBIG) instead of ending the process, as on
-// Windows, so that the run can remove what it was writing and end in order.
-// Called once by main before anything is written.
+// Windows, so that the program handles the failure: the report's run removes
+// what it was writing and ends in order, zuqds drops the client that went
+// away. Called once by main before anything is written.
 void ignoreWriteSignals();
 
 }  // namespace platform

@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 namespace zuqds {
@@ -31,12 +30,5 @@ bool finishLogging(std::chrono::milliseconds limit);
 // Logs `line` (a newline is added). Any thread; never blocks on stdout once
 // logging has started.
 void logLine(std::string_view line);
-
-// `text` fit for a log line whatever a peer sent: bytes outside printable
-// ASCII and the backslash as \xNN; more than 200 bytes cut with "...".
-std::string printable(std::string_view text);
-
-// The same between single quotes, a quote inside as \x27.
-std::string inQuotes(std::string_view text);
 
 }  // namespace zuqds

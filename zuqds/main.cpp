@@ -6,10 +6,9 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <system_error>
 
-#include "dataserver/error_text.h"
-#include "platform/paths.h"
+#include "dataserver/data_dir.h"
+#include "platform/write_signals.h"
 #include "zuqds/log.h"
 #include "zuqds/open_files.h"
 #include "zuqds/options.h"
@@ -17,14 +16,6 @@
 #include "zuqds/stop_request.h"
 
 namespace {
-
-bool checkDataDir(const std::string& dataDir, std::string* err) {
-  const int error = platform::folderReadError(dataDir);
-  if (error == 0) return true;
-  *err = "data folder '" + dataDir + "' cannot be read: " +
-         dataserver::errorText(std::error_code(error, std::generic_category()));
-  return false;
-}
 
 // Brings the client limit within what the open-file limit, raised as far as
 // allowed, can serve.
@@ -42,7 +33,7 @@ void fitClientsToOpenFiles(zuqds::Limits* limits) {
 // Exit status: 0 after a stop request, 1 when the server cannot start.
 int serve(zuqds::Options options) {
   std::string err;
-  if (!checkDataDir(options.dataDir, &err)) {
+  if (!dataserver::checkDataDir("data folder", options.dataDir, &err)) {
     std::cerr << "zuqds: " << err << "\n";
     return 1;
   }
@@ -68,8 +59,8 @@ int serve(zuqds::Options options) {
 
 int main(int argc, char** argv) {
   // A client gone while being written to is a write error, not a signal;
-  // so is a closed stdout.
-  zuqds::ignoreBrokenPipes();
+  // so is a closed stdout, or a log file past the file-size limit.
+  platform::ignoreWriteSignals();
   if (argc > 1 && (std::string(argv[1]) == "-h" || std::string(argv[1]) == "--help")) {
     std::cout << zuqds::kUsage;
     return 0;

@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "dataserver/error_text.h"
 #include "dataserver/protocol.h"
+#include "platform/error_text.h"
 #include "zuqds/log.h"
 
 namespace zuqds {
@@ -35,8 +35,8 @@ bool Server::listen(const std::string& host, uint16_t port, std::string* err) {
   if (!error) acceptor_.bind(endpoint, error);
   if (!error) acceptor_.listen(asio::socket_base::max_listen_connections, error);
   if (error) {
-    *err = "cannot listen on " + host + ":" + std::to_string(port) + ": " +
-           dataserver::errorText(error);
+    *err =
+        "cannot listen on " + host + ":" + std::to_string(port) + ": " + platform::errorText(error);
     return false;
   }
   accept();
@@ -71,7 +71,7 @@ void Server::accept() {
 void Server::onAccept(const asio::error_code& error, tcp::socket socket) {
   if (stopped_ || error == asio::error::operation_aborted) return;
   if (error) {
-    logLine("accept failed: " + dataserver::errorText(error));
+    logLine("accept failed: " + platform::errorText(error));
     retryTimer_.expires_after(std::chrono::milliseconds(100));
     retryTimer_.async_wait([this](const asio::error_code& e) {
       if (!e && !stopped_) accept();

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "dataserver/error_text.h"
+#include "dataserver/log_text.h"
+#include "platform/error_text.h"
 #include "zuqds/log.h"
 
 namespace zuqds {
@@ -111,7 +112,7 @@ void Session::onRead(const asio::error_code& error, size_t size) {
   if (error) {
     closeNow(error == asio::error::eof
                  ? "disconnected"
-                 : "disconnected: read failed: " + dataserver::errorText(error));
+                 : "disconnected: read failed: " + platform::errorText(error));
     return;
   }
   if (state_ != State::Finishing) {
@@ -168,7 +169,7 @@ void Session::onHello(const protocol::Hello& hello) {
   helloTimer_.cancel();
   state_ = State::Serving;
   clientName_ = hashText(hello.clientName);
-  logLine(name() + " is " + inQuotes(hello.clientName) + ", protocol " +
+  logLine(name() + " is " + dataserver::quotedForLog(hello.clientName) + ", protocol " +
           std::to_string(hello.version));
   queue(protocol::Welcome{protocol::kVersion, "zuqds"});
   watchIdle();
@@ -192,10 +193,13 @@ void Session::onSubscribe(const protocol::Subscribe& subscribe) {
   auto stream = std::make_unique<Stream>(socket_.get_executor());
   std::string err;
   const bool opened = stream->events.open(config_->dataDir, sub, &err);
-  logRequest(name() + " subscribes #" + std::to_string(subId) + " to " + inQuotes(sub.table) +
-             " columns " + inQuotes(sub.columns) + " key " + inQuotes(sub.keyColumn) + " from " +
-             inQuotes(sub.from) + " to " + inQuotes(sub.to) +
-             (subscribe.resume ? ", resuming" : "") + (opened ? "" : ": " + printable(err)));
+  logRequest(name() + " subscribes #" + std::to_string(subId) + " to " +
+             dataserver::quotedForLog(sub.table) + " columns " +
+             dataserver::quotedForLog(sub.columns) + " key " +
+             dataserver::quotedForLog(sub.keyColumn) + " from " +
+             dataserver::quotedForLog(sub.from) + " to " + dataserver::quotedForLog(sub.to) +
+             (subscribe.resume ? ", resuming" : "") +
+             (opened ? "" : ": " + dataserver::escapedForLog(err)));
   if (!opened) {
     queueFailure(subId, err);
     requestFailed();
@@ -208,7 +212,8 @@ void Session::onSubscribe(const protocol::Subscribe& subscribe) {
     std::string why;
     if (protocol::checkRowEvent(valueCount, valueBytes, &why)) return true;
     *fault = rowRefused(rowId, why);
-    logRequest(name() + " #" + std::to_string(subId) + " " + inQuotes(table) + ": " + *fault);
+    logRequest(name() + " #" + std::to_string(subId) + " " + dataserver::quotedForLog(table) +
+               ": " + *fault);
     return false;
   });
   queue(protocol::Subscribed{subId, static_cast<uint32_t>(stream->events.columnCount())});
@@ -351,7 +356,8 @@ void Session::serve(Stream& stream) {
       if (++stream.dsDownsSeen <= stream.dsDownsToPass) return;
       config_->dsDowns->record(stream.dsDownKey, stream.dsDownsSeen);
       queue(protocol::DsDown{});
-      return finish("dropped: data session down (ds_down in " + inQuotes(stream.table) + ")");
+      return finish("dropped: data session down (ds_down in " +
+                    dataserver::quotedForLog(stream.table) + ")");
     default:
       return queueEvent(stream, event_);
   }
@@ -384,8 +390,8 @@ void Session::queueEvent(Stream& stream, const TableEvent& event) {
     return;
   }
   const std::string fault = rowRefused(event.rowId, err);
-  logRequest(name() + " #" + std::to_string(stream.subId) + " " + inQuotes(stream.table) + ": " +
-             fault);
+  logRequest(name() + " #" + std::to_string(stream.subId) + " " +
+             dataserver::quotedForLog(stream.table) + ": " + fault);
   queueFailure(stream.subId, fault);
   stream.ended = true;
 }
@@ -457,7 +463,7 @@ void Session::onWritten(const asio::error_code& error) {
   ++outputSerial_;
   outputTimer_.cancel();
   if (state_ == State::Closed) return;
-  if (error) return closeNow("disconnected: write failed: " + dataserver::errorText(error));
+  if (error) return closeNow("disconnected: write failed: " + platform::errorText(error));
   sending_.clear();
   // A frame far beyond the bound leaves a buffer that is not kept.
   if (sending_.capacity() > 2 * kOutgoingBound) sending_ = std::string();

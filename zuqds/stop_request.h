@@ -25,8 +25,4 @@ class StopRequests {
   std::unique_ptr<State> state_;
 };
 
-// Makes a write to a vanished peer or a closed stdout an error to handle
-// rather than a signal that ends the process (POSIX's SIGPIPE).
-void ignoreBrokenPipes();
-
 }  // namespace zuqds

@@ -21,6 +21,4 @@ StopRequests::StopRequests(asio::io_context& io,
 
 StopRequests::~StopRequests() = default;
 
-void ignoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
-
 }  // namespace zuqds

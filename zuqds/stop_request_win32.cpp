@@ -77,6 +77,4 @@ StopRequests::~StopRequests() {
   }
 }
 
-void ignoreBrokenPipes() {}  // Windows raises no signal for a broken pipe
-
 }  // namespace zuqds

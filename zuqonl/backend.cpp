@@ -2,9 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <system_error>
 
+#include "dataserver/data_dir.h"
 #include "embedded_server.h"
+#include "platform/error_text.h"
 #include "platform/profile.h"
 #include "platform/regular_file.h"
 #ifdef ZUQONL_WITH_NETWORK
@@ -47,7 +48,7 @@ std::string iniFileFault(const std::string& iniPath) {
   if (file == nullptr) {
     if (error == ENOENT) return "not found";
     if (error == platform::kNotRegularFile) return "is not a regular file";
-    return "cannot be read: " + std::generic_category().message(error);
+    return "cannot be read: " + platform::errnoText(error);
   }
   uint64_t size = 0;
   const bool sized = platform::regularFileSize(file, &size);
@@ -123,7 +124,7 @@ std::unique_ptr<Backend> makeBackend(const Settings& settings, std::string* err)
     return nullptr;
   }
   std::string why;
-  if (!EmbeddedServer::checkDataDir(settings.dataDir, &why)) {
+  if (!dataserver::checkDataDir("data_dir", settings.dataDir, &why)) {
     *err = "no data source: " + why + " (from '" + settings.iniPath + "')";
     return nullptr;
   }

@@ -1,25 +1,13 @@
 #include "embedded_server.h"
 
 #include <algorithm>
-#include <system_error>
 #include <utility>
-
-#include "platform/paths.h"
 
 namespace zuqonl {
 
 using dataserver::EventKind;
 
 EmbeddedServer::EmbeddedServer(std::string dataDir) : dataDir_(std::move(dataDir)) {}
-
-bool EmbeddedServer::checkDataDir(const std::string& dataDir, std::string* err) {
-  const int error = platform::folderReadError(dataDir);
-  if (error != 0) {
-    *err = "data_dir '" + dataDir + "' cannot be read: " + std::generic_category().message(error);
-    return false;
-  }
-  return true;
-}
 
 void EmbeddedServer::run(BackendHost& host) {
   host.deliver(0, Notice::text(ZUQONL_NET_INTEGRITY_OK,

@@ -19,10 +19,6 @@ class EmbeddedServer final : public Backend {
   // Serves the table files in `dataDir` (absolute; table T is file T.csv).
   explicit EmbeddedServer(std::string dataDir);
 
-  // False with a finished message when `dataDir` is not a folder whose
-  // entries can be read.
-  static bool checkDataDir(const std::string& dataDir, std::string* err);
-
   // Reports NetIntegrityOk (naming the folder) and DsConnected, then serves
   // the connections round-robin, one event each per turn, so that a pausing
   // or long table never holds up another. Per connection: Connected, Format,

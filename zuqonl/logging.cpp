@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <system_error>
+
+#include "platform/error_text.h"
 
 namespace zuqonl {
 namespace {
@@ -79,7 +80,7 @@ bool Log::openFile(const std::string& path, std::string* err) {
   int error = 0;
   file_ = platform::openAppendFile(path.c_str(), &error);
   if (file_ == platform::kNoAppendFile) {
-    *err = "cannot open log file '" + path + "': " + std::generic_category().message(error);
+    *err = "cannot open log file '" + path + "': " + platform::errnoText(error);
   } else if (keepEarly_) {
     if (earlyOverflowed_) early_ += "[zuqonl] earlier log lines were not kept\n";
     platform::appendWhole(file_, early_);

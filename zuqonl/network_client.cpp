@@ -9,9 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "dataserver/error_text.h"
+#include "dataserver/log_text.h"
 #include "dataserver/protocol.h"
 #include "logging.h"
+#include "platform/error_text.h"
 
 namespace zuqonl {
 
@@ -23,25 +24,6 @@ namespace {
 
 constexpr size_t kReadBytes = 64 * 1024;
 constexpr char kClientName[] = "zuqonl";
-
-// A text from the peer, quoted and fit for one log line: control bytes,
-// non-ASCII bytes, quotes and backslashes as \xNN, at most 200 bytes shown.
-std::string quoted(std::string_view text) {
-  constexpr size_t kMaxShown = 200;
-  constexpr char kDigits[] = "0123456789abcdef";
-  std::string out = "'";
-  for (size_t i = 0; i < text.size() && i < kMaxShown; ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte >= 0x7f || byte == '\\' || byte == '\'') {
-      out += "\\x";
-      out += kDigits[byte >> 4];
-      out += kDigits[byte & 15];
-    } else {
-      out += static_cast<char>(byte);
-    }
-  }
-  return out + (text.size() > kMaxShown ? "...'" : "'");
-}
 
 std::string messageName(const protocol::Message& message) {
   return protocol::messageName(static_cast<uint8_t>(protocol::messageType(message)));
@@ -190,7 +172,7 @@ void NetworkClient::Impl::connect() {
       guarded([this](const asio::error_code& failure, const tcp::resolver::results_type& found) {
         if (failure) {
           return connectFailed("cannot resolve '" + address_.host +
-                               "': " + dataserver::errorText(failure));
+                               "': " + platform::errorText(failure));
         }
         std::vector<tcp::endpoint> endpoints;
         for (const auto& entry : found) endpoints.push_back(entry.endpoint());
@@ -201,7 +183,7 @@ void NetworkClient::Impl::connect() {
 void NetworkClient::Impl::connectTo(const std::vector<tcp::endpoint>& endpoints) {
   asio::async_connect(socket_, endpoints,
                       guarded([this](const asio::error_code& error, const tcp::endpoint&) {
-                        if (error) return connectFailed(dataserver::errorText(error));
+                        if (error) return connectFailed(platform::errorText(error));
                         linkUp();
                       }));
 }
@@ -259,7 +241,7 @@ void NetworkClient::Impl::read() {
 // so the server is read only as fast as the program takes notifications.
 void NetworkClient::Impl::onRead(const asio::error_code& error, size_t size) {
   if (error == asio::error::eof) return dropLink("link closed by the server");
-  if (error) return dropLink("link lost: " + dataserver::errorText(error));
+  if (error) return dropLink("link lost: " + platform::errorText(error));
   decoder_->feed(readBuffer_.data(), size);
   const uint64_t link = epoch_;
   std::string fault;
@@ -308,7 +290,7 @@ void NetworkClient::Impl::endLink() {
 
 void NetworkClient::Impl::handle(const protocol::Message& message) {
   if (const auto* goodbye = std::get_if<protocol::Goodbye>(&message)) {
-    return dropLink("the server ended the link: " + quoted(goodbye->reason));
+    return dropLink("the server ended the link: " + dataserver::quotedForLog(goodbye->reason));
   }
   const auto* welcome = std::get_if<protocol::Welcome>(&message);
   if (state_ == LinkState::Greeting) {
@@ -450,7 +432,7 @@ void NetworkClient::Impl::flush() {
   asio::async_write(socket_, asio::buffer(sending_),
                     guarded([this](const asio::error_code& error, size_t) {
                       writing_ = false;
-                      if (error) return dropLink("link lost: " + dataserver::errorText(error));
+                      if (error) return dropLink("link lost: " + platform::errorText(error));
                       flush();
                     }));
 }

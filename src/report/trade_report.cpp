@@ -5,8 +5,8 @@
 #include <system_error>
 #include <vector>
 
-#include "dataserver/error_text.h"
 #include "online/online_library.h"
+#include "platform/error_text.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
@@ -39,7 +39,7 @@ DateTimeValue localDateTime() {
 // reads gets words an operator can act on.
 std::string reasonText(int error) {
   if (error == 0) return "the system gave no reason";
-  std::string text = dataserver::errorText(std::error_code(error, std::generic_category()));
+  std::string text = platform::errnoText(error);
   if (error == ENXIO) text += " (a pipe that no program reads)";
   return text;
 }

@@ -1,6 +1,7 @@
 // ZUQTradeReport: writes one firm's trades of one issue as a delimited report.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/profile.h"
 #include "platform/standard_streams.h"
@@ -51,6 +52,11 @@ constexpr char kUsage[] =
     "synchronized (or the trades did not fit), or an unknown option; 3 report\n"
     "file not opened or not written whole; 4 --check found something.\n";
 
+// The INI file read when none is named: this file of the current folder.
+constexpr char kIniFileName[] = "ZUQTradeReport.ini";
+
+std::string defaultIniPath() { return platform::profilePathInCurrentFolder(kIniFileName); }
+
 bool is(const char* argument, const char* option) { return std::strcmp(argument, option) == 0; }
 
 // An argument that looks like an option and is none: a typo must not be
@@ -58,7 +64,7 @@ bool is(const char* argument, const char* option) { return std::strcmp(argument,
 bool refusedOption(const char* argument) {
   if (argument == nullptr || argument[0] != '-') return false;
   std::fprintf(stderr, "ZUQTradeReport: unknown option '%s'\n\n", argument);
-  std::fprintf(stderr, kUsage, platform::kDefaultIniPath);
+  std::fprintf(stderr, kUsage, defaultIniPath().c_str());
   return true;
 }
 
@@ -78,7 +84,7 @@ int main(int argc, char** argv) {
   const char* first = argc > 1 ? argv[1] : nullptr;
   // "/?" as well: how Windows programs are asked for their usage.
   if (first != nullptr && (is(first, "-h") || is(first, "--help") || is(first, "/?"))) {
-    std::printf(kUsage, platform::kDefaultIniPath);
+    std::printf(kUsage, defaultIniPath().c_str());
     return 0;
   }
   if (first != nullptr && is(first, "--version")) {
@@ -88,8 +94,8 @@ int main(int argc, char** argv) {
   if (first != nullptr && is(first, "--check")) {
     const char* ini = argc > 2 ? argv[2] : nullptr;
     if (refusedOption(ini)) return kExitUnknownOption;
-    return checkConfiguration(ini != nullptr ? ini : platform::kDefaultIniPath);
+    return checkConfiguration((ini != nullptr ? ini : defaultIniPath()).c_str());
   }
   if (refusedOption(first)) return kExitUnknownOption;
-  return runTradeReport(first != nullptr ? first : platform::kDefaultIniPath);
+  return runTradeReport((first != nullptr ? first : defaultIniPath()).c_str());
 }

@@ -3,10 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
-#include <system_error>
 
-#include "dataserver/error_text.h"
 #include "intake/trade_columns.h"
+#include "platform/error_text.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/regular_file.h"
@@ -61,11 +60,6 @@ bool present(const platform::ProfileKeys& keys, std::string_view name) {
     if (platform::isKnownKey(key, {name})) return true;
   }
   return false;
-}
-
-std::string errnoText(int error) {
-  if (error == platform::kNotRegularFile) return "not a regular file";
-  return dataserver::errorText(std::error_code(error, std::generic_category()));
 }
 
 }  // namespace
@@ -190,7 +184,7 @@ void checkTableFile(const std::string& path, CheckReport& report) {
   int error = 0;
   std::FILE* file = platform::openRegularFile(path.c_str(), &error);
   if (file == nullptr) {
-    report.problem("table file '" + path + "' cannot be read: " + errnoText(error));
+    report.problem("table file '" + path + "' cannot be read: " + platform::errnoText(error));
     return;
   }
   const std::vector<std::string> columns = headerColumns(file);
@@ -221,7 +215,7 @@ void checkDataSource(const char* iniPath, CheckReport& report) {
   }
   const std::string folder = platform::pathBesideFile(iniPath, dataDir);
   if (const int error = platform::folderReadError(folder); error != 0) {
-    report.problem("data_dir '" + folder + "' cannot be read: " + errnoText(error));
+    report.problem("data_dir '" + folder + "' cannot be read: " + platform::errnoText(error));
     return;
   }
   report.passed("data_dir '" + folder + "' can be read");
@@ -248,7 +242,8 @@ void checkReportFolder(const char* iniPath, CheckReport& report) {
   }
   const std::string folder = platform::pathBesideFile(path, ".");
   if (const int error = platform::folderWriteError(folder); error != 0) {
-    report.problem("report folder '" + folder + "' cannot take the report: " + errnoText(error));
+    report.problem("report folder '" + folder +
+                   "' cannot take the report: " + platform::errnoText(error));
   } else {
     report.passed("report folder '" + folder + "' exists and may be written");
   }
@@ -262,8 +257,8 @@ int checkConfiguration(const char* iniPath) {
   int error = 0;
   std::FILE* ini = platform::openRegularFile(iniPath, &error);
   if (ini == nullptr) {
-    report.problem(std::string("INI file '") + iniPath + "' cannot be read: " + errnoText(error) +
-                   "; every setting takes its default");
+    report.problem(std::string("INI file '") + iniPath + "' cannot be read: " +
+                   platform::errnoText(error) + "; every setting takes its default");
   } else {
     std::fclose(ini);
     if (!platform::readProfileKeys(kOptions, iniPath).fileRead) {
