@@ -80,7 +80,6 @@ std::vector<std::string> splitColumns(const std::string& columns) {
 void setControl(TableEvent* out, EventKind kind) {
   out->kind = kind;
   out->rowId = 0;
-  out->values.clear();
   out->text.clear();
   out->number = 0;
 }
@@ -133,7 +132,7 @@ struct TableStream::Impl {
   int stillPolls = 0;
   bool readAgain = false;
   RowCheck rowCheck;                                   // may be empty
-  std::vector<std::string_view>* rowValues = nullptr;  // set during next(out, values)
+  std::vector<std::string_view>* rowValues = nullptr;  // the current next()'s values
 };
 
 TableStream::TableStream() : impl_(std::make_unique<Impl>()) {}
@@ -291,13 +290,8 @@ void TableStream::checkRows(RowCheck check) { impl_->rowCheck = std::move(check)
 int TableStream::columnCount() const { return static_cast<int>(impl_->requested.size()); }
 
 void TableStream::next(TableEvent* out, std::vector<std::string_view>* values) {
-  impl_->rowValues = values;
-  next(out);
-  impl_->rowValues = nullptr;
-}
-
-void TableStream::next(TableEvent* out) {
   Impl& stream = *impl_;
+  stream.rowValues = values;
   if (stream.state == Impl::State::Lines && !stream.headerFault.empty()) {
     stream.fail(out, stream.headerFault);
     return;
@@ -376,17 +370,9 @@ bool TableStream::Impl::rowLine(EventKind kind, TableEvent* out) {
   out->rowId = rowId;
   out->text.clear();
   out->number = 0;
-  if (rowValues != nullptr) {
-    rowValues->resize(requestedColumns.size());
-    for (size_t valueIndex = 0; valueIndex < requestedColumns.size(); ++valueIndex) {
-      (*rowValues)[valueIndex] = field(requestedColumns[valueIndex]);
-    }
-    return true;
-  }
-  out->values.resize(requestedColumns.size());
+  rowValues->resize(requestedColumns.size());
   for (size_t valueIndex = 0; valueIndex < requestedColumns.size(); ++valueIndex) {
-    std::string_view value = field(requestedColumns[valueIndex]);
-    out->values[valueIndex].assign(value.data(), value.size());
+    (*rowValues)[valueIndex] = field(requestedColumns[valueIndex]);
   }
   return true;
 }

@@ -92,7 +92,10 @@ enum class EventKind {
 struct TableEvent {
   EventKind kind = EventKind::End;
   int32_t rowId = 0;
-  std::vector<std::string> values;  // row kinds: one per requested column, in request order
+  // A row's values, one per requested column in request order, where the
+  // event travels whole (a decoded Event); a table stream hands them out as
+  // views instead.
+  std::vector<std::string> values;
   std::string text;
   int32_t number = 0;
 };
@@ -108,7 +111,8 @@ struct Subscription {
 
 // Decides whether next() may build a row line that delivers `valueCount`
 // values of `valueBytes` bytes in all: false, with a finished message in
-// *err, refuses it. Called on next()'s thread, before any value is copied.
+// *err, refuses it. Called on next()'s thread, before any value is handed
+// out.
 using RowCheck =
     std::function<bool(int32_t rowId, size_t valueCount, size_t valueBytes, std::string* err)>;
 
@@ -136,29 +140,26 @@ class TableStream {
 
   // Checks each row before next() builds it (none by default; kept across
   // open()). A refused row ends the stream: next() yields an Error with the
-  // check's message, then End, without copying the row's values, so a
-  // server that cannot send a row never holds it whole (a 1 MiB column
+  // check's message, then End, without handing out the row's values, so a
+  // server that cannot send a row never copies it whole (a 1 MiB column
   // requested kMaxColumns times would be 1 GiB).
   void checkRows(RowCheck check);
 
   // The number of requested columns (0 before a successful open()).
   int columnCount() const;
 
-  // Writes the next event into *out, whose vector and strings keep their
-  // capacity from one call to the next. Reads the file incrementally (never
-  // whole). After the last line a Synchronized follows unless one came
-  // earlier; then End. A "stall" line yields End at once; a malformed file
-  // yields one Error naming the file, the line and the fault, then End. End
-  // repeats once reached, and is all a stream that is not open yields. After
-  // kScanSlice lines in a row that deliver nothing (rows outside the key
-  // range) it yields a Pause of 0 ms, so that a server scanning a large table
-  // for a few rows still serves its other subscriptions and notices a close
-  // in between.
-  void next(TableEvent* out);
-
-  // The same, but a row event's values are put in *values instead of
-  // out->values, as views into the stream's read buffer that stay valid until
-  // the next call: a server that copies them on at once copies them once.
+  // Writes the next event into *out, whose strings keep their capacity from
+  // one call to the next; a row event's values go in *values, one per
+  // requested column in request order, as views into the stream's read
+  // buffer that stay valid until the next call (a server that copies them on
+  // at once copies them once). Reads the file incrementally (never whole).
+  // After the last line a Synchronized follows unless one came earlier; then
+  // End. A "stall" line yields End at once; a malformed file yields one Error
+  // naming the file, the line and the fault, then End. End repeats once
+  // reached, and is all a stream that is not open yields. After kScanSlice
+  // lines in a row that deliver nothing (rows outside the key range) it
+  // yields a Pause of 0 ms, so that a server scanning a large table for a few
+  // rows still serves its other subscriptions and notices a close in between.
   void next(TableEvent* out, std::vector<std::string_view>* values);
 
  private:

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "dataserver/table_stream.h"
 #include "testsupport/temp_dir.h"
@@ -44,15 +46,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string err;
   if (!stream.open(dataFolder().dir(), subscription, &err)) abort();  // the file is there
   dataserver::TableEvent event;
+  std::vector<std::string_view> values;
   // At most one event per byte (a record takes at least one), plus the
   // Synchronized and End that close a stream, plus a fault's Error, plus the
   // looks for the line end of a file that ends inside a line (it does not
   // grow here, so the stream gives up after those).
   const size_t bound = size + 3 + dataserver::kLineEndPolls + 1;
   for (size_t events = 0; events <= bound; ++events) {
-    stream.next(&event);
+    stream.next(&event, &values);
     if (event.kind == dataserver::EventKind::End) {
-      stream.next(&event);
+      stream.next(&event, &values);
       if (event.kind != dataserver::EventKind::End) abort();  // End repeats
       return 0;
     }
