@@ -13,6 +13,8 @@ namespace {
 
 HANDLE native(std::uintptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+constexpr int kStartAttempts = 5;
+
 // One argument as the C runtime's parser reads it back: quoted, with the
 // backslashes before a quote (and before the closing quote) doubled.
 std::string quoted(const std::string& arg) {
@@ -88,10 +90,19 @@ bool Process::start(const std::string& program, const std::vector<std::string>& 
     const bool listMade = InitializeProcThreadAttributeList(attributes, 1, 0, &listSize) != 0;
     started = listMade &&
               UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
-                                        inheritedCount * sizeof(HANDLE), nullptr, nullptr) &&
-              CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                             CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                             workDir.c_str(), &startup.StartupInfo, &info);
+                                        inheritedCount * sizeof(HANDLE), nullptr, nullptr);
+    // Wine, busy with many tests at once, now and then refuses to start a
+    // process with ERROR_INTERNAL_ERROR before the program has run at all:
+    // the start is then tried again, a few times.
+    for (int attempt = 1; started; ++attempt) {
+      if (CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                         CREATE_NEW_PROCESS_GROUP | EXTENDED_STARTUPINFO_PRESENT, nullptr,
+                         workDir.c_str(), &startup.StartupInfo, &info)) {
+        break;
+      }
+      if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == kStartAttempts) started = false;
+      if (started) Sleep(100);
+    }
     if (listMade) DeleteProcThreadAttributeList(attributes);
     if (started) {
       CloseHandle(info.hThread);
