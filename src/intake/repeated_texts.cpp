@@ -2,50 +2,56 @@
 
 #include <cstring>
 
-namespace {
-
-// A text's slot, from its length and its first and last eight bytes: for
-// the short texts coded these are most or all of their bytes.
-int slotOf(std::string_view text) {
+int RepeatedTexts::codeOf(std::string_view text, uint64_t* entered) {
+  const size_t size = text.size();
+  if (!lookingUp_ || size == 0 || size > kMaxCodedBytes) return -1;
+  // The slot is chosen by, and a text first compared on, its length and two
+  // numbers made of its first and last bytes, which for a text of at most
+  // 16 bytes are all of its bytes.
+  const char* const bytes = text.data();
   uint64_t head = 0;
   uint64_t tail = 0;
-  const size_t size = text.size();
-  if (size >= sizeof head) {
-    std::memcpy(&head, text.data(), sizeof head);
-    std::memcpy(&tail, text.data() + size - sizeof tail, sizeof tail);
+  if (size >= 8) {
+    std::memcpy(&head, bytes, 8);
+    std::memcpy(&tail, bytes + size - 8, 8);
+  } else if (size >= 4) {
+    uint32_t first = 0;
+    uint32_t last = 0;
+    std::memcpy(&first, bytes, 4);
+    std::memcpy(&last, bytes + size - 4, 4);
+    head = first | uint64_t{last} << 32;
   } else {
-    std::memcpy(&head, text.data(), size);
+    head = static_cast<unsigned char>(bytes[0]) |
+           static_cast<unsigned>(static_cast<unsigned char>(bytes[size / 2])) << 8 |
+           static_cast<unsigned>(static_cast<unsigned char>(bytes[size - 1])) << 16;
   }
   const uint64_t mixed = (head ^ (tail * 0x9E3779B97F4A7C15u) ^ size) * 0xFF51AFD7ED558CCDu;
-  return static_cast<int>(mixed >> 56);
-}
-
-}  // namespace
-
-int RepeatedTexts::codeOf(std::string_view text, uint64_t* entered) {
-  if (!lookingUp_ || text.empty() || text.size() > kMaxCodedBytes) return -1;
-  const int slot = slotOf(text);
-  int code = -1;
-  if (taken_[slot]) {
-    if (slots_[slot] == text) code = slot;
+  const int slot = static_cast<int>(mixed >> 56);
+  bool coded = true;
+  if (sizes_[slot] == 0) {
+    heads_[slot] = head;
+    tails_[slot] = tail;
+    sizes_[slot] = static_cast<uint8_t>(size);
+    texts_[slot].assign(text);
+    *entered += sizeof texts_[slot] + 2 * sizeof head + 1 + size;
   } else {
-    slots_[slot].assign(text);
-    taken_[slot] = true;
-    *entered += sizeof slots_[slot] + text.size();
-    code = slot;
+    coded = sizes_[slot] == size && heads_[slot] == head && tails_[slot] == tail &&
+            (size <= 16 || std::memcmp(texts_[slot].data(), bytes, size) == 0);
   }
   if (lookups_ < kTrialLookups) {
     ++lookups_;
-    if (code >= 0) ++coded_;
+    if (coded) ++coded_;
     if (lookups_ == kTrialLookups && coded_ * 8 < lookups_ * kEighthsToKeep) lookingUp_ = false;
   }
-  return code;
+  return coded ? slot : -1;
 }
 
 void RepeatedTexts::clear() {
   for (int slot = 0; slot < kSlots; ++slot) {
-    slots_[slot].clear();
-    taken_[slot] = false;
+    heads_[slot] = 0;
+    tails_[slot] = 0;
+    sizes_[slot] = 0;
+    texts_[slot].clear();
   }
   lookups_ = 0;
   coded_ = 0;

@@ -29,7 +29,7 @@ class RepeatedTexts {
   int codeOf(std::string_view text, uint64_t* entered);
 
   // The text of a code that codeOf() gave; it stays in place until clear().
-  std::string_view text(int code) const { return slots_[code]; }
+  std::string_view text(int code) const { return texts_[code]; }
 
   // Forgets every text; codes given before mean nothing after.
   void clear();
@@ -40,8 +40,14 @@ class RepeatedTexts {
   static constexpr uint32_t kTrialLookups = 4096;
   static constexpr uint32_t kEighthsToKeep = 4;
 
-  std::string slots_[kSlots];
-  bool taken_[kSlots] = {};
+  // Per slot, its text's length and first and last eight bytes, which tell
+  // a text of at most 16 bytes whole and are what a lookup reads, apart
+  // from the texts themselves, so that the lookups of every column stay in
+  // the processor's caches.
+  uint64_t heads_[kSlots] = {};
+  uint64_t tails_[kSlots] = {};
+  uint8_t sizes_[kSlots] = {};  // 0: free
+  std::string texts_[kSlots];
   uint32_t lookups_ = 0;
   uint32_t coded_ = 0;
   bool lookingUp_ = true;
