@@ -33,7 +33,9 @@ class EmbeddedServer final : public Backend {
   struct Connection {
     int32_t conn = 0;
     dataserver::TableStream stream;
-    Clock::time_point readyAt;  // a Pause holds the connection until then
+    // A Pause holds the connection until then; the earliest time when none
+    // does.
+    Clock::time_point readyAt = Clock::time_point::min();
     bool ended = false;
   };
 
@@ -41,7 +43,7 @@ class EmbeddedServer final : public Backend {
   void admit(BackendHost& host, const ConnectionRequest& request);
   // The next connection whose turn it is and that is not paused; null when
   // none is, with the earliest time one will be in *wakeAt.
-  Connection* nextReady(Clock::time_point now, Clock::time_point* wakeAt);
+  Connection* nextReady(Clock::time_point* wakeAt);
   void serveOneEvent(BackendHost& host, Connection& connection);
 
   const std::string dataDir_;
