@@ -147,12 +147,17 @@ TEST(TradeStoreTest, RepeatedAndDistinctTextsComeBackWhole) {
   auto typeExtOf = [&](int n) -> std::string_view {
     return n % 3 == 0 ? std::string_view(longText) : n % 3 == 1 ? "N1" : "";
   };
+  // Alike but for bytes in the middle, which only a full compare tells apart.
+  auto contraOf = [](int n) -> std::string_view {
+    return n % 2 == 0 ? "FIRM-ONE-x-FIRM-TWO" : "FIRM-ONE-y-FIRM-TWO";
+  };
   TradeStore store;
   for (int n = 0; n < kTrades; ++n) {
     TradeRecord record = tradeWith(n, memos[n]);
     record.issue_name = "BOND-2031";
     record.price = prices[n];
     record.type_ext = typeExtOf(n);
+    record.conf_name = contraOf(n);
     // 7919 is prime to kTrades: every key once, out of order.
     add(store, static_cast<uint32_t>(n * 7919 % kTrades), record);
   }
@@ -164,6 +169,7 @@ TEST(TradeStoreTest, RepeatedAndDistinctTextsComeBackWhole) {
     EXPECT_EQ(line.texts[kPriceText], prices[n]) << n;
     EXPECT_EQ(line.texts[kMemoText], memos[n]) << n;
     EXPECT_EQ(line.texts[kTypeExtText], typeExtOf(n)) << n;
+    EXPECT_EQ(line.texts[kContraText], contraOf(n)) << n;
     EXPECT_EQ(line.texts[kQtyText], "");
   });
   EXPECT_EQ(expectedKey, uint32_t{kTrades});
