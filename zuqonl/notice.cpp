@@ -123,10 +123,29 @@ bool placeContiguous(std::span<const Text> values, char* cursor, const char** ou
   return true;
 }
 
+// A row's texts, placed from *cursor on; the record's values point at them
+// (the first `count` of `values`; the record's later values are left as
+// they are).
+template <typename Text>
+void placeRowTexts(std::span<const Text> values, size_t count, char* cursor, RowNotice* record) {
+  if (!placeContiguous(values.first(count), cursor, record->values)) {
+    for (size_t i = 0; i < count; ++i) record->values[i] = placeText(values[i], &cursor);
+  }
+}
+
+template <typename Text>
+size_t rowTextBytes(std::span<const Text> values, size_t count) {
+  size_t textBytes = 0;
+  for (size_t i = 0; i < count; ++i) textBytes += values[i].size() + 1;
+  return textBytes;
+}
+
 }  // namespace
 
 void Notice::FreeBlock::operator()(void* block) const {
-  if (owner != nullptr) {
+  if (lentBytes != 0) {
+    ZUQONL_POISON(block, lentBytes);
+  } else if (owner != nullptr) {
     owner->giveBack();
   } else {
     std::free(block);
@@ -181,26 +200,75 @@ Notice Notice::row(int32_t code, int32_t conn, int32_t rowId,
 // frees it); otherwise a block of the Notice's own.
 template <typename Text>
 Notice Notice::rowOf(int32_t code, int32_t conn, int32_t rowId, std::span<const Text> values) {
-  size_t count = std::min<size_t>(values.size(), ZUQONL_ROW_VALUES);
-  size_t textBytes = 0;
-  for (size_t i = 0; i < count; ++i) textBytes += values[i].size() + 1;
+  const size_t count = std::min<size_t>(values.size(), ZUQONL_ROW_VALUES);
+  const size_t textBytes = rowTextBytes(values, count);
   char* cursor = nullptr;
   RowBlock& rowBlock = t_rowBlocks[t_nextRowBlock];
   void* reused = rowBlock.take(sizeof(RowNotice) + textBytes);
   RowNotice* record = nullptr;
   if (reused != nullptr) {
+    // Left uninitialized, unlike a record of its own: every field is set
+    // below, and zeroing the record first costs as much as its texts.
     cursor = static_cast<char*>(reused) + sizeof(RowNotice);
-    record = new (reused) RowNotice{};
+    record = new (reused) RowNotice;
+    std::fill(record->values + count, record->values + ZUQONL_ROW_VALUES, nullptr);
     t_nextRowBlock ^= 1;
   } else {
     record = allocateRecord<RowNotice>(textBytes, &cursor);
   }
   record->conn = conn;
   record->rowID = rowId;
-  if (!placeContiguous(values.first(count), cursor, record->values)) {
-    for (size_t i = 0; i < count; ++i) record->values[i] = placeText(values[i], &cursor);
-  }
+  placeRowTexts(values, count, cursor, record);
   return Notice(code, record, reused != nullptr ? &rowBlock : nullptr);
+}
+
+Notice Notice::lent(int32_t code, void* record, size_t bytes) {
+  return Notice(code, record, nullptr, bytes);
+}
+
+namespace {
+
+// Records start on this boundary: a record's own alignment, and the
+// granule in which the address sanitizer poisons memory.
+constexpr size_t kRecordAlign = 8;
+static_assert(alignof(RowNotice) <= kRecordAlign);
+
+}  // namespace
+
+RowRecords::RowRecords(size_t capacity) : capacity_(capacity) {}
+
+RowRecords::~RowRecords() {
+  ZUQONL_UNPOISON(block_, capacity_);
+  ::operator delete (block_, std::align_val_t{kRecordAlign});
+}
+
+void RowRecords::clear() {
+  ZUQONL_UNPOISON(block_, used_);
+  used_ = 0;
+}
+
+RowNotice* RowRecords::add(int32_t conn, int32_t rowId, std::span<const std::string_view> values,
+                           size_t* bytes) {
+  const size_t count = std::min<size_t>(values.size(), ZUQONL_ROW_VALUES);
+  const size_t size = sizeof(RowNotice) + rowTextBytes(values, count);
+  const size_t at = (used_ + kRecordAlign - 1) / kRecordAlign * kRecordAlign;
+  if (block_ == nullptr || at + size > capacity_) {
+    if (used_ != 0) return nullptr;
+    if (block_ != nullptr) {
+      ::operator delete (block_, std::align_val_t{kRecordAlign});
+      block_ = nullptr;
+    }
+    capacity_ = std::max(capacity_, size);
+    block_ = static_cast<char*>(::operator new (capacity_, std::align_val_t{kRecordAlign}));
+  }
+  auto* record = new (block_ + at) RowNotice;
+  std::fill(record->values + count, record->values + ZUQONL_ROW_VALUES, nullptr);
+  record->conn = conn;
+  record->rowID = rowId;
+  placeRowTexts(values, count, block_ + at + sizeof(RowNotice), record);
+  used_ = at + size;
+  *bytes = size;
+  return record;
 }
 
 }  // namespace zuqonl
