@@ -233,6 +233,8 @@ namespace {
 constexpr size_t kRecordAlign = 8;
 static_assert(alignof(RowNotice) <= kRecordAlign);
 
+size_t roundUp(size_t bytes) { return (bytes + kRecordAlign - 1) / kRecordAlign * kRecordAlign; }
+
 }  // namespace
 
 RowRecords::RowRecords(size_t capacity) : capacity_(capacity) {}
@@ -250,8 +252,9 @@ void RowRecords::clear() {
 RowNotice* RowRecords::add(int32_t conn, int32_t rowId, std::span<const std::string_view> values,
                            size_t* bytes) {
   const size_t count = std::min<size_t>(values.size(), ZUQONL_ROW_VALUES);
-  const size_t size = sizeof(RowNotice) + rowTextBytes(values, count);
-  const size_t at = (used_ + kRecordAlign - 1) / kRecordAlign * kRecordAlign;
+  // Whole granules, so that poisoning the record reaches its last text.
+  const size_t size = roundUp(sizeof(RowNotice) + rowTextBytes(values, count));
+  const size_t at = used_;
   if (block_ == nullptr || at + size > capacity_) {
     if (used_ != 0) return nullptr;
     if (block_ != nullptr) {
