@@ -2,9 +2,8 @@
 
 #include <cstring>
 
-int RepeatedTexts::codeOf(std::string_view text, uint64_t* entered) {
+int RepeatedTexts::lookUp(std::string_view text, uint64_t* entered) {
   const size_t size = text.size();
-  if (!lookingUp_ || size == 0 || size > kMaxCodedBytes) return -1;
   // The slot is chosen by, and a text first compared on, its length and two
   // numbers made of its first and last bytes, which for a text of at most
   // 16 bytes are all of its bytes.

@@ -25,8 +25,12 @@ class RepeatedTexts {
   static constexpr size_t kMaxCodedBytes = 32;
 
   // The code of `text`, entering it in its free slot (*entered then grows by
-  // the bytes it takes); -1 when it is not coded.
-  int codeOf(std::string_view text, uint64_t* entered);
+  // the bytes it takes); -1 when it is not coded. Inline, so that the texts
+  // of a column no longer looked up, and empty ones, cost no call.
+  int codeOf(std::string_view text, uint64_t* entered) {
+    if (!lookingUp_ || text.empty() || text.size() > kMaxCodedBytes) return -1;
+    return lookUp(text, entered);
+  }
 
   // The text of a code that codeOf() gave; it stays in place until clear().
   std::string_view text(int code) const { return texts_[code]; }
@@ -35,6 +39,9 @@ class RepeatedTexts {
   void clear();
 
  private:
+  // codeOf() for a text of 1 to kMaxCodedBytes bytes while looking up.
+  int lookUp(std::string_view text, uint64_t* entered);
+
   // Lookups before a column is judged, and the share of them (in 1/8) that
   // must find their text coded for the column to go on being looked up.
   static constexpr uint32_t kTrialLookups = 4096;

@@ -96,6 +96,10 @@ bool TradeStore::add(uint32_t key, const TradeRecord& record, FirmSide side) {
 void TradeStore::setLimit(uint64_t bytes) {
   platform::MutexLock lock(mutex_);
   limit_ = bytes;
+  // The rows follow at once. Mapped on first write, the first block would
+  // make the notification thread wait page by page while the first trades
+  // come in; it is made ready meanwhile, as every later block is.
+  if (blocks_.empty()) supply_.prepareNext();
 }
 
 bool TradeStore::pack(uint32_t key, const KeptTrade& line) {

@@ -42,7 +42,8 @@ class TradeStore {
   // take, their records, their places in the index and their repeated texts
   // counted. The blocks
   // they are packed in may hold up to two blocks (32 MiB) more. No limit
-  // until set.
+  // until set. Also starts making the first block ready: the connection
+  // that brings the trades is opened next.
   void setLimit(uint64_t bytes) EXCLUDES(mutex_);
 
   // Notification thread: discards every stored trade.

@@ -41,6 +41,30 @@ TEST(TradeStoreTest, AscendingUnsignedKeysFirstAddedPerKeyWins) {
 
 // Rows keep coming after a walk (the connection stays open): a later walk
 // takes them in, and a key walked before keeps its first trade.
+// A limit set before the trades come starts making the first block ready:
+// the trades then go into it whole, the limit still holds, and a store that
+// never receives a trade ends in order.
+TEST(TradeStoreTest, LimitSetBeforeTheTrades) {
+  {
+    TradeStore unused;
+    unused.setLimit(1u << 20);
+  }
+  TradeStore store;
+  store.setLimit(1u << 20);
+  const std::string memo(1000, 'm');
+  size_t kept = 0;
+  while (store.add(static_cast<uint32_t>(kept), tradeWith(static_cast<int32_t>(kept), memo),
+                   FirmSide::Initiator)) {
+    ++kept;
+  }
+  EXPECT_GT(kept, 900u);
+  EXPECT_LT(kept, 1048u);
+  size_t walkedMemos = 0;
+  store.walk(
+      [&](uint32_t, const KeptTrade& line) { walkedMemos += line.texts[kMemoText] == memo; });
+  EXPECT_EQ(walkedMemos, kept);
+}
+
 TEST(TradeStoreTest, TradesAddedAfterAWalk) {
   TradeStore store;
   add(store, 5, tradeWith(1));
