@@ -84,6 +84,17 @@ const char* readRecord(const char* at, const RepeatedTexts* repeated, KeptTrade*
   return at;
 }
 
+// Where the record at `at` ends, its texts not looked at.
+const char* skipRecord(const char* at) {
+  at += kHeaderBytes;
+  for (int column = 0; column < kKeptTextCount; ++column) {
+    size_t tag = 0;
+    at = loadTag(at, &tag);
+    if ((tag & 1) == 0) at += tag >> 1;
+  }
+  return at;
+}
+
 }  // namespace
 
 TradeStore::TradeStore() : supply_(kBlockBytes) {}
@@ -207,12 +218,10 @@ void TradeStore::index() {
   const size_t indexed = places_.size();
   for (; unindexed_.block < blocks_.size(); ++unindexed_.block, unindexed_.offset = 0) {
     const Block& block = blocks_[unindexed_.block];
-    KeptTrade line;
     while (unindexed_.offset != block.used) {
       const char* record = block.memory.data() + unindexed_.offset;
       places_.push_back(Place{keyOf(record), unindexed_.block, unindexed_.offset});
-      unindexed_.offset =
-          static_cast<uint32_t>(readRecord(record, repeated_, &line) - block.memory.data());
+      unindexed_.offset = static_cast<uint32_t>(skipRecord(record) - block.memory.data());
     }
     // The last block may still grow: the next index goes on from here.
     if (unindexed_.block + 1 == blocks_.size()) break;
