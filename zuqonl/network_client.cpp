@@ -11,7 +11,6 @@
 
 #include "dataserver/log_text.h"
 #include "dataserver/protocol.h"
-#include "link_decoder.h"
 #include "logging.h"
 #include "platform/error_text.h"
 
@@ -65,7 +64,6 @@ struct NetworkClient::Impl {
         socket_(io_),
         timer_(io_),
         readBuffer_(kReadBytes),
-        decoder_([this] { asio::post(io_, [this] { onDecoded(); }); }),
         address_(std::move(address)),
         name_("data server " + name),
         reconnect_(reconnect) {}
@@ -91,12 +89,6 @@ struct NetworkClient::Impl {
   void linkUp();
   void read();
   void onRead(const asio::error_code& error, size_t size);
-  // Reads again when the decoder has room, else once it has.
-  void readWhenRoom();
-  void onDecoded();
-  // Handles the messages decoded so far; false when the link went or the
-  // library is stopping meanwhile.
-  bool handleDecoded();
   void dropLink(const std::string& why);
   void endLink();
 
@@ -105,7 +97,6 @@ struct NetworkClient::Impl {
   void onWelcome(const protocol::Welcome& welcome);
   void onSubscribed(const protocol::Subscribed& subscribed);
   void onEvent(const protocol::Event& event);
-  void onRow(const LinkDecoder::Decoded& row);
   void onDsDown();
   void protocolError(const std::string& what);
   Held* activeSubscription(uint32_t subId);
@@ -128,9 +119,6 @@ struct NetworkClient::Impl {
   tcp::socket socket_;
   asio::steady_timer timer_;  // the pause, or the deadline of an attempt or of Welcome
   std::vector<char> readBuffer_;
-  // Decodes the link's frames a few reads ahead; calls back on io_.
-  LinkDecoder decoder_;
-  bool readWaits_ = false;  // no read is under way: the decoder had no room
 
   const ServerAddress address_;
   const std::string name_;  // "data server HOST:PORT"
@@ -138,11 +126,16 @@ struct NetworkClient::Impl {
   BackendHost* host_ = nullptr;  // set by run()
   LinkState state_ = LinkState::Waiting;
   uint64_t epoch_ = 0;
-  bool sessionUp_ = false;        // Welcome came on this link and no DsDown since
-  bool failureLogged_ = false;    // this series of failed attempts has been logged
-  std::map<int32_t, Held> held_;  // in the order the program opened them
-  std::string queued_;            // frames for the next write
-  std::string sending_;           // the frames of the write in flight
+  bool sessionUp_ = false;                    // Welcome came on this link and no DsDown since
+  bool failureLogged_ = false;                // this series of failed attempts has been logged
+  std::map<int32_t, Held> held_;              // in the order the program opened them
+  std::optional<protocol::Decoder> decoder_;  // one per link
+  protocol::Message message_;                 // reused, so that rows keep their capacity
+  // The values of the last Event decoded, as views into the decoder's buffer:
+  // each is copied once, into the notification.
+  std::vector<std::string_view> rowValues_;
+  std::string queued_;   // frames for the next write
+  std::string sending_;  // the frames of the write in flight
   bool writing_ = false;
   std::vector<ConnectionRequest> opened_;  // reused between applyRequests calls
   std::vector<int32_t> closed_;
@@ -225,8 +218,7 @@ void NetworkClient::Impl::linkUp() {
   asio::error_code ignored;
   socket_.set_option(tcp::no_delay(true), ignored);
   socket_.set_option(asio::socket_base::keep_alive(true), ignored);
-  decoder_.startLink();
-  readWaits_ = false;
+  decoder_.emplace(protocol::Sender::Server);
   timer_.expires_after(kWelcomeTimeout);
   timer_.async_wait(guarded([this](const asio::error_code& error) {
     if (!error && state_ == LinkState::Greeting) {
@@ -245,54 +237,24 @@ void NetworkClient::Impl::read() {
       guarded([this](const asio::error_code& error, size_t size) { onRead(error, size); }));
 }
 
-// Hands the bytes to the decoder and handles what it has decoded; reads
-// again while the decoder has room, so the server is read only as fast as
-// the program takes notifications.
+// Decodes and delivers everything this read brought before reading again,
+// so the server is read only as fast as the program takes notifications.
 void NetworkClient::Impl::onRead(const asio::error_code& error, size_t size) {
-  if (error) {
-    // What the server sent before it closed the link is handled first.
-    decoder_.end(error == asio::error::eof ? "link closed by the server"
-                                           : "link lost: " + platform::errorText(error));
-    handleDecoded();
-    return;
-  }
-  decoder_.feed(readBuffer_.data(), size);
-  if (!handleDecoded()) return;
-  readWhenRoom();
-}
-
-void NetworkClient::Impl::readWhenRoom() {
-  readWaits_ = !decoder_.hasRoom();
-  if (!readWaits_) read();
-}
-
-// The decoder has decoded more, or made room: a call of its own on io_, for
-// whichever link is up by then.
-void NetworkClient::Impl::onDecoded() {
-  if (host_->stopping() || (state_ != LinkState::Greeting && state_ != LinkState::Serving)) return;
-  if (!handleDecoded()) return;
-  if (readWaits_) readWhenRoom();
-}
-
-bool NetworkClient::Impl::handleDecoded() {
+  if (error == asio::error::eof) return dropLink("link closed by the server");
+  if (error) return dropLink("link lost: " + platform::errorText(error));
+  decoder_->feed(readBuffer_.data(), size);
   const uint64_t link = epoch_;
-  while (const LinkDecoder::Decoded* decoded = decoder_.next()) {
-    if (!decoded->fault.empty()) {
-      dropLink("malformed frame: " + decoded->fault + ", link closed");
-      return false;
+  std::string fault;
+  for (;;) {
+    const protocol::Decoder::Result result = decoder_->next(&message_, &rowValues_, &fault);
+    if (result == protocol::Decoder::Result::NeedMore) break;
+    if (result == protocol::Decoder::Result::Fault) {
+      return dropLink("malformed frame: " + fault + ", link closed");
     }
-    if (!decoded->end.empty()) {
-      dropLink(decoded->end);
-      return false;
-    }
-    if (decoded->record != nullptr) {
-      onRow(*decoded);
-    } else {
-      handle(decoded->message);
-    }
-    if (epoch_ != link || host_->stopping()) return false;
+    handle(message_);
+    if (epoch_ != link || host_->stopping()) return;
   }
-  return true;
+  read();
 }
 
 // Logs `why`, closes the link, reports it lost (and the data session with
@@ -314,8 +276,7 @@ void NetworkClient::Impl::endLink() {
   resolver_.cancel();
   socket_.close(ignored);
   timer_.cancel();
-  decoder_.startLink();
-  readWaits_ = false;
+  decoder_.reset();
   queued_.clear();
   writing_ = false;
   sessionUp_ = false;
@@ -394,19 +355,7 @@ void NetworkClient::Impl::onEvent(const protocol::Event& event) {
     return protocolError("Event before Subscribed for subscription " + std::to_string(event.subId));
   }
   if (std::exchange(held->clearReported, false) && kind == EventKind::Clear) return;
-  deliverTableEvent(*host_, static_cast<int32_t>(event.subId), event.event);
-}
-
-// A row comes as its record, built by the decoder.
-void NetworkClient::Impl::onRow(const LinkDecoder::Decoded& row) {
-  Held* held = activeSubscription(row.subId);
-  if (held == nullptr) return;  // closed by the program meanwhile
-  if (!held->confirmed) {
-    return protocolError("Event before Subscribed for subscription " + std::to_string(row.subId));
-  }
-  held->clearReported = false;
-  host_->deliver(static_cast<int32_t>(row.subId),
-                 Notice::lent(rowCode(row.kind), row.record, row.recordBytes));
+  deliverTableEvent(*host_, static_cast<int32_t>(event.subId), event.event, &rowValues_);
 }
 
 // The server closes the link after DsDown; nothing more is expected on it.
