@@ -317,7 +317,8 @@ TEST(RunE2eTest, TradesThatDoNotFitInMemoryAreNoReport) {
   TempDir box;
   box.write("test.ini",
             iniFile("sync_timeout=10\r\ntrade_participant=F1\r\nreport_file=r.txt\r\n"));
-  // 40 MiB of kept memos against an address space of 40 MB in all.
+  // 40 MiB of kept memos against an address space of 48 MB in all (the
+  // program, its libraries and the stacks of its threads take a part).
   const std::string memo(64 * 1024, 'm');
   Rows rows;
   for (int rev = 1; rev <= 640; ++rev) {
@@ -326,7 +327,7 @@ TEST(RunE2eTest, TradesThatDoNotFitInMemoryAreNoReport) {
   box.write("data/Trade.csv", tableFile(tradeColumns(), rows));
   box.write("r.txt", "the earlier report\r\n");
   const RunResult run = runProgram(
-      "/bin/sh", {"-c", "ulimit -v 40000 && exec \"$0\" test.ini", ZUQ_PROGRAM_PATH}, box.dir());
+      "/bin/sh", {"-c", "ulimit -v 48000 && exec \"$0\" test.ini", ZUQ_PROGRAM_PATH}, box.dir());
   EXPECT_EQ(run.exitStatus, 2) << run.log.substr(0, 2000);
   const std::string outOfMemory =
       "\n[ZUQTradeReport] Out of memory: the kept trades do not fit, no report is written (";

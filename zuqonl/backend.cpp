@@ -18,12 +18,6 @@ using dataserver::EventKind;
 
 namespace {
 
-int32_t rowCode(EventKind kind) {
-  if (kind == EventKind::UpdateRow) return ZUQONL_UPDATE_ROW;
-  if (kind == EventKind::DeleteRow) return ZUQONL_DELETE_ROW;
-  return ZUQONL_ADD_ROW;
-}
-
 std::unique_ptr<Backend> makeNetworkClient(const Settings& settings, std::string* err) {
   ServerAddress address;
   std::string why;
@@ -66,6 +60,12 @@ std::string iniFileFault(const std::string& iniPath) {
 }
 
 }  // namespace
+
+int32_t rowCode(EventKind kind) {
+  if (kind == EventKind::UpdateRow) return ZUQONL_UPDATE_ROW;
+  if (kind == EventKind::DeleteRow) return ZUQONL_DELETE_ROW;
+  return ZUQONL_ADD_ROW;
+}
 
 void deliverTableEvent(BackendHost& host, int32_t conn, const dataserver::TableEvent& event,
                        const std::vector<std::string_view>* rowValues) {

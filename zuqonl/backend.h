@@ -63,6 +63,9 @@ class Backend {
   virtual void interrupt() {}
 };
 
+// The notification code of a row event (AddRow, UpdateRow, DeleteRow).
+int32_t rowCode(dataserver::EventKind kind);
+
 // The notifications of one table event for connection `conn`, the same for
 // every backend: rows, Clear, Error, Synchronized, the scripted link and
 // data-server states and raw codes. Pause and End deliver nothing; the

@@ -1,13 +1,15 @@
 #include "embedded_server.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace zuqonl {
 
 using dataserver::EventKind;
 
-EmbeddedServer::EmbeddedServer(std::string dataDir) : dataDir_(std::move(dataDir)) {}
+EmbeddedServer::EmbeddedServer(std::string dataDir, bool readAhead)
+    : dataDir_(std::move(dataDir)), readAhead_(readAhead) {}
 
 void EmbeddedServer::run(BackendHost& host) {
   host.deliver(0, Notice::text(ZUQONL_NET_INTEGRITY_OK,
@@ -16,16 +18,19 @@ void EmbeddedServer::run(BackendHost& host) {
   while (!host.stopping()) {
     applyRequests(host);
     Clock::time_point wakeAt = Clock::time_point::max();
-    Connection* connection = nextReady(Clock::now(), &wakeAt);
+    const dataserver::TableEvent* event = nullptr;
+    Connection* connection = nextReady(&wakeAt, &event);
     if (connection == nullptr) {
       host.waitForWork(wakeAt);
       continue;
     }
-    serveOneEvent(host, *connection);
+    serveOneEvent(host, *connection, *event);
     if (connection->ended) {
       std::erase_if(connections_, [](const auto& c) { return c->ended; });
     }
   }
+  // The readers wake the host: they end while it is there.
+  connections_.clear();
 }
 
 void EmbeddedServer::applyRequests(BackendHost& host) {
@@ -51,32 +56,47 @@ void EmbeddedServer::admit(BackendHost& host, const ConnectionRequest& request) 
   host.deliver(request.conn, Notice::conn(ZUQONL_CONNECTED, request.conn));
   host.deliver(request.conn, Notice::format(request.conn, connection->stream.columnCount(),
                                             request.subscription.columns));
+  connection->reader = std::make_unique<TableReadAhead>(
+      connection->stream, request.conn, [&host] { host.wake(); }, readAhead_);
   connections_.push_back(std::move(connection));
 }
 
-EmbeddedServer::Connection* EmbeddedServer::nextReady(Clock::time_point now,
-                                                      Clock::time_point* wakeAt) {
+// The clock is read only while a connection waits out a pause: a table
+// served row after row costs no clock read per row.
+EmbeddedServer::Connection* EmbeddedServer::nextReady(Clock::time_point* wakeAt,
+                                                      const dataserver::TableEvent** event) {
+  std::optional<Clock::time_point> now;
   size_t count = connections_.size();
   for (size_t i = 0; i < count; ++i) {
     size_t index = (nextTurn_ + i) % count;
     Connection& connection = *connections_[index];
-    if (connection.readyAt <= now) {
-      nextTurn_ = index + 1;
-      return &connection;
+    if (connection.readyAt != Clock::time_point::min()) {
+      if (!now) now = Clock::now();
+      if (connection.readyAt > *now) {
+        *wakeAt = std::min(*wakeAt, connection.readyAt);
+        continue;
+      }
+      connection.readyAt = Clock::time_point::min();
+      connection.reader->resume();
     }
-    *wakeAt = std::min(*wakeAt, connection.readyAt);
+    *event = connection.reader->next(&row_);
+    if (*event == nullptr) continue;
+    nextTurn_ = index + 1;
+    return &connection;
   }
   return nullptr;
 }
 
-void EmbeddedServer::serveOneEvent(BackendHost& host, Connection& connection) {
-  connection.stream.next(&event_, &rowValues_);
-  if (event_.kind == EventKind::Pause) {
-    connection.readyAt = Clock::now() + std::chrono::milliseconds(std::max(event_.number, 0));
-  } else if (event_.kind == EventKind::End) {
+void EmbeddedServer::serveOneEvent(BackendHost& host, Connection& connection,
+                                   const dataserver::TableEvent& event) {
+  if (event.kind == EventKind::Pause) {
+    connection.readyAt = Clock::now() + std::chrono::milliseconds(std::max(event.number, 0));
+  } else if (event.kind == EventKind::End) {
     connection.ended = true;
+  } else if (row_.record != nullptr) {
+    host.deliver(connection.conn, Notice::lent(rowCode(event.kind), row_.record, row_.bytes));
   } else {
-    deliverTableEvent(host, connection.conn, event_, &rowValues_);
+    deliverTableEvent(host, connection.conn, event);
   }
 }
 

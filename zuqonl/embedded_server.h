@@ -11,20 +11,24 @@
 
 #include "backend.h"
 #include "dataserver/table_stream.h"
+#include "table_read_ahead.h"
 
 namespace zuqonl {
 
 class EmbeddedServer final : public Backend {
  public:
   // Serves the table files in `dataDir` (absolute; table T is file T.csv).
-  explicit EmbeddedServer(std::string dataDir);
+  // `readAhead` false reads each table on the notification thread as it is
+  // served, as when no thread can be started.
+  explicit EmbeddedServer(std::string dataDir, bool readAhead = true);
 
   // Reports NetIntegrityOk (naming the folder) and DsConnected, then serves
   // the connections round-robin, one event each per turn, so that a pausing
   // or long table never holds up another. Per connection: Connected, Format,
   // then one notification per event of its stream until End. A table that
   // cannot be opened gets one Error with the stream's message and nothing
-  // more.
+  // more. Each table is read on a thread of its own, ahead of its
+  // notifications (TableReadAhead).
   void run(BackendHost& host) override;
 
  private:
@@ -33,24 +37,30 @@ class EmbeddedServer final : public Backend {
   struct Connection {
     int32_t conn = 0;
     dataserver::TableStream stream;
-    Clock::time_point readyAt;  // a Pause holds the connection until then
+    std::unique_ptr<TableReadAhead> reader;  // reads `stream` once it is open
+    // A Pause holds the connection until then; the earliest time when none
+    // does.
+    Clock::time_point readyAt = Clock::time_point::min();
     bool ended = false;
   };
 
   void applyRequests(BackendHost& host);
   void admit(BackendHost& host, const ConnectionRequest& request);
-  // The next connection whose turn it is and that is not paused; null when
-  // none is, with the earliest time one will be in *wakeAt.
-  Connection* nextReady(Clock::time_point now, Clock::time_point* wakeAt);
-  void serveOneEvent(BackendHost& host, Connection& connection);
+  // The next connection whose turn it is, not paused and with an event read,
+  // which is then in *event and row_; null when none is, with the earliest
+  // time a paused one will be ready in *wakeAt (a reader wakes the host
+  // when it has read on).
+  Connection* nextReady(Clock::time_point* wakeAt, const dataserver::TableEvent** event);
+  void serveOneEvent(BackendHost& host, Connection& connection,
+                     const dataserver::TableEvent& event);
 
   const std::string dataDir_;
+  const bool readAhead_ = true;
   std::vector<std::unique_ptr<Connection>> connections_;
   size_t nextTurn_ = 0;  // index into connections_ of the next one to serve
-  dataserver::TableEvent event_;
-  // The values of the row in event_, viewing the stream's read buffer until
-  // the stream's next event; the notification block takes its copy of them.
-  std::vector<std::string_view> rowValues_;
+  // The record of the row being served, in its reader's batch until the
+  // reader's next event.
+  TableReadAhead::Row row_;
   std::vector<ConnectionRequest> opened_;  // reused between applyRequests calls
   std::vector<int32_t> closed_;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -101,32 +102,63 @@ const char* placeText(std::string_view text, char** cursor) {
   return copy;
 }
 
-// The values of a table file's plain line view its read buffer one after the
-// other, each after a one-byte separator: then they are copied at once, the
-// separators becoming the NULs. False, with nothing written, otherwise.
+// How a row's texts are laid out in its block. Values that lie in order in
+// one buffer, each a few bytes after the one before (a table file's plain
+// line, each after its comma; a decoded Event, each after its length), are
+// copied at once, the first byte after each becoming its NUL; others one
+// by one.
+struct TextLayout {
+  bool inOneCopy = false;
+  size_t bytes = 0;  // the texts take this much of the block
+};
+
+constexpr uintptr_t kMaxGap = 8;
+
 template <typename Text>
-bool placeContiguous(std::span<const Text> values, char* cursor, const char** out) {
-  if (values.empty() || values.front().empty()) return false;
+TextLayout layoutOf(std::span<const Text> values) {
+  TextLayout layout;
+  // Only views can share a buffer; strings each have their own.
+  layout.inOneCopy = std::is_same_v<Text, std::string_view> && !values.empty();
+  uintptr_t end = 0;  // of the value before
+  for (size_t i = 0; i < values.size(); ++i) {
+    const auto at = reinterpret_cast<uintptr_t>(values[i].data());
+    layout.bytes += values[i].size() + 1;
+    // An absent column's value is an empty view with no data at all.
+    layout.inOneCopy = layout.inOneCopy && at != 0 && (i == 0 || (at > end && at - end <= kMaxGap));
+    end = at + values[i].size();
+  }
+  if (layout.inOneCopy) {
+    layout.bytes = static_cast<size_t>(end - reinterpret_cast<uintptr_t>(values[0].data())) + 1;
+  }
+  return layout;
+}
+
+// A row's texts, placed from `cursor` on as `layout` says; the record's
+// values point at them (the record's values past `values` are left as they
+// are).
+template <typename Text>
+void placeRowTexts(std::span<const Text> values, const TextLayout& layout, char* cursor,
+                   RowNotice* record) {
+  if (!layout.inOneCopy) {
+    for (size_t i = 0; i < values.size(); ++i) record->values[i] = placeText(values[i], &cursor);
+    return;
+  }
   const char* const start = values.front().data();
-  for (size_t i = 1; i < values.size(); ++i) {
-    const Text& before = values[i - 1];
-    if (values[i].data() != before.data() + before.size() + 1) return false;
-  }
-  const Text& last = values.back();
-  const size_t bytes = static_cast<size_t>(last.data() + last.size() - start);
-  std::memcpy(cursor, start, bytes);
+  std::memcpy(cursor, start, layout.bytes - 1);
+  const char** out = record->values;
   for (const Text& value : values) {
-    const size_t at = static_cast<size_t>(value.data() - start);
-    cursor[at + value.size()] = '\0';
-    *out++ = cursor + at;
+    char* const copy = cursor + (value.data() - start);
+    copy[value.size()] = '\0';
+    *out++ = copy;
   }
-  return true;
 }
 
 }  // namespace
 
 void Notice::FreeBlock::operator()(void* block) const {
-  if (owner != nullptr) {
+  if (lentBytes != 0) {
+    ZUQONL_POISON(block, lentBytes);
+  } else if (owner != nullptr) {
     owner->giveBack();
   } else {
     std::free(block);
@@ -181,26 +213,79 @@ Notice Notice::row(int32_t code, int32_t conn, int32_t rowId,
 // frees it); otherwise a block of the Notice's own.
 template <typename Text>
 Notice Notice::rowOf(int32_t code, int32_t conn, int32_t rowId, std::span<const Text> values) {
-  size_t count = std::min<size_t>(values.size(), ZUQONL_ROW_VALUES);
-  size_t textBytes = 0;
-  for (size_t i = 0; i < count; ++i) textBytes += values[i].size() + 1;
+  values = values.first(std::min<size_t>(values.size(), ZUQONL_ROW_VALUES));
+  const TextLayout layout = layoutOf(values);
   char* cursor = nullptr;
   RowBlock& rowBlock = t_rowBlocks[t_nextRowBlock];
-  void* reused = rowBlock.take(sizeof(RowNotice) + textBytes);
+  void* reused = rowBlock.take(sizeof(RowNotice) + layout.bytes);
   RowNotice* record = nullptr;
   if (reused != nullptr) {
+    // Left uninitialized, unlike a record of its own: every field is set
+    // below, and zeroing the record first costs as much as its texts.
     cursor = static_cast<char*>(reused) + sizeof(RowNotice);
-    record = new (reused) RowNotice{};
+    record = new (reused) RowNotice;
+    std::fill(record->values + values.size(), record->values + ZUQONL_ROW_VALUES, nullptr);
     t_nextRowBlock ^= 1;
   } else {
-    record = allocateRecord<RowNotice>(textBytes, &cursor);
+    record = allocateRecord<RowNotice>(layout.bytes, &cursor);
   }
   record->conn = conn;
   record->rowID = rowId;
-  if (!placeContiguous(values.first(count), cursor, record->values)) {
-    for (size_t i = 0; i < count; ++i) record->values[i] = placeText(values[i], &cursor);
-  }
+  placeRowTexts(values, layout, cursor, record);
   return Notice(code, record, reused != nullptr ? &rowBlock : nullptr);
+}
+
+Notice Notice::lent(int32_t code, void* record, size_t bytes) {
+  return Notice(code, record, nullptr, bytes);
+}
+
+namespace {
+
+// Records start on this boundary: a record's own alignment, and the
+// granule in which the address sanitizer poisons memory.
+constexpr size_t kRecordAlign = 8;
+static_assert(alignof(RowNotice) <= kRecordAlign);
+
+size_t roundUp(size_t bytes) { return (bytes + kRecordAlign - 1) / kRecordAlign * kRecordAlign; }
+
+}  // namespace
+
+RowRecords::RowRecords(size_t capacity) : capacity_(capacity) {}
+
+RowRecords::~RowRecords() {
+  ZUQONL_UNPOISON(block_, capacity_);
+  ::operator delete (block_, std::align_val_t{kRecordAlign});
+}
+
+void RowRecords::clear() {
+  ZUQONL_UNPOISON(block_, used_);
+  used_ = 0;
+}
+
+RowNotice* RowRecords::add(int32_t conn, int32_t rowId, std::span<const std::string_view> values,
+                           size_t* bytes) {
+  values = values.first(std::min<size_t>(values.size(), ZUQONL_ROW_VALUES));
+  const TextLayout layout = layoutOf(values);
+  // Whole granules, so that poisoning the record reaches its last text.
+  const size_t size = roundUp(sizeof(RowNotice) + layout.bytes);
+  const size_t at = used_;
+  if (block_ == nullptr || at + size > capacity_) {
+    if (used_ != 0) return nullptr;
+    if (block_ != nullptr) {
+      ::operator delete (block_, std::align_val_t{kRecordAlign});
+      block_ = nullptr;
+    }
+    capacity_ = std::max(capacity_, size);
+    block_ = static_cast<char*>(::operator new (capacity_, std::align_val_t{kRecordAlign}));
+  }
+  auto* record = new (block_ + at) RowNotice;
+  std::fill(record->values + values.size(), record->values + ZUQONL_ROW_VALUES, nullptr);
+  record->conn = conn;
+  record->rowID = rowId;
+  placeRowTexts(values, layout, block_ + at + sizeof(RowNotice), record);
+  used_ = at + size;
+  *bytes = size;
+  return record;
 }
 
 }  // namespace zuqonl

@@ -40,21 +40,53 @@ class Notice {
                     const std::vector<std::string>& values);
   static Notice row(int32_t code, int32_t conn, int32_t rowId,
                     std::span<const std::string_view> values);
+  // A record of `bytes` bytes (texts included) that another owner keeps
+  // (RowRecords): lent to the callback and poisoned once the Notice is
+  // destroyed, so that a program that keeps a pointer into it is caught as
+  // it would be with a freed block.
+  static Notice lent(int32_t code, void* record, size_t bytes);
 
  private:
   template <typename Text>
   static Notice rowOf(int32_t code, int32_t conn, int32_t rowId, std::span<const Text> values);
-  // Frees an own block, gives a thread's row block back.
+  // Frees an own block, gives a thread's row block back, poisons a lent one.
   struct FreeBlock {
-    RowBlock* owner;  // null (as value-initialized): the block is the Notice's own
+    RowBlock* owner;   // null (as value-initialized): the block is the Notice's own
+    size_t lentBytes;  // not 0: the block is lent, and this long
     void operator()(void* block) const;
   };
 
-  Notice(int32_t code, void* block, RowBlock* owner = nullptr)
-      : code_(code), block_(block, FreeBlock{owner}) {}
+  Notice(int32_t code, void* block, RowBlock* owner = nullptr, size_t lentBytes = 0)
+      : code_(code), block_(block, FreeBlock{owner, lentBytes}) {}
 
   int32_t code_ = 0;
   std::unique_ptr<void, FreeBlock> block_;
+};
+
+// Row records built one after another in a block of their own, ahead of
+// their notifications: a reader thread builds them, the notification thread
+// lends them to the callback (Notice::lent). Used by one thread at a time.
+// Between clear() and the next clear(), a record stays where add() built it.
+class RowRecords {
+ public:
+  explicit RowRecords(size_t capacity);
+  ~RowRecords();
+  RowRecords(const RowRecords&) = delete;
+  RowRecords& operator=(const RowRecords&) = delete;
+
+  // Forgets every record; none may be lent any longer.
+  void clear();
+  // Builds the record of a row, laid out as Notice::row lays it out, after
+  // the records before it; its size, texts included, in *bytes. Null when
+  // it does not fit after them; a record alone always fits (the block grows
+  // for it). std::bad_alloc when there is no memory.
+  RowNotice* add(int32_t conn, int32_t rowId, std::span<const std::string_view> values,
+                 size_t* bytes);
+
+ private:
+  char* block_ = nullptr;
+  size_t capacity_ = 0;
+  size_t used_ = 0;
 };
 
 }  // namespace zuqonl

@@ -28,7 +28,14 @@ platform::LargeBlock BlockSupply::take(size_t bytes) {
   waitForNext();
   asked_ = false;
   if (next_.size() != 0) return std::move(next_);
-  return platform::LargeBlock(blockBytes_);
+  try {
+    return platform::LargeBlock(blockBytes_);
+  } catch (const std::bad_alloc&) {
+    // Short of memory (the block made ready could not be had either): one
+    // just large enough may still fit, so that trades go on being kept until
+    // not even that does.
+    return platform::LargeBlock(bytes);
+  }
 }
 
 void BlockSupply::startPreparing() {

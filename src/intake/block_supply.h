@@ -21,7 +21,8 @@ class BlockSupply {
   BlockSupply& operator=(const BlockSupply&) = delete;
 
   // A block of at least `bytes`: the one made ready when the usual size
-  // holds them, a new one otherwise. std::bad_alloc when there is no memory.
+  // holds them, a new one otherwise, or one of only `bytes` when the usual
+  // size no longer fits in memory. std::bad_alloc when not even that does.
   platform::LargeBlock take(size_t bytes);
 
   // Starts making the next block of the usual size ready, unless one is ready

@@ -15,18 +15,28 @@ constexpr RepoCode kRepoCodes[] = {
     {'5', "BM", "LM"}, {'6', "LM", "BM"}, {'7', "RM", "AM"},
 };
 
-// Writes `first`, then `between`, then `second` at *at and moves *at past
-// them; returns the view of the three.
-std::string_view join(std::string_view first, std::string_view between, std::string_view second,
-                      char** at) {
+// Copies `text` to `out`; returns the end of the copy.
+char* append(char* out, std::string_view text) {
+  if (!text.empty()) std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+// Writes `first`, then `second` at *at and moves *at past them; returns the
+// view of the two.
+std::string_view join(std::string_view first, std::string_view second, char** at) {
   char* const start = *at;
-  char* out = start;
-  for (std::string_view part : {first, between, second}) {
-    if (!part.empty()) std::memcpy(out, part.data(), part.size());
-    out += part.size();
-  }
-  *at = out;
-  return std::string_view(start, static_cast<size_t>(out - start));
+  *at = append(append(start, first), second);
+  return std::string_view(start, static_cast<size_t>(*at - start));
+}
+
+// As above, with `separator` between the two: a byte written as it is
+// rather than a text copied, since every row joins two such pairs.
+std::string_view join(std::string_view first, char separator, std::string_view second, char** at) {
+  char* const start = *at;
+  char* out = append(start, first);
+  *out++ = separator;
+  *at = append(out, second);
+  return std::string_view(start, static_cast<size_t>(*at - start));
 }
 
 }  // namespace
@@ -37,37 +47,34 @@ KeptTrade keepTrade(const TradeRecord& record, FirmSide side, std::string* joine
                  record.init_pair.size() + record.conf_pair.size() + record.init_name.size() +
                  record.conf_name.size() + 2);
   char* at = joined->data();
-  KeptTrade line;
-  line.rowID = record.rowID;
-  line.status = record.status;
-  line.deliveryDate = record.delivery_date;
-  line.tradeMoment = record.trade_moment;
-  std::string_view* texts = line.texts;
-  texts[kIssueText] = record.issue_name;
-  texts[kActText] = join(side == FirmSide::Confirmer ? record.conf_action : record.init_action, {},
-                         record.type, &at);
+  const std::string_view act =
+      join(side == FirmSide::Confirmer ? record.conf_action : record.init_action, record.type, &at);
+  std::string_view customer;
+  std::string_view contra;
+  std::string_view memo;
   if (side == FirmSide::Initiator) {
-    texts[kCustomerText] = record.init_pair;
-    texts[kContraText] = record.conf_name;
+    customer = record.init_pair;
+    contra = record.conf_name;
+    memo = record.init_memo;
   } else if (side == FirmSide::Confirmer) {
-    texts[kCustomerText] = record.conf_pair;
-    texts[kContraText] = record.init_name;
+    customer = record.conf_pair;
+    contra = record.init_name;
+    memo = record.conf_memo;
   } else {
-    texts[kCustomerText] = join(record.init_pair, "-", record.conf_pair, &at);
-    texts[kContraText] = join(record.init_name, "-", record.conf_name, &at);
+    customer = join(record.init_pair, '-', record.conf_pair, &at);
+    contra = join(record.init_name, '-', record.conf_name, &at);
+    if (side == FirmSide::Both) memo = record.init_memo;
   }
-  texts[kPriceText] = record.price;
-  texts[kQtyText] = record.qty;
-  texts[kAmountText] = record.volume;
-  texts[kCurrText] = record.payment_currency;
-  texts[kClrText] = record.dcc;
-  texts[kTypeExtText] = record.type_ext;
-  texts[kTradeRefText] = record.trade_ref;
-  texts[kRepoActText] = repoActCode(record, side);
-  texts[kRepurchaseText] = record.repurchase;
-  if (side == FirmSide::Initiator || side == FirmSide::Both) texts[kMemoText] = record.init_memo;
-  if (side == FirmSide::Confirmer) texts[kMemoText] = record.conf_memo;
-  return line;
+  // Every member given, in the order of KeptText: a value built field by
+  // field would first be zeroed whole, once per row.
+  static_assert(kKeptTextCount == 14, "one text below per KeptText");
+  return KeptTrade{record.rowID,
+                   record.status,
+                   record.delivery_date,
+                   record.trade_moment,
+                   {record.issue_name, act, customer, contra, record.price, record.qty,
+                    record.volume, record.payment_currency, record.dcc, record.type_ext,
+                    record.trade_ref, repoActCode(record, side), record.repurchase, memo}};
 }
 
 std::string_view repoActCode(const TradeRecord& record, FirmSide side) {

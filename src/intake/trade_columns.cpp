@@ -24,10 +24,13 @@ uint32_t decimalValue(const char* text) {
 namespace {
 
 // Column `Index` of `row` into `record`, chosen when compiled, so that the
-// decoder is a straight run of stores with no test of a column's kind.
-template <size_t Index>
+// decoder is a straight run of stores with no test of a column's kind. With
+// `KeptOnly`, a column the intake never reads costs nothing, not even the
+// pass that measures its text.
+template <bool KeptOnly, size_t Index>
 void decodeColumn(const RowNotice& row, TradeRecord& record, uint32_t* key) {
   constexpr TradeColumn column = kTradeColumns[Index];
+  if constexpr (KeptOnly && !column.kept) return;
   const char* value = row.values[Index] ? row.values[Index] : "";
   if constexpr (column.kind == ColumnKind::Key) {
     *key = decimalValue(value);
@@ -38,19 +41,22 @@ void decodeColumn(const RowNotice& row, TradeRecord& record, uint32_t* key) {
   }
 }
 
-template <size_t... Index>
-void decodeColumns(const RowNotice& row, TradeRecord& record, uint32_t* key,
-                   std::index_sequence<Index...>) {
-  (decodeColumn<Index>(row, record, key), ...);
+template <bool KeptOnly, size_t... Index>
+TradeRecord decodeColumns(const RowNotice& row, uint32_t* key, std::index_sequence<Index...>) {
+  TradeRecord record;
+  record.rowID = row.rowID;
+  (decodeColumn<KeptOnly, Index>(row, record, key), ...);
+  return record;
 }
 
 }  // namespace
 
 TradeRecord decodeTradeFields(const RowNotice& row, uint32_t* key) {
-  TradeRecord record;
-  record.rowID = row.rowID;
-  decodeColumns(row, record, key, std::make_index_sequence<kTradeColumnCount>());
-  return record;
+  return decodeColumns<false>(row, key, std::make_index_sequence<kTradeColumnCount>());
+}
+
+TradeRecord decodeKeptFields(const RowNotice& row, uint32_t* key) {
+  return decodeColumns<true>(row, key, std::make_index_sequence<kTradeColumnCount>());
 }
 
 void decodeReportedDates(const RowNotice& row, TradeRecord* record) {

@@ -19,6 +19,9 @@ struct TradeColumn {
   std::string_view TradeRecord::*text = nullptr;   // Text
   int32_t TradeRecord::*number = nullptr;          // Number
   DateTimeValue TradeRecord::*dateTime = nullptr;  // DateTime
+  // Whether the intake reads the column, for its filters or the report
+  // line; the others are requested all the same, and left undecoded.
+  bool kept = true;
 };
 
 inline constexpr TradeColumn kTradeColumns[] = {
@@ -37,13 +40,13 @@ inline constexpr TradeColumn kTradeColumns[] = {
     {"qty", ColumnKind::Text, &TradeRecord::qty},
     {"volume", ColumnKind::Text, &TradeRecord::volume},
     {"trade_moment", ColumnKind::DateTime, nullptr, nullptr, &TradeRecord::trade_moment},
-    {"affirm_moment", ColumnKind::DateTime, nullptr, nullptr, &TradeRecord::affirm_moment},
-    {"price_currency", ColumnKind::Text, &TradeRecord::price_currency},
-    {"price_rate", ColumnKind::Text, &TradeRecord::price_rate},
+    {"affirm_moment", ColumnKind::DateTime, nullptr, nullptr, &TradeRecord::affirm_moment, false},
+    {"price_currency", ColumnKind::Text, &TradeRecord::price_currency, nullptr, nullptr, false},
+    {"price_rate", ColumnKind::Text, &TradeRecord::price_rate, nullptr, nullptr, false},
     {"payment_currency", ColumnKind::Text, &TradeRecord::payment_currency},
-    {"payment_rate", ColumnKind::Text, &TradeRecord::payment_rate},
+    {"payment_rate", ColumnKind::Text, &TradeRecord::payment_rate, nullptr, nullptr, false},
     {"delivery_date", ColumnKind::DateTime, nullptr, nullptr, &TradeRecord::delivery_date},
-    {"clear", ColumnKind::Text, &TradeRecord::clear},
+    {"clear", ColumnKind::Text, &TradeRecord::clear, nullptr, nullptr, false},
     {"dcc", ColumnKind::Text, &TradeRecord::dcc},
     {"type", ColumnKind::Text, &TradeRecord::type},
     {"type_ext", ColumnKind::Text, &TradeRecord::type_ext},
@@ -96,6 +99,11 @@ uint32_t decimalValue(const char* text);
 // row's "rev", converted, goes to *key. The date-times come apart, so that
 // the intake parses them only for the rows it keeps.
 TradeRecord decodeTradeFields(const RowNotice& row, uint32_t* key);
+
+// As decodeTradeFields(), but the texts of the columns that neither the
+// filters nor the report line read stay empty: what the intake decodes for
+// every row.
+TradeRecord decodeKeptFields(const RowNotice& row, uint32_t* key);
 
 // The date-times a report line writes ("trade_moment" and "delivery_date")
 // into `record`; "affirm_moment" stays zero.

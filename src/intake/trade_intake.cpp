@@ -16,8 +16,9 @@ bool keepsTrade(const TradeRecord& record, const TradeSelection& selection) {
 bool addTradeRow(const RowNotice& row, const TradeSelection& selection, TradeStore& store) {
   uint32_t key = 0;
   // The filters need no date-time: a dropped row costs no date parsing, and
-  // a kept one only that of the date-times its line writes.
-  TradeRecord record = decodeTradeFields(row, &key);
+  // a kept one only that of the date-times its line writes. Columns that
+  // nothing reads are not decoded at all.
+  TradeRecord record = decodeKeptFields(row, &key);
   if (!keepsTrade(record, selection)) return true;
   decodeReportedDates(row, &record);
   return store.add(key, record, firmSide(record, selection.firmCode));

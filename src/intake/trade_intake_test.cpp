@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "intake/firm_side.h"
+#include "intake/kept_trade.h"
 #include "intake/trade_columns.h"
 #include "intake/trade_selection.h"
 #include "intake/trade_store.h"
@@ -162,6 +164,44 @@ TEST(DecodeTest, DecodesEveryColumnInListOrder) {
   // No line writes "affirm_moment": it is never parsed.
   EXPECT_EQ(r.affirm_moment.year, 0);
   EXPECT_EQ(r.affirm_moment.milliseconds, 0);
+}
+
+// The intake decodes only the columns it reads: left undecoded, a column
+// must change nothing that is kept, from any side, and the ones decoded must
+// read as the full decoder reads them.
+TEST(DecodeTest, ColumnsLeftUndecodedChangeNoKeptTrade) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < kTradeColumnCount; ++i) texts.push_back("v" + std::to_string(i));
+  texts[0] = "5";
+  texts[10] = "21";
+  texts[24] = "R1";  // a repo trade: its RepoAct and repurchase are written
+  texts[26] = "3";
+  RowNotice row{};
+  row.rowID = 8;
+  for (int i = 0; i < kTradeColumnCount; ++i) row.values[i] = texts[i].c_str();
+  uint32_t allKey = 0;
+  uint32_t keptKey = 0;
+  const TradeRecord all = decodeTradeFields(row, &allKey);
+  const TradeRecord kept = decodeKeptFields(row, &keptKey);
+  EXPECT_EQ(keptKey, allKey);
+  EXPECT_TRUE(kept.price_currency.empty() && kept.price_rate.empty() && kept.payment_rate.empty() &&
+              kept.clear.empty());
+  for (FirmSide side : {FirmSide::None, FirmSide::Initiator, FirmSide::Confirmer, FirmSide::Both}) {
+    std::string allJoined;
+    std::string keptJoined;
+    const KeptTrade fromAll = keepTrade(all, side, &allJoined);
+    const KeptTrade fromKept = keepTrade(kept, side, &keptJoined);
+    EXPECT_EQ(fromKept.rowID, 8);
+    EXPECT_EQ(fromKept.status, 21);
+    for (int text = 0; text < kKeptTextCount; ++text) {
+      EXPECT_EQ(fromKept.texts[text], fromAll.texts[text])
+          << "text " << text << ", side " << static_cast<int>(side);
+    }
+  }
+  TradeSelection selection;
+  selection.firmCode = "v1";
+  selection.repoTradeStatus = 21;
+  EXPECT_TRUE(keepsTrade(kept, selection));
 }
 
 TEST(TradeColumnsTest, TheListNamesEveryColumnInDecodingOrder) {

@@ -7,10 +7,10 @@ namespace {
 
 // A record: the key, the row's ID and status, the six printed fields of the
 // trade moment and the three of the delivery date, then the line's texts,
-// each after its length in 7-bit groups, low group first, the top bit set on
-// all but the last group.
+// each as a tag in 7-bit groups, low group first, the top bit set on all but
+// the last group: a text of its column's repeated texts has the tag
+// code * 2 + 1; any other text the tag length * 2, followed by its bytes.
 constexpr size_t kBlockBytes = 16u << 20;
-constexpr size_t kMaxLengthBytes = 10;
 constexpr size_t kMomentFields = 6;
 constexpr size_t kDateFields = 3;
 constexpr size_t kHeaderBytes = 3 * sizeof(uint32_t) + (kMomentFields + kDateFields) * 2;
@@ -27,23 +27,29 @@ const char* loadBytes(const char* at, void* value, size_t bytes) {
   return at + bytes;
 }
 
-char* storeLength(char* at, size_t length) {
-  while (length >= 0x80) {
-    *at++ = static_cast<char>(length | 0x80);
-    length >>= 7;
+char* storeTag(char* at, size_t tag) {
+  while (tag >= 0x80) {
+    *at++ = static_cast<char>(tag | 0x80);
+    tag >>= 7;
   }
-  *at++ = static_cast<char>(length);
+  *at++ = static_cast<char>(tag);
   return at;
 }
 
-const char* loadLength(const char* at, size_t* length) {
+size_t tagBytes(size_t tag) {
+  size_t bytes = 1;
+  for (; tag >= 0x80; tag >>= 7) ++bytes;
+  return bytes;
+}
+
+const char* loadTag(const char* at, size_t* tag) {
   size_t value = 0;
   for (int shift = 0;; shift += 7) {
     const auto byte = static_cast<unsigned char>(*at++);
     value |= static_cast<size_t>(byte & 0x7f) << shift;
     if (byte < 0x80) break;
   }
-  *length = value;
+  *tag = value;
   return at;
 }
 
@@ -54,7 +60,7 @@ uint32_t keyOf(const char* record) {
 }
 
 // Reads the record at `at` into *line; returns where the next one begins.
-const char* readRecord(const char* at, KeptTrade* line) {
+const char* readRecord(const char* at, const RepeatedTexts* repeated, KeptTrade* line) {
   uint32_t key;
   at = loadBytes(at, &key, sizeof key);
   at = loadBytes(at, &line->rowID, sizeof line->rowID);
@@ -65,11 +71,26 @@ const char* readRecord(const char* at, KeptTrade* line) {
   uint16_t d[kDateFields];
   at = loadBytes(at, d, sizeof d);
   line->deliveryDate = DateTimeValue{d[0], d[1], 0, d[2], 0, 0, 0, 0};
-  for (std::string_view& text : line->texts) {
-    size_t length = 0;
-    at = loadLength(at, &length);
-    text = std::string_view(at, length);
-    at += length;
+  for (int column = 0; column < kKeptTextCount; ++column) {
+    size_t tag = 0;
+    at = loadTag(at, &tag);
+    if (tag & 1) {
+      line->texts[column] = repeated[column].text(static_cast<int>(tag >> 1));
+    } else {
+      line->texts[column] = std::string_view(at, tag >> 1);
+      at += tag >> 1;
+    }
+  }
+  return at;
+}
+
+// Where the record at `at` ends, its texts not looked at.
+const char* skipRecord(const char* at) {
+  at += kHeaderBytes;
+  for (int column = 0; column < kKeptTextCount; ++column) {
+    size_t tag = 0;
+    at = loadTag(at, &tag);
+    if ((tag & 1) == 0) at += tag >> 1;
   }
   return at;
 }
@@ -86,11 +107,23 @@ bool TradeStore::add(uint32_t key, const TradeRecord& record, FirmSide side) {
 void TradeStore::setLimit(uint64_t bytes) {
   platform::MutexLock lock(mutex_);
   limit_ = bytes;
+  // The rows follow at once. Mapped on first write, the first block would
+  // make the notification thread wait page by page while the first trades
+  // come in; it is made ready meanwhile, as every later block is.
+  if (blocks_.empty()) supply_.prepareNext();
 }
 
 bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
+  size_t tags[kKeptTextCount];
   size_t bytes = kHeaderBytes;
-  for (std::string_view text : line.texts) bytes += text.size() + kMaxLengthBytes;
+  uint64_t entered = 0;
+  for (int column = 0; column < kKeptTextCount; ++column) {
+    const std::string_view text = line.texts[column];
+    const int code = repeated_[column].codeOf(text, &entered);
+    tags[column] = code >= 0 ? size_t(code) * 2 + 1 : text.size() * 2;
+    bytes += tagBytes(tags[column]) + (code >= 0 ? 0 : text.size());
+  }
+  counted_ += entered;
   // Counted before any memory is taken: a record too large for the limit
   // never reaches the blocks.
   const uint64_t counted = uint64_t{bytes} + sizeof(Place);
@@ -106,9 +139,11 @@ bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
   const DateTimeValue& d = line.deliveryDate;
   const uint16_t delivery[kDateFields] = {d.year, d.month, d.day};
   at = storeBytes(at, delivery, sizeof delivery);
-  for (std::string_view text : line.texts) {
-    at = storeLength(at, text.size());
-    if (!text.empty()) at = storeBytes(at, text.data(), text.size());
+  for (int column = 0; column < kKeptTextCount; ++column) {
+    at = storeTag(at, tags[column]);
+    if ((tags[column] & 1) == 0 && !line.texts[column].empty()) {
+      at = storeBytes(at, line.texts[column].data(), line.texts[column].size());
+    }
   }
   Block& block = blocks_.back();
   block.used += static_cast<size_t>(at - start);
@@ -137,6 +172,7 @@ void TradeStore::clear() {
   lastKey_ = 0;
   places_.clear();
   unindexed_ = Place{0, 0, 0};
+  for (RepeatedTexts& texts : repeated_) texts.clear();
 }
 
 size_t TradeStore::added() {
@@ -161,14 +197,14 @@ void TradeStore::walk(const std::function<void(uint32_t, const KeptTrade&)>& vis
       const char* const end = at + block.used;
       while (at != end) {
         const uint32_t key = keyOf(at);
-        at = readRecord(at, &line);
+        at = readRecord(at, repeated_, &line);
         visit(key, line);
       }
     }
   } else {
     index();
     for (const Place& place : places_) {
-      readRecord(recordAt(place), &line);
+      readRecord(recordAt(place), repeated_, &line);
       visit(place.key, line);
     }
   }
@@ -182,11 +218,10 @@ void TradeStore::index() {
   const size_t indexed = places_.size();
   for (; unindexed_.block < blocks_.size(); ++unindexed_.block, unindexed_.offset = 0) {
     const Block& block = blocks_[unindexed_.block];
-    KeptTrade line;
     while (unindexed_.offset != block.used) {
       const char* record = block.memory.data() + unindexed_.offset;
       places_.push_back(Place{keyOf(record), unindexed_.block, unindexed_.offset});
-      unindexed_.offset = static_cast<uint32_t>(readRecord(record, &line) - block.memory.data());
+      unindexed_.offset = static_cast<uint32_t>(skipRecord(record) - block.memory.data());
     }
     // The last block may still grow: the next index goes on from here.
     if (unindexed_.block + 1 == blocks_.size()) break;

@@ -9,15 +9,17 @@
 
 #include "intake/block_supply.h"
 #include "intake/kept_trade.h"
+#include "intake/repeated_texts.h"
 #include "platform/large_block.h"
 #include "platform/mutex.h"
 
 // Holds, per kept trade, only what its report line writes, as one record of
 // numbers and texts packed after the one before in large blocks, so that a
 // trade costs no allocation of its own and nothing is destroyed trade by
-// trade. While the trades come in ascending order of key, the records are
-// the walk; the first key out of order brings an index of places, ordered
-// when walked.
+// trade. A short text that repeats from trade to trade is kept once, and its
+// records hold a code for it. While the trades come in ascending order of
+// key, the records are the walk; the first key out of order brings an index
+// of places, ordered when walked.
 //
 // The notification thread adds while the driver's thread may be walking (the
 // "Trade" connection stays open during the report), so both hold the store's
@@ -37,9 +39,11 @@ class TradeStore {
   bool add(uint32_t key, const TradeRecord& record, FirmSide side) EXCLUDES(mutex_);
 
   // Driver, before any trade is added: the most bytes the stored trades may
-  // take, their records and their places in the index counted. The blocks
+  // take, their records, their places in the index and their repeated texts
+  // counted. The blocks
   // they are packed in may hold up to two blocks (32 MiB) more. No limit
-  // until set.
+  // until set. Also starts making the first block ready: the connection
+  // that brings the trades is opened next.
   void setLimit(uint64_t bytes) EXCLUDES(mutex_);
 
   // Notification thread: discards every stored trade.
@@ -100,4 +104,6 @@ class TradeStore {
   std::vector<Place> places_ GUARDED_BY(mutex_);
   Place unindexed_ GUARDED_BY(mutex_){0, 0, 0};
   std::string joined_ GUARDED_BY(mutex_);  // the joined texts of the line being added
+  // Per text column, the texts that repeat, which records name by code.
+  RepeatedTexts repeated_[kKeptTextCount] GUARDED_BY(mutex_);
 };

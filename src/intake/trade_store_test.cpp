@@ -41,6 +41,30 @@ TEST(TradeStoreTest, AscendingUnsignedKeysFirstAddedPerKeyWins) {
 
 // Rows keep coming after a walk (the connection stays open): a later walk
 // takes them in, and a key walked before keeps its first trade.
+// A limit set before the trades come starts making the first block ready:
+// the trades then go into it whole, the limit still holds, and a store that
+// never receives a trade ends in order.
+TEST(TradeStoreTest, LimitSetBeforeTheTrades) {
+  {
+    TradeStore unused;
+    unused.setLimit(1u << 20);
+  }
+  TradeStore store;
+  store.setLimit(1u << 20);
+  const std::string memo(1000, 'm');
+  size_t kept = 0;
+  while (store.add(static_cast<uint32_t>(kept), tradeWith(static_cast<int32_t>(kept), memo),
+                   FirmSide::Initiator)) {
+    ++kept;
+  }
+  EXPECT_GT(kept, 900u);
+  EXPECT_LT(kept, 1048u);
+  size_t walkedMemos = 0;
+  store.walk(
+      [&](uint32_t, const KeptTrade& line) { walkedMemos += line.texts[kMemoText] == memo; });
+  EXPECT_EQ(walkedMemos, kept);
+}
+
 TEST(TradeStoreTest, TradesAddedAfterAWalk) {
   TradeStore store;
   add(store, 5, tradeWith(1));
@@ -130,6 +154,58 @@ TEST(TradeStoreTest, RecordsAcrossBlocksInAndOutOfOrder) {
       [&](uint32_t, const KeptTrade& line) { sizes.push_back(line.texts[kMemoText].size()); });
   EXPECT_EQ(sizes, (std::vector<size_t>{6, 5, large.size(), 5}));
   EXPECT_EQ(walked(store), (Walked{{0, 4}, {1, 1}, {2, 2}, {3, 3}}));
+}
+
+// Texts that repeat are kept once and named by a code; texts that share a
+// slot, a column that stops being coded, empty and long texts all come back
+// whole, in key order through the index.
+TEST(TradeStoreTest, RepeatedAndDistinctTextsComeBackWhole) {
+  constexpr int kTrades = 10000;
+  const std::string longText(RepeatedTexts::kMaxCodedBytes + 1, 'L');
+  std::vector<std::string> prices;
+  std::vector<std::string> memos;
+  for (int n = 0; n < kTrades; ++n) {
+    prices.push_back(std::to_string(n % 700));     // more than the slots: some share one
+    memos.push_back("memo " + std::to_string(n));  // none repeats
+  }
+  auto typeExtOf = [&](int n) -> std::string_view {
+    return n % 3 == 0 ? std::string_view(longText) : n % 3 == 1 ? "N1" : "";
+  };
+  // Alike but for bytes in the middle, which only a full compare tells apart.
+  auto contraOf = [](int n) -> std::string_view {
+    return n % 2 == 0 ? "FIRM-ONE-x-FIRM-TWO" : "FIRM-ONE-y-FIRM-TWO";
+  };
+  TradeStore store;
+  for (int n = 0; n < kTrades; ++n) {
+    TradeRecord record = tradeWith(n, memos[n]);
+    record.issue_name = "BOND-2031";
+    record.price = prices[n];
+    record.type_ext = typeExtOf(n);
+    record.conf_name = contraOf(n);
+    // 7919 is prime to kTrades: every key once, out of order.
+    add(store, static_cast<uint32_t>(n * 7919 % kTrades), record);
+  }
+  uint32_t expectedKey = 0;
+  store.walk([&](uint32_t key, const KeptTrade& line) {
+    ASSERT_EQ(key, expectedKey++);
+    const int n = line.rowID;
+    EXPECT_EQ(line.texts[kIssueText], "BOND-2031");
+    EXPECT_EQ(line.texts[kPriceText], prices[n]) << n;
+    EXPECT_EQ(line.texts[kMemoText], memos[n]) << n;
+    EXPECT_EQ(line.texts[kTypeExtText], typeExtOf(n)) << n;
+    EXPECT_EQ(line.texts[kContraText], contraOf(n)) << n;
+    EXPECT_EQ(line.texts[kQtyText], "");
+  });
+  EXPECT_EQ(expectedKey, uint32_t{kTrades});
+  // Cleared, the codes given before name nothing: new texts take the slots.
+  store.clear();
+  TradeRecord record = tradeWith(1, "other memo");
+  record.issue_name = "BOND-2040";
+  add(store, 1, record);
+  store.walk([&](uint32_t, const KeptTrade& line) {
+    EXPECT_EQ(line.texts[kIssueText], "BOND-2040");
+    EXPECT_EQ(line.texts[kMemoText], "other memo");
+  });
 }
 
 }  // namespace

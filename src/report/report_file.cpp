@@ -1,6 +1,8 @@
 #include "report/report_file.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace {
 
@@ -18,10 +20,6 @@ ReportFile::ReportFile(const char* path) : inMemory_(false), buffer_(new char[kB
 }
 
 void ReportFile::passToSink(std::string_view bytes) {
-  if (inMemory_) {
-    text_.append(bytes);
-    return;
-  }
   if (!file_.write(bytes)) {
     if (!failed_) error_ = errno;
     failed_ = true;
@@ -34,11 +32,36 @@ void ReportFile::passToSink(std::string_view bytes) {
 }
 
 void ReportFile::flush() {
+  if (inMemory_) return;  // the buffer is the memory
   passToSink(std::string_view(buffer_.get(), used_));
   used_ = 0;
 }
 
+bool ReportFile::makeRoom(size_t bytes) {
+  if (bytes > kBufferBytes) return false;
+  if (!inMemory_) {
+    flush();
+    return true;
+  }
+  if (bytes <= capacity_ - used_) return true;
+  const size_t capacity = std::max(2 * capacity_, used_ + bytes);
+  std::unique_ptr<char[]> grown(new char[capacity]);
+  if (used_ != 0) std::memcpy(grown.get(), buffer_.get(), used_);
+  buffer_ = std::move(grown);
+  capacity_ = capacity;
+  return true;
+}
+
 void ReportFile::appendVerbatim(std::string_view bytes) {
+  if (inMemory_) {
+    for (size_t at = 0; at < bytes.size(); at += kBufferBytes) {
+      const size_t part = std::min(kBufferBytes, bytes.size() - at);
+      makeRoom(part);
+      std::memcpy(buffer_.get() + used_, bytes.data() + at, part);
+      used_ += part;
+    }
+    return;
+  }
   flush();
   passToSink(bytes);
 }
@@ -46,28 +69,19 @@ void ReportFile::appendVerbatim(std::string_view bytes) {
 // The one place where a line feed of the report's text becomes CR LF. The
 // pair never straddles a flush.
 void ReportFile::appendTranslated(std::string_view text) {
-  char* const buffer = buffer_.get();
   for (char c : text) {
-    if (kBufferBytes - used_ < 2) flush();
+    if (capacity_ - used_ < 2) makeRoom(2);  // memory may move as it grows
+    char* const buffer = buffer_.get();
     if (c == '\n') buffer[used_++] = '\r';
     buffer[used_++] = c;
   }
 }
 
 char* ReportFile::reserveAfterFlush(size_t bytes) {
-  flush();
-  return bytes <= kBufferBytes ? buffer_.get() : nullptr;
+  return makeRoom(bytes) ? buffer_.get() + used_ : nullptr;
 }
 
-std::string_view ReportFile::text() {
-  flush();
-  return text_;
-}
-
-void ReportFile::clear() {
-  used_ = 0;
-  text_.clear();
-}
+void ReportFile::clear() { used_ = 0; }
 
 bool ReportFile::close(uint32_t lockWaitMilliseconds) {
   flush();

@@ -1,6 +1,7 @@
 // The report's sink: text gathered in a buffer of our own and handed in large
-// pieces to the report file, or to memory, with our own line-end
-// translation, so the bytes on disk are the same on every platform.
+// pieces to the report file, or kept in that buffer, grown as needed, for a
+// piece of a report prepared in memory; with our own line-end translation,
+// so the bytes on disk are the same on every platform.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +24,9 @@ class ReportFile {
 
   struct InMemory {};
   // Gathers into memory, for text(): a piece of a report prepared apart.
+  // Its buffer grows to hold everything appended (std::bad_alloc when it
+  // can't), so that the piece is written to the file from where it was
+  // formatted, without a copy.
   explicit ReportFile(InMemory);
   // Starts the report at `path`. When it can't be opened, isOpen() is false
   // and error() the errno value of the reason (ENXIO: a FIFO that no program
@@ -40,7 +44,7 @@ class ReportFile {
   // otherwise appends it here. Its common case (the text fits and holds no
   // line feed) is a copy inline at the caller.
   void append(std::string_view text) {
-    if (text.size() <= kBufferBytes - used_ &&
+    if (text.size() <= capacity_ - used_ &&
         std::memchr(text.data(), '\n', text.size()) == nullptr) {
       if (!text.empty()) std::memcpy(buffer_.get() + used_, text.data(), text.size());
       used_ += text.size();
@@ -63,10 +67,10 @@ class ReportFile {
 
   // For a writer that puts bytes in place itself: room for `bytes` at the
   // end of what is gathered, handing what is pending to the sink when
-  // needed; null when the buffer can never hold that many. Nothing is
-  // appended until commit.
+  // needed; null when the buffer can never hold that many (more than
+  // kBufferBytes). Nothing is appended until commit.
   char* reserve(size_t bytes) {
-    if (bytes <= kBufferBytes - used_) return buffer_.get() + used_;
+    if (bytes <= capacity_ - used_) return buffer_.get() + used_;
     return reserveAfterFlush(bytes);
   }
   // Appends the first `bytes` (at most those reserved) of the room just
@@ -75,7 +79,7 @@ class ReportFile {
 
   // Memory only: everything appended so far; the view lasts until the next
   // append or clear.
-  std::string_view text();
+  std::string_view text() const { return std::string_view(buffer_.get(), used_); }
   // Memory only: forgets everything appended, keeping the memory for reuse.
   void clear();
 
@@ -96,17 +100,20 @@ class ReportFile {
  private:
   void appendTranslated(std::string_view text);
   char* reserveAfterFlush(size_t bytes);
-  // Hands what is gathered to the sink.
+  // Room for `bytes` more in the buffer: a file hands what is gathered to
+  // the disk, memory grows. False for more than kBufferBytes.
+  bool makeRoom(size_t bytes);
+  // A file only: hands what is gathered to the disk.
   void flush();
-  // Passes `bytes`, as they stand in the file, to the file or the memory.
+  // A file only: writes `bytes`, as they stand in the file.
   void passToSink(std::string_view bytes);
 
   const bool inMemory_;
   std::unique_ptr<char[]> buffer_;
-  size_t used_ = 0;            // bytes of buffer_ not yet handed to the sink
-  std::string text_;           // the sink in memory
-  platform::AtomicFile file_;  // the sink on disk
-  size_t unflushed_ = 0;       // bytes handed to the file since the last write-behind
-  bool failed_ = false;        // a write failed: the file is not whole
+  size_t capacity_ = kBufferBytes;  // of buffer_
+  size_t used_ = 0;                 // a file: bytes of buffer_ not yet written
+  platform::AtomicFile file_;       // the sink on disk
+  size_t unflushed_ = 0;            // bytes handed to the file since the last write-behind
+  bool failed_ = false;             // a write failed: the file is not whole
   int error_ = 0;
 };

@@ -70,6 +70,29 @@ TEST(ReportFileTest, ReservedRoomIsAppendedOnlyWhenCommitted) {
   EXPECT_EQ(file.text(), "again\r\n");
 }
 
+// Memory holds more than a buffer: formatted in room reserved piece by piece,
+// and written as it stands, after a clear too.
+TEST(ReportFileTest, MemoryGrowsToHoldEverything) {
+  ReportFile file(ReportFile::InMemory{});
+  std::string expected;
+  for (int round = 0; round < 2; ++round) {
+    file.clear();
+    expected.clear();
+    for (size_t n = 0; expected.size() < 3 * kBuffer; ++n) {
+      const std::string line = std::to_string(n) + ";line\r\n";
+      char* const room = file.reserve(line.size());
+      ASSERT_NE(room, nullptr);
+      line.copy(room, line.size());
+      file.commit(line.size());
+      expected += line;
+    }
+    const std::string verbatim(2 * kBuffer + 3, 'v');
+    file.appendVerbatim(verbatim);
+    file.appendVerbatim("\n");
+    EXPECT_EQ(file.text(), expected + verbatim + "\n");
+  }
+}
+
 // A report file stands at its path only once closed; one that goes
 // unclosed, as when its writer fails half way, leaves the earlier report.
 TEST(ReportFileTest, AReportFileStandsOnlyOnceClosed) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "report/trade_line.h"
 #include "testsupport/temp_dir.h"
@@ -28,6 +29,40 @@ TEST(TradeReportTest, LinesOfEveryBatchInOrder) {
     }
     ASSERT_TRUE(writeTradeReport((dir / "report.ini").c_str(), store)) << count;
     EXPECT_EQ(dir.read("report.txt"), expected.text()) << count;
+  }
+}
+
+// The same through the index, keys out of order and some repeated, over
+// several batches, whole and cut short; a memo with line feeds or longer
+// than the file's buffer on either thread.
+TEST(TradeReportTest, LinesThroughTheIndexInWalkOrder) {
+  const std::string longMemo(ReportFile::kBufferBytes + 10, 'm');
+  for (uint32_t count : {16384u, 16385u, 20481u, 45000u}) {
+    const testsupport::TempDir dir;
+    dir.write("report.ini", "[options]\r\nreport_file=" + (dir / "report.txt") + "\r\n");
+    TradeStore store;
+    std::vector<std::string> memos(count);
+    for (uint32_t n = 0; n < count; ++n) {
+      memos[n] = n % 5000 == 7 ? "two\nlines" : n % 9000 == 11 ? longMemo : std::to_string(n);
+      TradeRecord record;
+      record.rowID = static_cast<int32_t>(n);
+      record.init_memo = memos[n];
+      // Every key once, out of order, then some keys again: the first wins.
+      store.add((count - 1 - n) * 7, record, FirmSide::Initiator);
+      if (n % 1000 == 0) store.add((count - 1 - n) * 7, TradeRecord{}, FirmSide::Initiator);
+    }
+    ReportFile expected(ReportFile::InMemory{});
+    for (uint32_t n = count; n-- > 0;) {
+      TradeRecord record;
+      record.rowID = static_cast<int32_t>(n);
+      record.init_memo = memos[n];
+      std::string joined;
+      writeTradeLine(expected, keepTrade(record, FirmSide::Initiator, &joined), ";", 0);
+    }
+    const ReportOutcome outcome = writeTradeReport((dir / "report.ini").c_str(), store);
+    ASSERT_TRUE(outcome) << count;
+    EXPECT_EQ(outcome.tradeLines, count);
+    EXPECT_TRUE(dir.read("report.txt") == expected.text()) << count;
   }
 }
 
