@@ -44,9 +44,11 @@ class ReportFile {
   // otherwise appends it here. Its common case (the text fits and holds no
   // line feed) is a copy inline at the caller.
   void append(std::string_view text) {
+    // An empty text may have no data at all, which memchr must not be given.
+    if (text.empty()) return;
     if (text.size() <= capacity_ - used_ &&
         std::memchr(text.data(), '\n', text.size()) == nullptr) {
-      if (!text.empty()) std::memcpy(buffer_.get() + used_, text.data(), text.size());
+      std::memcpy(buffer_.get() + used_, text.data(), text.size());
       used_ += text.size();
       return;
     }
