@@ -41,7 +41,18 @@ void TableReadAhead::readerLoop() {
     Batch* batch = free_.back();
     free_.pop_back();
     lock.unlock();
-    fill(*batch);
+    try {
+      fill(*batch);
+    } catch (const std::exception&) {
+      lock.lock();
+      failure_ = std::current_exception();
+      ended_ = true;
+      const bool wasEmpty = ready_.empty();
+      lock.unlock();
+      if (wasEmpty) wake_();
+      lock.lock();
+      return;
+    }
     lock.lock();
     const bool wasEmpty = ready_.empty();
     ready_.push_back(batch);
@@ -103,6 +114,8 @@ TableReadAhead::Batch* TableReadAhead::takeReadyBatch() {
     if (!ready_.empty()) {
       current_ = ready_.front();
       ready_.erase(ready_.begin());
+    } else if (failure_) {
+      std::rethrow_exception(failure_);
     } else if (inline_ && !held_ && !ended_) {
       toFill = free_.back();
       free_.pop_back();

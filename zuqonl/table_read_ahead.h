@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -58,7 +59,9 @@ class TableReadAhead {
   // The stream's next event and, for a row event, its record in *row (its
   // values are not set); both valid until the next call. Null when the
   // reader has not read the event yet (`wake` then follows once it has) or
-  // holds at a Pause not resumed.
+  // holds at a Pause not resumed. What the reader failed with (no memory for
+  // a batch) is thrown here, after the events read before it, as if the
+  // consumer had read the table itself.
   const dataserver::TableEvent* next(Row* row);
 
   // The Pause last taken has been waited out: reading goes on.
@@ -107,9 +110,10 @@ class TableReadAhead {
   platform::Mutex mutex_;
   platform::CondVar changed_;
   std::vector<Batch*> free_ GUARDED_BY(mutex_);
-  std::vector<Batch*> ready_ GUARDED_BY(mutex_);  // oldest first
-  bool held_ GUARDED_BY(mutex_) = false;          // a Pause was read; no resume() yet
-  bool ended_ GUARDED_BY(mutex_) = false;         // End was read
+  std::vector<Batch*> ready_ GUARDED_BY(mutex_);   // oldest first
+  bool held_ GUARDED_BY(mutex_) = false;           // a Pause was read; no resume() yet
+  bool ended_ GUARDED_BY(mutex_) = false;          // End was read
+  std::exception_ptr failure_ GUARDED_BY(mutex_);  // the reader's; it reads no more
   bool stop_ GUARDED_BY(mutex_) = false;
   std::thread reader_;
 };
