@@ -15,6 +15,12 @@ void EmbeddedServer::run(BackendHost& host) {
   host.deliver(0, Notice::text(ZUQONL_NET_INTEGRITY_OK,
                                "embedded data server, data_dir '" + dataDir_ + "'"));
   host.deliver(0, Notice::bare(ZUQONL_DS_CONNECTED));
+  // The readers wake the host: they end while it is there, also when
+  // serving fails (out of memory) and this leaves by an exception.
+  struct EndReaders {
+    std::vector<std::unique_ptr<Connection>>& connections;
+    ~EndReaders() { connections.clear(); }
+  } endReaders{connections_};
   while (!host.stopping()) {
     applyRequests(host);
     Clock::time_point wakeAt = Clock::time_point::max();
@@ -29,8 +35,6 @@ void EmbeddedServer::run(BackendHost& host) {
       std::erase_if(connections_, [](const auto& c) { return c->ended; });
     }
   }
-  // The readers wake the host: they end while it is there.
-  connections_.clear();
 }
 
 void EmbeddedServer::applyRequests(BackendHost& host) {
