@@ -29,6 +29,15 @@ int folderReadError(const std::string& path);
 // Any thread.
 int folderWriteError(const std::string& path);
 
+// 0 when the regular file at `path` may be opened for writing, as an open
+// that does not empty it decides (its mode and ACLs, root's rights, a
+// read-only file system; on Windows the read-only attribute and another
+// program holding it without letting others write); ENOENT when nothing is
+// there, kNotARegularFile for anything but a regular file (which is never
+// opened); otherwise an errno value. Changes nothing. Any thread.
+inline constexpr int kNotARegularFile = -1;
+int fileWriteError(const std::string& path);
+
 // `path` made absolute against the current folder and lexically normal, as
 // pathBesideFile takes a path beside a file of the current folder. Any thread.
 inline std::string absolutePath(const std::string& path) { return pathBesideFile("", path); }

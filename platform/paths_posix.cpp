@@ -1,6 +1,7 @@
 // Paths on POSIX: bytes joined and normalised as text; the current folder
 // from getcwd.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +84,16 @@ int folderReadError(const std::string& path) {
 int folderWriteError(const std::string& path) {
   if (const int error = folderReadError(path); error != 0) return error;
   return access(path.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+int fileWriteError(const std::string& path) {
+  struct stat status;
+  if (stat(path.c_str(), &status) != 0) return errno;
+  if (!S_ISREG(status.st_mode)) return kNotARegularFile;
+  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  close(fd);
+  return 0;
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

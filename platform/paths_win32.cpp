@@ -99,6 +99,20 @@ int folderWriteError(const std::string& path) {
   return 0;
 }
 
+int fileWriteError(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return errnoOf(GetLastError());
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    return kNotARegularFile;
+  }
+  const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return errnoOf(GetLastError());
+  CloseHandle(handle);
+  return 0;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION first, second;
   return fileIdentity(a, &first) && fileIdentity(b, &second) &&

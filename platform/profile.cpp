@@ -2,9 +2,10 @@
 // reader, so that an INI file reads the same on Windows and POSIX.
 //
 // The file is read afresh on every call, so a caller always sees the file as it
-// is now (an edited or deleted file takes effect at the next call). Nothing is
-// cached and nothing is shared between calls, so every function here is safe
-// to call from any thread.
+// is now (an edited or deleted file takes effect at the next call); a Profile
+// holds one reading for a caller that asks many questions of it. Nothing is
+// shared between calls, so every function here is safe to call from any
+// thread.
 #include "platform/profile.h"
 
 #include <algorithm>
@@ -152,16 +153,15 @@ std::optional<std::string_view> findValue(std::string_view text, std::string_vie
   return value;
 }
 
-// The stored value, or nothing when the file, section or key is missing.
-// Values of 64 KiB and more wrap their length modulo 65536, as the Windows
-// profile calls do.
-std::optional<std::string> lookUp(const char* section, const char* key, const char* path) {
+// The stored value in the file's `content`, or nothing when the section or
+// key is missing. Values of 64 KiB and more wrap their length modulo 65536,
+// as the Windows profile calls do.
+std::optional<std::string_view> lookUp(std::string_view content, const char* section,
+                                       const char* key) {
   if (section == nullptr || key == nullptr) return std::nullopt;
-  const std::optional<std::string> content = readWholeFile(path);
-  if (!content) return std::nullopt;
-  std::optional<std::string_view> value = findValue(*content, trimSpaces(section), trimSpaces(key));
+  std::optional<std::string_view> value = findValue(content, trimSpaces(section), trimSpaces(key));
   if (!value) return std::nullopt;
-  return std::string(value->substr(0, value->size() % 65536));
+  return value->substr(0, value->size() % 65536);
 }
 
 uint32_t copyOut(std::string_view text, char* buffer, uint32_t size) {
@@ -211,27 +211,59 @@ const char* unreadableProfileEncoding(std::string_view start) {
 uint32_t getProfileString(const char* section, const char* key, const char* defaultValue,
                           char* buffer, uint32_t size, const char* path) {
   if (size == 0) return 0;
-  if (const std::optional<std::string> value = lookUp(section, key, path)) {
-    return copyOut(*value, buffer, size);
+  return Profile::read(path).getString(section, key, defaultValue, buffer, size);
+}
+
+uint32_t getProfileInt(const char* section, const char* key, int32_t defaultValue,
+                       const char* path) {
+  return Profile::read(path).getInt(section, key, defaultValue);
+}
+
+ProfileKeys readProfileKeys(const char* section, const char* path) {
+  return Profile::read(path).keys(section);
+}
+
+Profile Profile::read(const char* path) {
+  Profile profile;
+  if (std::optional<std::string> content = readWholeFile(path)) {
+    profile.fileRead_ = true;
+    profile.content_ = std::move(*content);
+  }
+  return profile;
+}
+
+uint32_t Profile::getString(const char* section, const char* key, const char* defaultValue,
+                            char* buffer, uint32_t size) const {
+  if (size == 0) return 0;
+  if (fileRead_) {
+    if (const std::optional<std::string_view> value = lookUp(content_, section, key)) {
+      return copyOut(*value, buffer, size);
+    }
   }
   std::string_view fallback = defaultValue != nullptr ? defaultValue : "";
   while (!fallback.empty() && fallback.back() == ' ') fallback.remove_suffix(1);
   return copyOut(fallback, buffer, size);
 }
 
-uint32_t getProfileInt(const char* section, const char* key, int32_t defaultValue,
-                       const char* path) {
-  const std::optional<std::string> value = lookUp(section, key, path);
+uint32_t Profile::getInt(const char* section, const char* key, int32_t defaultValue) const {
+  const std::optional<std::string_view> value =
+      fileRead_ ? lookUp(content_, section, key) : std::nullopt;
   if (!value || value->empty()) return static_cast<uint32_t>(defaultValue);
   return toInteger(*value);
 }
 
-ProfileKeys readProfileKeys(const char* section, const char* path) {
+std::string Profile::text(const char* section, const char* key, const char* defaultValue,
+                          uint32_t size) const {
+  std::string buffer(size, '\0');
+  buffer.resize(getString(section, key, defaultValue, buffer.data(), size));
+  return buffer;
+}
+
+ProfileKeys Profile::keys(const char* section) const {
   ProfileKeys result;
-  const std::optional<std::string> content = readWholeFile(path);
-  if (!content || section == nullptr) return result;
+  if (!fileRead_ || section == nullptr) return result;
   result.fileRead = true;
-  result.sectionFound = forEachKey(*content, trimSpaces(section), [&](std::string_view key, auto) {
+  result.sectionFound = forEachKey(content_, trimSpaces(section), [&](std::string_view key, auto) {
     for (const std::string& seen : result.keys) {
       if (sameName(seen, key)) return;
     }
@@ -240,35 +272,55 @@ ProfileKeys readProfileKeys(const char* section, const char* path) {
   return result;
 }
 
+std::vector<std::string> Profile::sectionNames() const {
+  std::vector<std::string> names;
+  if (!fileRead_) return names;
+  std::string_view text = content_;
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  LineReader lines(text);
+  std::string_view line;
+  while (lines.next(&line)) {
+    line = trimBlanks(line);
+    if (line.empty() || line.front() != '[') continue;
+    const std::string_view name = headerName(line);
+    if (std::none_of(names.begin(), names.end(),
+                     [&](const std::string& seen) { return sameName(seen, name); })) {
+      names.emplace_back(name);
+    }
+  }
+  return names;
+}
+
 bool isKnownKey(std::string_view name, const std::vector<std::string_view>& known) {
   return std::any_of(known.begin(), known.end(),
                      [&](std::string_view each) { return sameName(name, each); });
 }
 
-std::string nearestKey(std::string_view name, const std::vector<std::string_view>& known) {
-  // Optimal string alignment distance over ASCII case-folded letters.
-  auto distance = [](std::string_view a, std::string_view b) {
-    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-      for (size_t j = 1; j <= b.size(); ++j) {
-        const bool same = asciiLower(a[i - 1]) == asciiLower(b[j - 1]);
-        d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same ? 0 : 1)});
-        if (i > 1 && j > 1 && asciiLower(a[i - 1]) == asciiLower(b[j - 2]) &&
-            asciiLower(a[i - 2]) == asciiLower(b[j - 1])) {
-          d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-        }
+// Optimal string alignment distance over ASCII case-folded letters.
+size_t nameDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const bool same = asciiLower(a[i - 1]) == asciiLower(b[j - 1]);
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (same ? 0 : 1)});
+      if (i > 1 && j > 1 && asciiLower(a[i - 1]) == asciiLower(b[j - 2]) &&
+          asciiLower(a[i - 2]) == asciiLower(b[j - 1])) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
       }
     }
-    return d[a.size()][b.size()];
-  };
+  }
+  return d[a.size()][b.size()];
+}
+
+std::string nearestKey(std::string_view name, const std::vector<std::string_view>& known) {
   // Names of INI keys are short; longer ones bound the work.
   if (name.size() > 64) return "";
   std::string_view best;
   size_t bestDistance = 0;
   for (std::string_view candidate : known) {
-    const size_t each = distance(name, candidate);
+    const size_t each = nameDistance(name, candidate);
     if (best.empty() || each < bestDistance) {
       best = candidate;
       bestDistance = each;

@@ -53,9 +53,39 @@ struct ProfileKeys {
 };
 ProfileKeys readProfileKeys(const char* section, const char* path);
 
+// An INI file read once: the same answers as the calls above would give for
+// the file as it was when read, without reading it again for every key. A
+// file that cannot be read (see getProfileString) answers as a missing one.
+class Profile {
+ public:
+  static Profile read(const char* path);
+
+  bool fileRead() const { return fileRead_; }
+  // As getProfileString and getProfileInt.
+  uint32_t getString(const char* section, const char* key, const char* defaultValue, char* buffer,
+                     uint32_t size) const;
+  uint32_t getInt(const char* section, const char* key, int32_t defaultValue) const;
+  // getString into a buffer of `size` bytes, as a string.
+  std::string text(const char* section, const char* key, const char* defaultValue,
+                   uint32_t size = 256) const;
+  // As readProfileKeys.
+  ProfileKeys keys(const char* section) const;
+  // The names of the file's sections, blanks trimmed, each spelling once
+  // (ignoring case), in the order of the file.
+  std::vector<std::string> sectionNames() const;
+
+ private:
+  bool fileRead_ = false;
+  std::string content_;
+};
+
 // Whether `name` is one of `known`, matched as the profile calls match key
 // names (ignoring ASCII case).
 bool isKnownKey(std::string_view name, const std::vector<std::string_view>& known);
+
+// The number of letters added, dropped, changed or swapped that turns `a`
+// into `b`, ignoring ASCII case.
+size_t nameDistance(std::string_view a, std::string_view b);
 
 // Of `known` key names, the one nearest to `name` (fewest letters added,
 // dropped, changed or swapped, ignoring case) when it is near enough to be

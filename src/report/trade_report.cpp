@@ -9,25 +9,16 @@
 #include "platform/error_text.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
-#include "platform/profile.h"
 #include "report/line_writer.h"
 #include "report/trade_line.h"
 
 namespace {
-
-constexpr char kOptions[] = "options";
 
 constexpr const char* kColumnNames[] = {
     "Issue",   "Act",      "Stat",    "Customer",   "Contra", "Price", "Qty",
     "Amount",  "Curr",     "Settle",  "Trans",      "Date",   "Time",  "Clr",
     "TypeExt", "TradeRef", "RepoAct", "Repurchase", "Memo",
 };
-
-std::string readText(const char* key, const char* defaultValue, const char* iniPath) {
-  char buffer[256];
-  platform::getProfileString(kOptions, key, defaultValue, buffer, sizeof buffer, iniPath);
-  return buffer;
-}
 
 DateTimeValue localDateTime() {
   const platform::LocalTime now = platform::localTime();
@@ -59,17 +50,6 @@ std::string ownInputAt(const std::string& reportFile, const char* iniPath,
 
 }  // namespace
 
-ReportOptions readReportOptions(const char* iniPath) {
-  ReportOptions options;
-  options.reportFile = readText("report_file", "ZUQTradeReport.txt", iniPath);
-  options.delimiter = readText("field_delimeter", ";", iniPath);
-  options.printHeader =
-      static_cast<int32_t>(platform::getProfileInt(kOptions, "print_header", 0, iniPath));
-  options.dateFormat =
-      static_cast<int32_t>(platform::getProfileInt(kOptions, "date_format", 0, iniPath));
-  return options;
-}
-
 void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dateFormat) {
   for (const char* name : kColumnNames) writeField(file, name, delimiter);
   const DateTimeValue now = localDateTime();
@@ -97,10 +77,10 @@ size_t writeContent(ReportFile& file, const ReportOptions& options, TradeStore& 
   return tradeLines;
 }
 
-ReportOutcome writeReport(const char* iniPath, TradeStore& store,
-                          const std::vector<std::string>& tableFiles,
+ReportOutcome writeReport(const ReportOptionsReader& readOptions, const char* iniPath,
+                          TradeStore& store, const std::vector<std::string>& tableFiles,
                           uint32_t lockWaitMilliseconds) {
-  const ReportOptions options = readReportOptions(iniPath);
+  const ReportOptions options = readOptions();
   zuqonlPrintf("[ZUQTradeReport] Report file: '%s'\n", options.reportFile.c_str());
   zuqonlPrintf("[ZUQTradeReport] Report options: delimeter '%s', header %d, date format %d\n",
                options.delimiter.c_str(), options.printHeader, options.dateFormat);
@@ -140,11 +120,11 @@ ReportOutcome writeReport(const char* iniPath, TradeStore& store,
 
 }  // namespace
 
-ReportOutcome writeTradeReport(const char* iniPath, TradeStore& store,
-                               const std::vector<std::string>& tableFiles,
+ReportOutcome writeTradeReport(const ReportOptionsReader& readOptions, const char* iniPath,
+                               TradeStore& store, const std::vector<std::string>& tableFiles,
                                uint32_t lockWaitMilliseconds) {
   try {
-    return writeReport(iniPath, store, tableFiles, lockWaitMilliseconds);
+    return writeReport(readOptions, iniPath, store, tableFiles, lockWaitMilliseconds);
   } catch (const std::bad_alloc&) {
     zuqonlPrintf(
         "[ZUQTradeReport] Out of memory: the report could not be put together and is not "

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,15 +10,17 @@
 #include "intake/trade_store.h"
 #include "report/report_file.h"
 
-// Read from section "options" of the INI file each time a report is written.
+// Read from section "options" of the INI file each time a report is written
+// (by the reader the driver hands over, which knows the keys' defaults).
 struct ReportOptions {
-  std::string reportFile = "ZUQTradeReport.txt";  // "report_file"
-  std::string delimiter = ";";                    // "field_delimeter"
-  int32_t printHeader = 0;                        // "print_header": non-zero writes the header
-  int32_t dateFormat = 0;                         // "date_format": non-zero gives day/month/year
+  std::string reportFile;   // "report_file"
+  std::string delimiter;    // "field_delimeter"
+  int32_t printHeader = 0;  // "print_header": non-zero writes the header
+  int32_t dateFormat = 0;   // "date_format": non-zero gives day/month/year
 };
 
-ReportOptions readReportOptions(const char* iniPath);
+// Reads the report's options when the report is written.
+using ReportOptionsReader = std::function<ReportOptions()>;
 
 // What became of one report, for the run's closing line.
 struct ReportOutcome {
@@ -31,16 +34,15 @@ struct ReportOutcome {
 };
 
 // Called once by the driver, on its thread, after the table synchronized.
-// Logs the options, writes the header when asked and one line per stored
-// trade of `store` in ascending revision order. Every failure is logged in
-// one line; running out of memory on the way is one too, which leaves the
-// earlier report as it was. A report path that is the INI file itself, or a
-// table file the library's embedded data server reads (`tableFiles`), is
-// refused as a file that can't be opened: writing it would destroy the run's
-// own input. A report rewritten in place waits at most
-// `lockWaitMilliseconds` for another run that is writing it.
-ReportOutcome writeTradeReport(const char* iniPath, TradeStore& store,
-                               const std::vector<std::string>& tableFiles = {},
+// Reads the options (`readOptions`), logs them, writes the header when asked and one line per
+// stored trade of `store` in ascending revision order. Every failure is logged in one line; running
+// out of memory on the way is one too, which leaves the earlier report as it was. A report path
+// that is the INI file itself, or a table file the library's embedded data server reads
+// (`tableFiles`), is refused as a file that can't be opened: writing it would destroy the run's own
+// input. A report rewritten in place waits at most `lockWaitMilliseconds` for another run that is
+// writing it.
+ReportOutcome writeTradeReport(const ReportOptionsReader& readOptions, const char* iniPath,
+                               TradeStore& store, const std::vector<std::string>& tableFiles = {},
                                uint32_t lockWaitMilliseconds = 0);
 
 // The nineteen column names, each followed by the delimiter, then the local

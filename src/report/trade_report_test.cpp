@@ -10,12 +10,21 @@
 
 namespace {
 
+// The default options, with the report at `path`.
+ReportOptionsReader reportAt(const std::string& path) {
+  return [path] {
+    ReportOptions options;
+    options.reportFile = path;
+    options.delimiter = ";";
+    return options;
+  };
+}
+
 // A report of many batches of lines, formatted partly on a second thread,
 // holds every line once and in order, whatever the count of lines left over.
 TEST(TradeReportTest, LinesOfEveryBatchInOrder) {
   for (uint32_t count : {0u, 1u, 4096u, 8192u, 8193u, 12345u, 20480u}) {
     const testsupport::TempDir dir;
-    dir.write("report.ini", "[options]\r\nreport_file=" + (dir / "report.txt") + "\r\n");
     TradeStore store;
     ReportFile expected(ReportFile::InMemory{});
     for (uint32_t key = 0; key < count; ++key) {
@@ -27,7 +36,7 @@ TEST(TradeReportTest, LinesOfEveryBatchInOrder) {
       std::string joined;
       writeTradeLine(expected, keepTrade(record, FirmSide::Initiator, &joined), ";", 0);
     }
-    ASSERT_TRUE(writeTradeReport((dir / "report.ini").c_str(), store)) << count;
+    ASSERT_TRUE(writeTradeReport(reportAt(dir / "report.txt"), "", store)) << count;
     EXPECT_EQ(dir.read("report.txt"), expected.text()) << count;
   }
 }
@@ -39,7 +48,6 @@ TEST(TradeReportTest, LinesThroughTheIndexInWalkOrder) {
   const std::string longMemo(ReportFile::kBufferBytes + 10, 'm');
   for (uint32_t count : {16384u, 16385u, 20481u, 45000u}) {
     const testsupport::TempDir dir;
-    dir.write("report.ini", "[options]\r\nreport_file=" + (dir / "report.txt") + "\r\n");
     TradeStore store;
     std::vector<std::string> memos(count);
     for (uint32_t n = 0; n < count; ++n) {
@@ -59,7 +67,7 @@ TEST(TradeReportTest, LinesThroughTheIndexInWalkOrder) {
       std::string joined;
       writeTradeLine(expected, keepTrade(record, FirmSide::Initiator, &joined), ";", 0);
     }
-    const ReportOutcome outcome = writeTradeReport((dir / "report.ini").c_str(), store);
+    const ReportOutcome outcome = writeTradeReport(reportAt(dir / "report.txt"), "", store);
     ASSERT_TRUE(outcome) << count;
     EXPECT_EQ(outcome.tradeLines, count);
     EXPECT_TRUE(dir.read("report.txt") == expected.text()) << count;

@@ -81,21 +81,32 @@ int main(int argc, char** argv) {
   // Started with standard output closed, the report's file could otherwise
   // take its number and receive the log.
   platform::reserveStandardStreams();
-  const char* first = argc > 1 ? argv[1] : nullptr;
-  // "/?" as well: how Windows programs are asked for their usage.
-  if (first != nullptr && (is(first, "-h") || is(first, "--help") || is(first, "/?"))) {
+  // The options count wherever they stand (`trades.ini --check` checks); the
+  // INI file is the first other argument, and the rest are ignored.
+  bool help = false, version = false, check = false;
+  const char* ini = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const char* argument = argv[i];
+    // "/?" as well: how Windows programs are asked for their usage.
+    if (is(argument, "-h") || is(argument, "--help") || is(argument, "/?")) {
+      help = true;
+    } else if (is(argument, "--version")) {
+      version = true;
+    } else if (is(argument, "--check")) {
+      check = true;
+    } else if (ini == nullptr) {
+      ini = argument;
+    }
+  }
+  if (help) {
     std::printf(kUsage, defaultIniPath().c_str());
     return 0;
   }
-  if (first != nullptr && is(first, "--version")) {
+  if (version) {
     std::printf("ZUQTradeReport v%s\n", ZUQ_VERSION);
     return 0;
   }
-  if (first != nullptr && is(first, "--check")) {
-    const char* ini = argc > 2 ? argv[2] : nullptr;
-    if (refusedOption(ini)) return kExitUnknownOption;
-    return checkConfiguration((ini != nullptr ? ini : defaultIniPath()).c_str());
-  }
-  if (refusedOption(first)) return kExitUnknownOption;
-  return runTradeReport((first != nullptr ? first : defaultIniPath()).c_str());
+  if (refusedOption(ini)) return kExitUnknownOption;
+  const std::string iniPath = ini != nullptr ? ini : defaultIniPath();
+  return check ? checkConfiguration(iniPath.c_str()) : runTradeReport(iniPath.c_str());
 }

@@ -10,6 +10,7 @@
 
 #include "platform/event.h"
 #include "report/trade_report.h"
+#include "run/option_keys.h"
 #include "run/run_context.h"
 #include "testsupport/temp_dir.h"
 
@@ -136,7 +137,9 @@ TEST_F(DispatchTest, RowsArrivingDuringTheReportWalk) {
       if (n > 200000) break;
     }
   });
-  for (int i = 0; i < 5; ++i) EXPECT_TRUE(writeTradeReport(ini.c_str(), run.store));
+  for (int i = 0; i < 5; ++i)
+    EXPECT_TRUE(
+        writeTradeReport([&] { return readReportOptions(ini.c_str()); }, ini.c_str(), run.store));
   done = true;
   feeder.join();
 }

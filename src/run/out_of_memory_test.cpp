@@ -12,6 +12,7 @@
 #include "intake/notification_dispatch.h"
 #include "platform/event.h"
 #include "report/trade_report.h"
+#include "run/option_keys.h"
 #include "run/run_context.h"
 #include "testsupport/sanitizers.h"
 #include "testsupport/temp_dir.h"
@@ -157,7 +158,7 @@ TEST(ReportOutOfMemoryTest, AReportThatRunsOutOfMemoryLeavesTheEarlierOne) {
   record.init_memo = "memo";
   for (uint32_t key = 0; key < 3 * 4096 + 10; ++key) store.add(key, record, FirmSide::Initiator);
   dir.write("r.txt", kEarlier);
-  ASSERT_TRUE(writeTradeReport(ini.c_str(), store));
+  ASSERT_TRUE(writeTradeReport([&] { return readReportOptions(ini.c_str()); }, ini.c_str(), store));
   const std::string whole = dir.read("r.txt");
 
   int failures = 0;
@@ -165,7 +166,9 @@ TEST(ReportOutOfMemoryTest, AReportThatRunsOutOfMemoryLeavesTheEarlierOne) {
     SCOPED_TRACE(failing);
     dir.write("r.txt", kEarlier);
     largeAllocationsLeft = failing;
-    const bool written = writeTradeReport(ini.c_str(), store).written;
+    const bool written =
+        writeTradeReport([&] { return readReportOptions(ini.c_str()); }, ini.c_str(), store)
+            .written;
     const bool failed = largeAllocationsLeft == 0;
     largeAllocationsLeft = 0;
     std::set<std::string> names;

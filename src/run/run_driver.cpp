@@ -5,44 +5,21 @@
 #include <cinttypes>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "intake/notification_dispatch.h"
 #include "intake/trade_columns.h"
 #include "online/online_library.h"
 #include "platform/event.h"
 #include "platform/paths.h"
-#include "platform/physical_memory.h"
 #include "platform/profile.h"
 #include "platform/regular_file.h"
 #include "report/trade_report.h"
+#include "run/option_keys.h"
 #include "run/run_context.h"
 #include "run/settings_check.h"
 
 namespace {
-
-constexpr char kOptions[] = "options";
-
-std::string readText(const char* key, const char* iniPath) {
-  char buffer[256];
-  platform::getProfileString(kOptions, key, "", buffer, sizeof buffer, iniPath);
-  return buffer;
-}
-
-int32_t readInt(const char* key, int32_t defaultValue, const char* iniPath) {
-  return static_cast<int32_t>(platform::getProfileInt(kOptions, key, defaultValue, iniPath));
-}
-
-void readSelection(const char* iniPath, RunSettings& settings) {
-  settings.issue = readText("trade_issue", iniPath);
-  settings.selection.firmCode = readText("trade_participant", iniPath);
-  settings.selection.tradeStatus = readInt("trade_status", 0, iniPath);
-  settings.selection.repoTradeStatus = readInt("repotrade_status", 0, iniPath);
-  settings.logRows = readInt("log_rows", 1, iniPath);
-  const int32_t maxStore = readInt("max_store_mb", 0, iniPath);
-  settings.maxStoreMiB = maxStore > 0
-                             ? static_cast<uint32_t>(maxStore)
-                             : defaultStoreLimitMiB(platform::physicalMemoryBytes(), sizeof(void*));
-}
 
 // How the run ended, for its closing line.
 struct RunEnd {
@@ -54,9 +31,10 @@ struct RunEnd {
 // Whether a report from an earlier run stands at the report path: a regular
 // file, which a failed run leaves as it was.
 bool earlierReportStands(const char* iniPath) {
-  const std::string path = readReportOptions(iniPath).reportFile;
+  const platform::Profile profile = platform::Profile::read(iniPath);
+  const std::string path = readOptions(profile).report.reportFile;
   if (path.empty() || platform::sameFile(path, iniPath)) return false;
-  for (const std::string& table : libraryTableFiles(iniPath)) {
+  for (const std::string& table : libraryTableFiles(profile, iniPath)) {
     if (platform::sameFile(path, table)) return false;
   }
   int error = 0;
@@ -84,8 +62,10 @@ void logRunEnd(const char* iniPath, const RunEnd& end, RunContext& run,
   zuqonlPrintf("[ZUQTradeReport] No report: %s, exit status %d\n", reason.c_str(), end.status);
 }
 
-// Waits for the table to be delivered in full and writes the report.
-RunEnd receiveAndReport(const char* iniPath, RunContext& run) {
+// Waits for the table to be delivered in full and writes the report, which
+// must not overwrite the table files `tableFiles`.
+RunEnd receiveAndReport(const char* iniPath, const std::vector<std::string>& tableFiles,
+                        RunContext& run) {
   run.ready.awaitSynchronization();
   const RunSettings& settings = run.settings;
   run.store.setLimit(uint64_t{settings.maxStoreMiB} * 1024 * 1024);
@@ -104,8 +84,9 @@ RunEnd receiveAndReport(const char* iniPath, RunContext& run) {
       }
       // A report rewritten in place that another run is writing is waited
       // for as long as the data server is.
-      end.report = writeTradeReport(iniPath, run.store, libraryTableFiles(iniPath),
-                                    waitMilliseconds(settings.syncTimeout, 1000));
+      end.report =
+          writeTradeReport([iniPath] { return readReportOptions(iniPath); }, iniPath, run.store,
+                           tableFiles, waitMilliseconds(settings.syncTimeout, 1000));
       end.status = end.report ? kExitReportComplete : kExitReportNotWritten;
       end.failure = end.report.failure;
       break;
@@ -147,27 +128,48 @@ int runTradeReport(const char* iniPath) {
   zuqonlPrintf("ZUQ KALDO Online. ZUQTradeReport v1.0\n");
   zuqonlPrintf("Copyright (C) ZUQ KALDO. All rights reserved.\n");
   zuqonlPrintf("[ZUQTradeReport] Using ini path: '%s'\n", iniPath);
-  for (const std::string& warning : configurationWarnings(iniPath)) {
+  const platform::Profile atStart = platform::Profile::read(iniPath);
+  const ConfigurationReview review = reviewConfiguration(atStart, iniPath);
+  for (const std::string& warning : review.warnings) {
     zuqonlPrintf("[ZUQTradeReport] Warning: %s\n", warning.c_str());
   }
   RunContext run;
   attachRunContext(&run);
 
   zuqonlSetIniPath(iniPath);
+  RunEnd end;
+  if (!review.refusals.empty()) {
+    // A misspelt setting would make the run report other trades, or write
+    // elsewhere, than the INI file asks for: nothing is connected or written.
+    // The library is given the INI file only so that these lines reach its
+    // log file too.
+    end.status = kExitSettingRefused;
+    for (const std::string& refusal : review.refusals) {
+      end.failure += (end.failure.empty() ? "" : "; ") + refusal;
+    }
+    zuqonlClose();
+    logRunEnd(iniPath, end, run, started);
+    attachRunContext(nullptr);
+    return end.status;
+  }
   zuqonlIdentify("", "", "");
   zuqonlRegisterCallback(onlineCallback);
   zuqonlOpen();
 
   RunSettings& settings = run.settings;
-  settings.syncTimeout = readInt("sync_timeout", 10, iniPath);
-  RunEnd end;
+  settings.syncTimeout = readOptions(atStart).run.syncTimeout;
   switch (run.ready.wait(waitMilliseconds(settings.syncTimeout, 1000))) {
-    case platform::kWaitSignalled:
-      readSelection(iniPath, settings);
+    case platform::kWaitSignalled: {
+      // The selection as the INI file holds it once the data server is
+      // there; the waits keep the sync timeout they began with.
+      const int32_t syncTimeout = settings.syncTimeout;
+      settings = readOptions(platform::Profile::read(iniPath)).run;
+      settings.syncTimeout = syncTimeout;
       zuqonlPrintf("[ZUQTradeReport] Creating trade report for firm '%s', status %d\n",
                    settings.selection.firmCode.c_str(), settings.selection.tradeStatus);
-      end = receiveAndReport(iniPath, run);
+      end = receiveAndReport(iniPath, libraryTableFiles(atStart, iniPath), run);
       break;
+    }
     case platform::kWaitTimeout:
       zuqonlPrintf("[ZUQTradeReport] Can't connect to DS: timeout expired (%d sec)\n",
                    settings.syncTimeout);

@@ -8,6 +8,7 @@ inline constexpr int kExitReportComplete = 0;
 inline constexpr int kExitNoDataServer = 1;      // first wait failed
 inline constexpr int kExitNotSynchronized = 2;   // second wait failed, or the trades did not fit
 inline constexpr int kExitReportNotWritten = 3;  // report file not opened or not written whole
+inline constexpr int kExitSettingRefused = 4;    // a misspelt setting would change the run
 
 // Runs the report with the INI file at `iniPath` and returns the exit status.
 int runTradeReport(const char* iniPath);

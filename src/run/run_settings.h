@@ -1,4 +1,5 @@
-// The run's selection settings, read from the INI file by the driver.
+// The run's settings, read from section [options] of the INI file by the
+// driver (the keys and their defaults: option_keys.h).
 #pragma once
 
 #include <cstddef>
@@ -14,14 +15,16 @@ inline constexpr uint64_t kRowsPerCountLine = 100000;
 // rest after it and before the "Trade" connection is opened, so every row
 // sees them complete. Read-only afterwards.
 struct RunSettings {
-  int32_t syncTimeout = 10;  // seconds, "sync_timeout"
+  int32_t syncTimeout = 0;   // seconds, "sync_timeout"
   std::string issue;         // "trade_issue"
   TradeSelection selection;  // the firm and the statuses kept
   // "log_rows": non-zero logs every AddRow, UpdateRow and DeleteRow; 0 logs
   // none of them, only a count every kRowsPerCountLine rows received.
-  int32_t logRows = 1;
-  // "max_store_mb": the most MiB the kept trades may take; a value that is
-  // not positive gives defaultStoreLimitMiB.
+  int32_t logRows = 0;
+  // "max_store_mb" as configured; a value that is not positive gives
+  // defaultStoreLimitMiB.
+  int32_t maxStoreMb = 0;
+  // The most MiB the kept trades may take: maxStoreMb, or the default.
   uint32_t maxStoreMiB = 0;
 };
 

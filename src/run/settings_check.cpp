@@ -1,5 +1,6 @@
 #include "run/settings_check.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
@@ -9,27 +10,18 @@
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/regular_file.h"
+#include "run/option_keys.h"
 
 namespace {
 
-constexpr char kOptions[] = "options";
 constexpr char kLibrarySection[] = "zuqonl";
+// The library reads its values up to this many bytes.
+constexpr uint32_t kLibraryValueBytes = 4096;
 
-// Every key of section "options": the run's and the report's.
-struct OptionKey {
-  std::string_view name;
-  bool integer;
-  const char* defaultValue;  // as a run takes it when the key is absent
-};
-
-constexpr OptionKey kOptionKeys[] = {
-    {"sync_timeout", true, "10"},     {"trade_issue", false, ""},
-    {"trade_participant", false, ""}, {"trade_status", true, "0"},
-    {"repotrade_status", true, "0"},  {"report_file", false, "ZUQTradeReport.txt"},
-    {"field_delimeter", false, ";"},  {"print_header", true, "0"},
-    {"date_format", true, "0"},       {"log_rows", true, "1"},
-    {"max_store_mb", true, nullptr},  // the store's limit: sized to the machine
-};
+// How far a name may be from a known one and still be taken for a
+// misspelling of it that refuses the run: two letters added, dropped,
+// changed or swapped.
+constexpr size_t kMisspellingDistance = 2;
 
 std::vector<std::string_view> optionNames() {
   std::vector<std::string_view> names;
@@ -37,10 +29,8 @@ std::vector<std::string_view> optionNames() {
   return names;
 }
 
-std::string readValue(const char* section, std::string_view key, const char* iniPath) {
-  char buffer[256];
-  platform::getProfileString(section, std::string(key).c_str(), "", buffer, sizeof buffer, iniPath);
-  return buffer;
+std::string libraryValue(const platform::Profile& profile, const char* key) {
+  return profile.text(kLibrarySection, key, "", kLibraryValueBytes);
 }
 
 // A value the integer reading takes whole: a sign, then decimal digits, or
@@ -62,51 +52,128 @@ bool present(const platform::ProfileKeys& keys, std::string_view name) {
   return false;
 }
 
-}  // namespace
-
-std::vector<std::string> configurationWarnings(const char* iniPath) {
-  std::vector<std::string> warnings;
-  const platform::ProfileKeys keys = platform::readProfileKeys(kOptions, iniPath);
-  if (!keys.fileRead) return warnings;
-  if (!keys.sectionFound) {
-    warnings.push_back(std::string("no section [options] in '") + iniPath +
-                       "': every setting takes its default");
+// Whether `name` in `section`, read as the known key `option` is read,
+// gives what the run takes for that key anyway (its default): then a
+// misspelling of it changes nothing.
+bool takenAnyway(const platform::Profile& profile, const char* section, const std::string& name,
+                 const OptionKey& option) {
+  const char* defaultText = option.defaultValue ? option.defaultValue : "";
+  if (option.kind == OptionKind::Text) {
+    return profile.text(section, name.c_str(), defaultText) == defaultText;
   }
+  const int32_t defaultValue = option.defaultValue ? std::stoi(option.defaultValue) : 0;
+  const auto value = static_cast<int32_t>(profile.getInt(section, name.c_str(), defaultValue));
+  // Without a default, a value that is not positive asks for the one worked
+  // out at run time.
+  return option.defaultValue ? value == defaultValue : value <= 0;
+}
+
+// What the run does without `option`, in words that finish "so ...".
+std::string withoutIt(const OptionKey& option) {
+  if (!option.absentMeans.empty()) return std::string(option.absentMeans);
+  const std::string value = option.defaultValue ? option.defaultValue : "";
+  return std::string(option.name) + " would be " +
+         (option.kind == OptionKind::Text ? "'" + value + "'" : value);
+}
+
+// The known key absent from `keys` that the unknown `name` misspells, or
+// null.
+const OptionKey* misspeltKey(const std::string& name, const platform::ProfileKeys& keys) {
+  const OptionKey* nearest = nullptr;
+  size_t nearestDistance = kMisspellingDistance + 1;
+  for (const OptionKey& option : kOptionKeys) {
+    if (present(keys, option.name)) continue;
+    const size_t distance = platform::nameDistance(name, option.name);
+    if (distance < nearestDistance) {
+      nearest = &option;
+      nearestDistance = distance;
+    }
+  }
+  return nearest;
+}
+
+void reviewKeys(const platform::Profile& profile, const platform::ProfileKeys& keys,
+                ConfigurationReview& review) {
   const std::vector<std::string_view> known = optionNames();
   for (const std::string& key : keys.keys) {
     if (platform::isKnownKey(key, known)) continue;
     std::string warning = "unknown key '" + key + "' in [options] is ignored";
     const std::string nearest = platform::nearestKey(key, known);
     if (!nearest.empty()) warning += ": did you mean '" + nearest + "'?";
-    warnings.push_back(warning);
+    review.warnings.push_back(warning);
+    const OptionKey* meant = misspeltKey(key, keys);
+    if (meant == nullptr || takenAnyway(profile, kOptionsSection, key, *meant)) continue;
+    review.refusals.push_back("'" + key + "=" + profile.text(kOptionsSection, key.c_str(), "") +
+                              "' is not a key: " + std::string(meant->name) + " is absent, so " +
+                              withoutIt(*meant) + "; correct the name, or remove the line");
   }
+}
+
+void reviewNumbers(const platform::Profile& profile, const platform::ProfileKeys& keys,
+                   ConfigurationReview& review) {
   for (const OptionKey& option : kOptionKeys) {
-    if (!option.integer || !present(keys, option.name)) continue;
-    const std::string value = readValue(kOptions, option.name, iniPath);
-    if (isNumber(value)) continue;
+    if (option.kind != OptionKind::Integer || !present(keys, option.name)) continue;
     const std::string name(option.name);
-    const auto used =
-        static_cast<int32_t>(platform::getProfileInt(kOptions, name.c_str(), 0, iniPath));
-    warnings.push_back(
+    const std::string value = profile.text(kOptionsSection, name.c_str(), "");
+    if (isNumber(value)) continue;
+    const auto used = static_cast<int32_t>(profile.getInt(kOptionsSection, name.c_str(), 0));
+    review.warnings.push_back(
         value.empty()
             ? name + " is empty: " +
                   (option.defaultValue ? std::string(option.defaultValue) + " is used"
                                        : std::string("its default is used"))
             : name + "=" + value + " is not a number: " + std::to_string(used) + " is used");
   }
+}
+
+// With no section [options]: a section named within two letters of it that
+// sets a known key to something else than its default was surely meant.
+void reviewMissingSection(const platform::Profile& profile, ConfigurationReview& review) {
+  for (const std::string& section : profile.sectionNames()) {
+    if (platform::nameDistance(section, kOptionsSection) > kMisspellingDistance) continue;
+    for (const std::string& key : profile.keys(section.c_str()).keys) {
+      for (const OptionKey& option : kOptionKeys) {
+        if (!platform::isKnownKey(key, {option.name}) ||
+            takenAnyway(profile, section.c_str(), key, option)) {
+          continue;
+        }
+        review.refusals.push_back("there is no section [options], but [" + section + "] holds '" +
+                                  key + "=" + profile.text(section.c_str(), key.c_str(), "") +
+                                  "': every setting takes its default, so " + withoutIt(option) +
+                                  "; correct the section's name");
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ConfigurationReview reviewConfiguration(const platform::Profile& profile, const char* iniPath) {
+  ConfigurationReview review;
+  const platform::ProfileKeys keys = profile.keys(kOptionsSection);
+  if (!keys.fileRead) return review;
+  if (!keys.sectionFound) {
+    review.warnings.push_back(std::string("no section [options] in '") + iniPath +
+                              "': every setting takes its default");
+    reviewMissingSection(profile, review);
+  }
+  reviewKeys(profile, keys, review);
+  reviewNumbers(profile, keys, review);
   if (!present(keys, "trade_participant")) {
-    warnings.push_back(
+    review.warnings.push_back(
         "no trade_participant in [options]: the trades of every firm will be reported");
   }
   if (!present(keys, "trade_issue")) {
-    warnings.push_back("no trade_issue in [options]: the trades of every issue will be reported");
+    review.warnings.push_back(
+        "no trade_issue in [options]: the trades of every issue will be reported");
   }
-  return warnings;
+  return review;
 }
 
-std::vector<std::string> libraryTableFiles(const char* iniPath) {
-  if (!readValue(kLibrarySection, "server", iniPath).empty()) return {};
-  const std::string dataDir = readValue(kLibrarySection, "data_dir", iniPath);
+std::vector<std::string> libraryTableFiles(const platform::Profile& profile, const char* iniPath) {
+  if (!libraryValue(profile, "server").empty()) return {};
+  const std::string dataDir = libraryValue(profile, "data_dir");
   if (dataDir.empty()) return {};
   return {platform::pathBesideFile(iniPath, dataDir + "/Trade.csv")};
 }
@@ -131,30 +198,25 @@ class CheckReport {
   int found_ = 0;
 };
 
-void printSettings(const char* iniPath) {
-  const platform::ProfileKeys keys = platform::readProfileKeys(kOptions, iniPath);
+void printSettings(const platform::Profile& profile) {
+  const platform::ProfileKeys keys = profile.keys(kOptionsSection);
   std::printf("[options]\n");
   for (const OptionKey& option : kOptionKeys) {
-    const std::string name(option.name);
     const bool given = present(keys, option.name);
     std::string value;
-    if (option.integer) {
-      if (given || option.defaultValue != nullptr) {
-        const int32_t number = option.defaultValue ? std::stoi(option.defaultValue) : 0;
-        value = std::to_string(
-            static_cast<int32_t>(platform::getProfileInt(kOptions, name.c_str(), number, iniPath)));
-      } else {
-        value = "(sized to the machine)";
-      }
+    if (option.kind == OptionKind::Text) {
+      value = "'" + optionText(profile, option) + "'";
+    } else if (given || option.defaultValue != nullptr) {
+      value = std::to_string(optionInteger(profile, option));
     } else {
-      value = "'" + (given ? readValue(kOptions, option.name, iniPath) : option.defaultValue) + "'";
+      value = "(sized to the machine)";
     }
-    std::printf("  %s = %s%s\n", name.c_str(), value.c_str(), given ? "" : " (default)");
+    std::printf("  %s = %s%s\n", std::string(option.name).c_str(), value.c_str(),
+                given ? "" : " (default)");
   }
-  const platform::ProfileKeys library = platform::readProfileKeys(kLibrarySection, iniPath);
   std::printf("[zuqonl] (read by the online library)\n");
-  for (const std::string& key : library.keys) {
-    std::printf("  %s = %s\n", key.c_str(), readValue(kLibrarySection, key, iniPath).c_str());
+  for (const std::string& key : profile.keys(kLibrarySection).keys) {
+    std::printf("  %s = %s\n", key.c_str(), libraryValue(profile, key.c_str()).c_str());
   }
 }
 
@@ -202,13 +264,53 @@ void checkTableFile(const std::string& path, CheckReport& report) {
   }
 }
 
-void checkDataSource(const char* iniPath, CheckReport& report) {
-  const std::string server = readValue(kLibrarySection, "server", iniPath);
+// Why `server` is no HOST:PORT the library can connect to (an IPv6 address
+// in brackets, a port from 1 to 65535); empty when it is one.
+std::string serverFault(std::string_view server) {
+  std::string_view host = server;
+  std::string_view port;
+  if (server.starts_with('[')) {
+    const size_t close = server.find(']');
+    if (close == std::string_view::npos || close + 1 >= server.size() || server[close + 1] != ':') {
+      return "a bracketed address must be followed by ]:PORT";
+    }
+    host = server.substr(1, close - 1);
+    port = server.substr(close + 2);
+  } else {
+    const size_t colon = server.rfind(':');
+    if (colon == std::string_view::npos) return "there is no :PORT";
+    host = server.substr(0, colon);
+    port = server.substr(colon + 1);
+    if (host.find(':') != std::string_view::npos) {
+      return "an IPv6 address needs brackets, as in [::1]:7415";
+    }
+  }
+  if (host.empty()) return "there is no host";
+  if (host.find_first_of(" \t\r\n[]") != std::string_view::npos) {
+    return "the host holds a blank or a bracket";
+  }
+  uint32_t number = 0;
+  bool digits = !port.empty() && port.size() <= 5;
+  for (char c : port) {
+    digits = digits && c >= '0' && c <= '9';
+    if (digits) number = number * 10 + static_cast<uint32_t>(c - '0');
+  }
+  if (!digits || number < 1 || number > 65535) return "the port is not a number from 1 to 65535";
+  return "";
+}
+
+void checkDataSource(const platform::Profile& profile, const char* iniPath, CheckReport& report) {
+  const std::string server = libraryValue(profile, "server");
   if (!server.empty()) {
-    report.passed("data server '" + server + "' is named (the check does not contact it)");
+    if (const std::string fault = serverFault(server); !fault.empty()) {
+      report.problem("server '" + server + "' is not HOST:PORT (" + fault +
+                     "): a run reaches no data server");
+    } else {
+      report.passed("data server '" + server + "' is named (the check does not contact it)");
+    }
     return;
   }
-  const std::string dataDir = readValue(kLibrarySection, "data_dir", iniPath);
+  const std::string dataDir = libraryValue(profile, "data_dir");
   if (dataDir.empty()) {
     report.problem("neither server nor data_dir in [zuqonl]: a run reaches no data server");
     return;
@@ -219,14 +321,15 @@ void checkDataSource(const char* iniPath, CheckReport& report) {
     return;
   }
   report.passed("data_dir '" + folder + "' can be read");
-  for (const std::string& table : libraryTableFiles(iniPath)) checkTableFile(table, report);
+  for (const std::string& table : libraryTableFiles(profile, iniPath)) {
+    checkTableFile(table, report);
+  }
 }
 
-void checkReportFolder(const char* iniPath, CheckReport& report) {
-  char buffer[256];
-  platform::getProfileString(kOptions, "report_file", "ZUQTradeReport.txt", buffer, sizeof buffer,
-                             iniPath);
-  const std::string reportFile = buffer;
+// The report's path: not the run's own input, an existing report that this
+// user may replace, a folder that may take it.
+void checkReportFile(const platform::Profile& profile, const char* iniPath, CheckReport& report) {
+  const std::string reportFile = readOptions(profile).report.reportFile;
   if (reportFile.empty()) {
     report.problem("report_file is empty: a run can't write its report");
     return;
@@ -235,17 +338,56 @@ void checkReportFolder(const char* iniPath, CheckReport& report) {
   if (platform::sameFile(reportFile, iniPath)) {
     report.problem("report_file '" + path + "' is the INI file itself");
   }
-  for (const std::string& table : libraryTableFiles(iniPath)) {
+  for (const std::string& table : libraryTableFiles(profile, iniPath)) {
     if (platform::sameFile(reportFile, table)) {
       report.problem("report_file '" + path + "' is the table file '" + table + "'");
     }
   }
   const std::string folder = platform::pathBesideFile(path, ".");
-  if (const int error = platform::folderWriteError(folder); error != 0) {
+  const int folderError = platform::folderWriteError(folder);
+  const int fileError = platform::fileWriteError(reportFile);
+  if (fileError == 0) {
+    report.passed("the report '" + path + "' exists and may be replaced" +
+                  (folderError == 0 ? "" : " (it is rewritten in place)"));
+  } else if (fileError != ENOENT && fileError != platform::kNotARegularFile) {
+    report.problem("the report '" + path +
+                   "' exists and this user may not replace it: " + platform::errnoText(fileError));
+  } else if (folderError != 0) {
     report.problem("report folder '" + folder +
-                   "' cannot take the report: " + platform::errnoText(error));
+                   "' cannot take the report: " + platform::errnoText(folderError));
   } else {
     report.passed("report folder '" + folder + "' exists and may be written");
+  }
+}
+
+// The stand-in library's log file: where a run's only record may go.
+void checkLogFile(const platform::Profile& profile, const char* iniPath, CheckReport& report) {
+  const std::string logFile = libraryValue(profile, "log_file");
+  if (logFile.empty()) return;
+  const std::string path = platform::pathBesideFile(iniPath, logFile);
+  const int fileError = platform::fileWriteError(path);
+  if (fileError != 0 && fileError != ENOENT && fileError != platform::kNotARegularFile) {
+    report.problem("log_file '" + path + "' cannot be written: " + platform::errnoText(fileError) +
+                   "; a run's lines go to standard output only");
+    return;
+  }
+  if (fileError == ENOENT) {
+    const std::string folder = platform::pathBesideFile(path, ".");
+    if (const int error = platform::folderWriteError(folder); error != 0) {
+      report.problem("log_file folder '" + folder + "' cannot take the log file: " +
+                     platform::errnoText(error) + "; a run's lines go to standard output only");
+      return;
+    }
+  }
+  report.passed("log_file '" + path + "' may be written");
+}
+
+void checkWaits(const platform::Profile& profile, CheckReport& report) {
+  const int32_t syncTimeout = readOptions(profile).run.syncTimeout;
+  if (syncTimeout <= 0) {
+    report.problem("sync_timeout=" + std::to_string(syncTimeout) +
+                   ": a run does not wait for the data server or the table, so it ends "
+                   "without a report unless both answer at once; give the seconds to wait");
   }
 }
 
@@ -256,20 +398,27 @@ int checkConfiguration(const char* iniPath) {
   CheckReport report;
   int error = 0;
   std::FILE* ini = platform::openRegularFile(iniPath, &error);
+  const platform::Profile profile = platform::Profile::read(iniPath);
   if (ini == nullptr) {
     report.problem(std::string("INI file '") + iniPath + "' cannot be read: " +
                    platform::errnoText(error) + "; every setting takes its default");
   } else {
     std::fclose(ini);
-    if (!platform::readProfileKeys(kOptions, iniPath).fileRead) {
+    if (!profile.fileRead()) {
       report.problem(std::string("INI file '") + iniPath +
                      "' is not read (saved as UTF-16, or larger than 16 MiB): save it as ANSI");
     }
   }
-  printSettings(iniPath);
-  for (const std::string& warning : configurationWarnings(iniPath)) report.warning(warning);
-  checkReportFolder(iniPath, report);
-  checkDataSource(iniPath, report);
+  printSettings(profile);
+  const ConfigurationReview review = reviewConfiguration(profile, iniPath);
+  for (const std::string& warning : review.warnings) report.warning(warning);
+  for (const std::string& refusal : review.refusals) {
+    report.problem(refusal + " (a run refuses to start)");
+  }
+  checkWaits(profile, report);
+  checkReportFile(profile, iniPath, report);
+  checkDataSource(profile, iniPath, report);
+  checkLogFile(profile, iniPath, report);
   if (report.found() == 0) {
     std::printf("Nothing found: a run with these settings can start.\n");
     return 0;

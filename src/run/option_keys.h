@@ -1,0 +1,84 @@
+// The keys of section [options]: one table, from which the run's settings,
+// the report's options, the start-of-run warnings and `--check` are all
+// made, so that a key, its default and where its value goes are written once.
+// A new key is one row here and one member where its value goes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/profile.h"
+#include "report/trade_report.h"
+#include "run/run_settings.h"
+
+inline constexpr char kOptionsSection[] = "options";
+
+// Everything section [options] sets.
+struct Options {
+  RunSettings run;
+  ReportOptions report;
+};
+
+enum class OptionKind { Text, Integer };
+
+struct OptionKey {
+  std::string_view name;
+  OptionKind kind;
+  // What a run takes when the key is absent, as it would be written in the
+  // INI file; null where the default is worked out at run time.
+  const char* defaultValue;
+  // Where the value goes: `text` for a Text key, `integer` for an Integer.
+  std::string& (*text)(Options&);
+  int32_t& (*integer)(Options&);
+  // What the run does without the key, in words that finish "so ...",
+  // where the default means more than its value; empty otherwise.
+  std::string_view absentMeans = {};
+};
+
+// clang-format off
+inline constexpr OptionKey kOptionKeys[] = {
+    {"sync_timeout", OptionKind::Integer, "10", nullptr,
+     [](Options& o) -> int32_t& { return o.run.syncTimeout; }},
+    {"trade_issue", OptionKind::Text, "",
+     [](Options& o) -> std::string& { return o.run.issue; }, nullptr,
+     "the trades of every issue would be requested"},
+    {"trade_participant", OptionKind::Text, "",
+     [](Options& o) -> std::string& { return o.run.selection.firmCode; }, nullptr,
+     "the trades of every firm would be reported"},
+    {"trade_status", OptionKind::Integer, "0", nullptr,
+     [](Options& o) -> int32_t& { return o.run.selection.tradeStatus; },
+     "trades of every status would be kept"},
+    {"repotrade_status", OptionKind::Integer, "0", nullptr,
+     [](Options& o) -> int32_t& { return o.run.selection.repoTradeStatus; },
+     "repo trades of every status would be kept"},
+    {"report_file", OptionKind::Text, "ZUQTradeReport.txt",
+     [](Options& o) -> std::string& { return o.report.reportFile; }, nullptr},
+    {"field_delimeter", OptionKind::Text, ";",
+     [](Options& o) -> std::string& { return o.report.delimiter; }, nullptr},
+    {"print_header", OptionKind::Integer, "0", nullptr,
+     [](Options& o) -> int32_t& { return o.report.printHeader; }},
+    {"date_format", OptionKind::Integer, "0", nullptr,
+     [](Options& o) -> int32_t& { return o.report.dateFormat; }},
+    {"log_rows", OptionKind::Integer, "1", nullptr,
+     [](Options& o) -> int32_t& { return o.run.logRows; }},
+    {"max_store_mb", OptionKind::Integer, nullptr, nullptr,
+     [](Options& o) -> int32_t& { return o.run.maxStoreMb; },
+     "the kept trades could take half the machine's memory"},
+};
+// clang-format on
+
+// The value of `key` in `profile`'s [options] as a run reads it: a text up to
+// 255 characters, an integer as the profile calls convert it, the default
+// when the key is absent (or, for an integer, empty). A key without a
+// default (`defaultValue` null) reads as 0 when absent.
+std::string optionText(const platform::Profile& profile, const OptionKey& key);
+int32_t optionInteger(const platform::Profile& profile, const OptionKey& key);
+
+// Every key of [options] read from `profile`, the store's limit worked out
+// when max_store_mb does not set it.
+Options readOptions(const platform::Profile& profile);
+
+// The report's options, read afresh from the INI file at `iniPath` (a file
+// that is gone gives the defaults).
+ReportOptions readReportOptions(const char* iniPath);
