@@ -363,6 +363,44 @@ TEST(OperatorE2eTest, WithStandardOutputClosedTheLogFileHoldsEachLineOnce) {
   EXPECT_EQ(log.find(line), log.rfind(line)) << log;
   EXPECT_NE(log.find("Report complete"), std::string::npos) << log;
 }
+// The README's cron line, run as cron runs it (by /bin/sh, in its folder):
+// what it prints is what cron mails, for a complete run, a failed one and
+// one skipped because the run before it still holds the lock.
+TEST(OperatorE2eTest, TheReadmesCronLineMailsEveryOutcome) {
+  const std::string readme = testsupport::readTextFile(ZUQ_EXAMPLES_DIR "/../README.md");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(
+      readme, match, std::regex("\n    30 18 \\*   \\*   1-5    cd /srv/reports (.*)\n")))
+      << "no cron line in the README";
+  const std::string program = std::filesystem::absolute(ZUQ_PROGRAM_PATH).string();
+  const std::string line = "PATH='" + std::filesystem::path(program).parent_path().string() +
+                           "':$PATH; cd . " + match[1].str();
+  TempDir box;
+  box.write("data/Trade.csv", tableFile(tradeColumns(), {trade()}));
+  box.write("trades.ini", settings());
+  RunResult cron = runProgram("/bin/sh", {"-c", line}, box.dir());
+  EXPECT_EQ(cron.exitStatus, 0) << cron.log;
+  ASSERT_EQ(cron.lines().size(), 1u) << cron.log;
+  EXPECT_EQ(cron.lines()[0].find("[ZUQTradeReport] Report complete: "), 0u) << cron.log;
+
+  box.write("trades.ini", settings("missing/r.txt"));
+  cron = runProgram("/bin/sh", {"-c", line}, box.dir());
+  ASSERT_EQ(cron.lines().size(), 2u) << cron.log;
+  EXPECT_EQ(cron.lines()[0].find("[ZUQTradeReport] No report: cannot open"), 0u) << cron.log;
+  EXPECT_EQ(cron.lines()[1],
+            "ZUQTradeReport: exit status 3 (75: not run, the run before it still runs)");
+
+  BackgroundProcess holder("/usr/bin/flock",
+                           {"-o", ".trades.lock", "sh", "-c", "echo held; sleep 20"}, box.dir(),
+                           "holder.out");
+  ASSERT_TRUE(holder.waitForOutput("held")) << holder.output();
+  cron = runProgram("/bin/sh", {"-c", line}, box.dir());
+  holder.kill();
+  ASSERT_EQ(cron.lines().size(), 1u) << cron.log;
+  EXPECT_EQ(cron.lines()[0],
+            "ZUQTradeReport: exit status 75 (75: not run, the run before it still runs)");
+}
+
 #endif
 
 }  // namespace

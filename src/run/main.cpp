@@ -6,6 +6,7 @@
 #include "platform/profile.h"
 #include "platform/standard_streams.h"
 #include "platform/write_signals.h"
+#include "run/option_keys.h"
 #include "run/run_driver.h"
 #include "run/settings_check.h"
 
@@ -24,38 +25,60 @@ constexpr char kUsage[] =
     "      --version   show the version and exit\n"
     "      --check     read INI-FILE as a run would, print the settings it would\n"
     "                  use, its warnings and the checks that need no data server\n"
-    "                  (report folder, data source, table columns); writes\n"
-    "                  nothing and contacts no server\n"
+    "                  (report file and folder, data source, table columns,\n"
+    "                  log file, waits); writes nothing and contacts no server\n"
     "\n"
-    "An INI file whose name begins with '-' is given as ./-NAME.\n"
+    "Options may stand before or after INI-FILE. An INI file whose name begins\n"
+    "with '-' is given as ./-NAME. A misspelt key or section of [options]\n"
+    "(trade_particpant, [option]) whose value would change the run refuses\n"
+    "it before anything is connected or written.\n"
     "\n"
-    "Keys of section [options]:\n"
-    "  sync_timeout       seconds to wait for the data server (10); the table\n"
-    "                     gets ten times as long\n"
-    "  trade_issue        the issue whose trades are requested (every issue)\n"
-    "  trade_participant  the firm code (every firm)\n"
-    "  trade_status       status of the trades kept (0: every status)\n"
-    "  repotrade_status   the same for repo trades (0)\n"
-    "  report_file        the report's path, from the current folder\n"
-    "                     (ZUQTradeReport.txt)\n"
-    "  field_delimeter    text after each column (;)\n"
-    "  print_header       non-zero writes a header line (0)\n"
-    "  date_format        0: YYYYMMDD, non-zero: DD/MM/YYYY (0)\n"
-    "  log_rows           1: log every AddRow, UpdateRow and DeleteRow; 0: only\n"
-    "                     a line per 100000 rows received (1)\n"
-    "  max_store_mb       the most memory the kept trades may take\n"
+    "Keys of section [options] (default in brackets):\n";
+
+// The end of the usage, after the keys.
+constexpr char kUsageEnd[] =
     "\n"
     "The run's last log line says what it did: \"Report complete: ...\" or\n"
     "\"No report: REASON, exit status N\".\n"
     "\n"
     "Exit status: 0 report complete; 1 data server not reached; 2 table not\n"
     "synchronized (or the trades did not fit), or an unknown option; 3 report\n"
-    "file not opened or not written whole; 4 --check found something.\n";
+    "file not opened or not written whole; 4 a misspelt key or section that\n"
+    "would change the run (nothing is run), or --check found something.\n";
 
 // The INI file read when none is named: this file of the current folder.
 constexpr char kIniFileName[] = "ZUQTradeReport.ini";
 
 std::string defaultIniPath() { return platform::profilePathInCurrentFolder(kIniFileName); }
+
+// The usage to `out`: the options, then each key of [options] with its
+// default and what it sets, wrapped to the width of a terminal.
+void printUsage(std::FILE* out) {
+  std::fprintf(out, kUsage, defaultIniPath().c_str());
+  constexpr size_t kIndent = 21, kWidth = 78;
+  for (const OptionKey& key : kOptionKeys) {
+    std::string text(key.help);
+    // An empty default is told by the key's own words.
+    const std::string value = key.defaultValue != nullptr ? key.defaultValue : "";
+    if (!value.empty())
+      text += key.kind == OptionKind::Text ? " ('" + value + "')" : " (" + value + ")";
+    std::string line = "  " + std::string(key.name);
+    line.resize(kIndent, ' ');
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.size();
+      if (end - start > kWidth - kIndent) {
+        end = text.rfind(' ', start + kWidth - kIndent);
+        if (end == std::string::npos || end <= start) end = start + kWidth - kIndent;
+      }
+      line += text.substr(start, end - start);
+      std::fprintf(out, "%s\n", line.c_str());
+      line.assign(kIndent, ' ');
+      start = end < text.size() && text[end] == ' ' ? end + 1 : end;
+    }
+  }
+  std::fputs(kUsageEnd, out);
+}
 
 bool is(const char* argument, const char* option) { return std::strcmp(argument, option) == 0; }
 
@@ -64,7 +87,7 @@ bool is(const char* argument, const char* option) { return std::strcmp(argument,
 bool refusedOption(const char* argument) {
   if (argument == nullptr || argument[0] != '-') return false;
   std::fprintf(stderr, "ZUQTradeReport: unknown option '%s'\n\n", argument);
-  std::fprintf(stderr, kUsage, defaultIniPath().c_str());
+  printUsage(stderr);
   return true;
 }
 
@@ -99,7 +122,7 @@ int main(int argc, char** argv) {
     }
   }
   if (help) {
-    std::printf(kUsage, defaultIniPath().c_str());
+    printUsage(stdout);
     return 0;
   }
   if (version) {

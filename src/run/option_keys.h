@@ -31,6 +31,8 @@ struct OptionKey {
   // Where the value goes: `text` for a Text key, `integer` for an Integer.
   std::string& (*text)(Options&);
   int32_t& (*integer)(Options&);
+  // What the key sets, for --help.
+  std::string_view help;
   // What the run does without the key, in words that finish "so ...",
   // where the default means more than its value; empty otherwise.
   std::string_view absentMeans = {};
@@ -39,31 +41,42 @@ struct OptionKey {
 // clang-format off
 inline constexpr OptionKey kOptionKeys[] = {
     {"sync_timeout", OptionKind::Integer, "10", nullptr,
-     [](Options& o) -> int32_t& { return o.run.syncTimeout; }},
+     [](Options& o) -> int32_t& { return o.run.syncTimeout; },
+     "seconds to wait for the data server; the table gets ten times as long"},
     {"trade_issue", OptionKind::Text, "",
      [](Options& o) -> std::string& { return o.run.issue; }, nullptr,
+     "the issue whose trades are requested (empty: every issue)",
      "the trades of every issue would be requested"},
     {"trade_participant", OptionKind::Text, "",
      [](Options& o) -> std::string& { return o.run.selection.firmCode; }, nullptr,
+     "the firm code (empty: every firm)",
      "the trades of every firm would be reported"},
     {"trade_status", OptionKind::Integer, "0", nullptr,
      [](Options& o) -> int32_t& { return o.run.selection.tradeStatus; },
+     "status of the trades kept (0: every status)",
      "trades of every status would be kept"},
     {"repotrade_status", OptionKind::Integer, "0", nullptr,
      [](Options& o) -> int32_t& { return o.run.selection.repoTradeStatus; },
+     "the same for repo trades",
      "repo trades of every status would be kept"},
     {"report_file", OptionKind::Text, "ZUQTradeReport.txt",
-     [](Options& o) -> std::string& { return o.report.reportFile; }, nullptr},
+     [](Options& o) -> std::string& { return o.report.reportFile; }, nullptr,
+     "the report's path, from the current folder"},
     {"field_delimeter", OptionKind::Text, ";",
-     [](Options& o) -> std::string& { return o.report.delimiter; }, nullptr},
+     [](Options& o) -> std::string& { return o.report.delimiter; }, nullptr,
+     "text after each column"},
     {"print_header", OptionKind::Integer, "0", nullptr,
-     [](Options& o) -> int32_t& { return o.report.printHeader; }},
+     [](Options& o) -> int32_t& { return o.report.printHeader; },
+     "non-zero writes a header line"},
     {"date_format", OptionKind::Integer, "0", nullptr,
-     [](Options& o) -> int32_t& { return o.report.dateFormat; }},
+     [](Options& o) -> int32_t& { return o.report.dateFormat; },
+     "0: YYYYMMDD, non-zero: DD/MM/YYYY"},
     {"log_rows", OptionKind::Integer, "1", nullptr,
-     [](Options& o) -> int32_t& { return o.run.logRows; }},
+     [](Options& o) -> int32_t& { return o.run.logRows; },
+     "1: log every AddRow, UpdateRow and DeleteRow; 0: only a line per 100000 rows received"},
     {"max_store_mb", OptionKind::Integer, nullptr, nullptr,
      [](Options& o) -> int32_t& { return o.run.maxStoreMb; },
+     "the most memory the kept trades may take (default: half the machine's)",
      "the kept trades could take half the machine's memory"},
 };
 // clang-format on
