@@ -284,6 +284,46 @@ TEST_F(ProfileTest, SectionKeysAsTheLookupsSeeThem) {
   EXPECT_FALSE(readProfileKeys("Main", (dir_ / "missing.ini").c_str()).fileRead);
 }
 
+// A file read once answers as the calls that read it every time, and keeps
+// answering so after the file changed or went; the section names as written,
+// each spelling once.
+TEST_F(ProfileTest, OneReadingAnswersAsTheCallsDo) {
+  writeExample();
+  const Profile profile = Profile::read(path_.c_str());
+  for (const char* key : {"name", "Empty", "Eq", "Q1", "Q3", "Hidden", "Dup", "Late", "K"}) {
+    for (const char* section : {"Main", " main ", "Sec", "Open", "none"}) {
+      for (uint32_t size : {0u, 1u, 3u, 256u}) {
+        std::vector<char> once(size + 1, 'X');
+        const uint32_t got = profile.getString(section, key, "d ", once.data(), size);
+        std::vector<char> each(size + 1, 'X');
+        EXPECT_EQ(got, getProfileString(section, key, "d ", each.data(), size, path_.c_str()));
+        EXPECT_EQ(once, each) << section << "/" << key << "/" << size;
+      }
+      EXPECT_EQ(profile.getInt(section, key, -5), getProfileInt(section, key, -5, path_.c_str()));
+    }
+  }
+  EXPECT_EQ(profile.keys("main").keys, readProfileKeys("main", path_.c_str()).keys);
+  EXPECT_EQ(profile.sectionNames(), (std::vector<std::string>{"Main", "Sec", "Open"}));
+  fs::remove(path_);
+  EXPECT_EQ(profile.text("Main", "Name", "d"), "Alice");
+  const Profile missing = Profile::read(path_.c_str());
+  EXPECT_FALSE(missing.fileRead());
+  EXPECT_EQ(missing.text("Main", "Name", "d  "), "d");
+  EXPECT_EQ(missing.getInt("Main", "Name", -5), static_cast<uint32_t>(-5));
+  EXPECT_TRUE(missing.sectionNames().empty());
+}
+
+TEST(NameDistanceTest, LettersAddedDroppedChangedOrSwappedIgnoringCase) {
+  EXPECT_EQ(nameDistance("options", "options"), 0u);
+  EXPECT_EQ(nameDistance("Option", "options"), 1u);
+  EXPECT_EQ(nameDistance("optoins", "options"), 1u);
+  EXPECT_EQ(nameDistance("field_delimiter", "field_delimeter"), 1u);
+  EXPECT_EQ(nameDistance("trade_particpant", "trade_participant"), 1u);
+  EXPECT_EQ(nameDistance("sync_timout", "sync_timeout"), 1u);
+  EXPECT_EQ(nameDistance("zuqonl", "options"), 5u);
+  EXPECT_EQ(nameDistance("", "abc"), 3u);
+}
+
 TEST(NearestKeyTest, MisspeltKeysFindTheirKeyAndOthersNone) {
   const std::vector<std::string_view> known = {"sync_timeout", "trade_participant", "report_file",
                                                "log_rows", "print_header"};
