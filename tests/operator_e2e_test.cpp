@@ -121,10 +121,10 @@ TEST(OperatorE2eTest, MistakesInTheIniFileAreWarnedOfAndChangeNothing) {
       "'report_file'?",
       "[ZUQTradeReport] Warning: unknown key 'colour' in [options] is ignored",
       "[ZUQTradeReport] Warning: print_header=yes is not a number: 0 is used",
-      "[ZUQTradeReport] Warning: no trade_participant in [options]: the trades of every firm will "
-      "be reported",
       "[ZUQTradeReport] Warning: no trade_issue in [options]: the trades of every issue will be "
       "reported",
+      "[ZUQTradeReport] Warning: no trade_participant in [options]: the trades of every firm will "
+      "be reported",
       "[zuqonl] Warning: unknown key 'log_flie' in [zuqonl] is ignored: did you mean 'log_file'?",
   };
   ASSERT_GE(lines.size(), 3 + warnings.size()) << run.log;

@@ -36,6 +36,9 @@ struct OptionKey {
   // What the run does without the key, in words that finish "so ...",
   // where the default means more than its value; empty otherwise.
   std::string_view absentMeans = {};
+  // Where an absent key is worth a warning at the start of every run: what
+  // the run then does, in words that finish "no KEY in [options]: ...".
+  std::string_view absentWarning = {};
 };
 
 // clang-format off
@@ -46,11 +49,13 @@ inline constexpr OptionKey kOptionKeys[] = {
     {"trade_issue", OptionKind::Text, "",
      [](Options& o) -> std::string& { return o.run.issue; }, nullptr,
      "the issue whose trades are requested (empty: every issue)",
-     "the trades of every issue would be requested"},
+     "the trades of every issue would be requested",
+     "the trades of every issue will be reported"},
     {"trade_participant", OptionKind::Text, "",
      [](Options& o) -> std::string& { return o.run.selection.firmCode; }, nullptr,
      "the firm code (empty: every firm)",
-     "the trades of every firm would be reported"},
+     "the trades of every firm would be reported",
+     "the trades of every firm will be reported"},
     {"trade_status", OptionKind::Integer, "0", nullptr,
      [](Options& o) -> int32_t& { return o.run.selection.tradeStatus; },
      "status of the trades kept (0: every status)",

@@ -160,13 +160,10 @@ ConfigurationReview reviewConfiguration(const platform::Profile& profile, const 
   }
   reviewKeys(profile, keys, review);
   reviewNumbers(profile, keys, review);
-  if (!present(keys, "trade_participant")) {
-    review.warnings.push_back(
-        "no trade_participant in [options]: the trades of every firm will be reported");
-  }
-  if (!present(keys, "trade_issue")) {
-    review.warnings.push_back(
-        "no trade_issue in [options]: the trades of every issue will be reported");
+  for (const OptionKey& option : kOptionKeys) {
+    if (option.absentWarning.empty() || present(keys, option.name)) continue;
+    review.warnings.push_back("no " + std::string(option.name) +
+                              " in [options]: " + std::string(option.absentWarning));
   }
   return review;
 }
