@@ -47,8 +47,6 @@ else()
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/examples/sample.ini DESTINATION ${zuq_sample_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/examples/data/Trade.csv DESTINATION ${zuq_sample_dir}/data)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${zuq_doc_dir})
-
 # Text files for Windows: CR LF line ends, for Notepad and the operators.
 function(zuq_install_crlf source name destination)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
@@ -62,6 +60,7 @@ if(WIN32)
   # The operators' guide as README.txt: what an operator on Windows opens
   # first.
   zuq_install_crlf(${PROJECT_SOURCE_DIR}/docs/windows.md README.txt ${zuq_doc_dir})
+  zuq_install_crlf(${PROJECT_SOURCE_DIR}/README.md README.md ${zuq_doc_dir})
   zuq_install_crlf(${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt ${zuq_doc_dir})
   foreach(page IN LISTS zuq_man_pages)
     install(FILES ${PROJECT_BINARY_DIR}/man/${page}.txt DESTINATION man)
@@ -70,8 +69,10 @@ else()
   foreach(page IN LISTS zuq_man_pages)
     install(FILES ${PROJECT_BINARY_DIR}/man/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
-  install(FILES ${PROJECT_SOURCE_DIR}/docs/protocol.md ${PROJECT_SOURCE_DIR}/docs/windows.md
-          DESTINATION ${zuq_doc_dir})
+  # The README with the folder docs/ beside it, as in the sources, so that
+  # every docs/ path the README names is there.
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${zuq_doc_dir})
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${zuq_doc_dir}/docs)
 
   # The package's maintainer, in its control file and its changelog.
   set(ZUQ_PACKAGE_MAINTAINER "ZUQTradeReport developers <zuqtradereport@example.org>"

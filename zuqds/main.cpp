@@ -23,9 +23,9 @@ void fitClientsToOpenFiles(zuqds::Limits* limits) {
   const size_t openFiles = zuqds::raiseOpenFileLimit();
   const size_t clients = zuqds::clientsForOpenFiles(openFiles, limits->maxSubscriptions);
   if (limits->maxClients <= clients) return;
-  zuqds::logLine("at most " + std::to_string(clients) + " clients: the open-file limit is " +
-                 std::to_string(openFiles) + ", and each client may hold " +
-                 std::to_string(1 + limits->maxSubscriptions) +
+  zuqds::logLine("at most " + std::to_string(clients) +
+                 " clients: " + zuqds::openFileLimitText(openFiles) +
+                 ", and each client may hold " + std::to_string(1 + limits->maxSubscriptions) +
                  " files (its link and one per subscription)");
   limits->maxClients = clients;
 }

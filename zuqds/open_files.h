@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace zuqds {
 
@@ -11,5 +12,9 @@ namespace zuqds {
 // POSIX, the soft limit up to the hard one) and returns the limit then in
 // force. Called once, by main(), before the server starts.
 size_t raiseOpenFileLimit();
+
+// That limit as the log line that brings the client limit down names it, in
+// the system's own words: what an operator looks up to raise it.
+std::string openFileLimitText(size_t limit);
 
 }  // namespace zuqds

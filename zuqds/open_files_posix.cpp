@@ -1,6 +1,7 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <string>
 
 #include "zuqds/open_files.h"
 
@@ -17,6 +18,10 @@ size_t raiseOpenFileLimit() {
   }
   if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > SIZE_MAX) return SIZE_MAX;
   return static_cast<size_t>(limit.rlim_cur);
+}
+
+std::string openFileLimitText(size_t limit) {
+  return "the open-file limit is " + std::to_string(limit);
 }
 
 }  // namespace zuqds

@@ -1,6 +1,7 @@
 #include <stdio.h>
 
 #include <initializer_list>
+#include <string>
 
 #include "zuqds/open_files.h"
 
@@ -15,6 +16,11 @@ size_t raiseOpenFileLimit() {
     if (_setmaxstdio(wanted) == wanted) return static_cast<size_t>(wanted);
   }
   return static_cast<size_t>(_getmaxstdio());
+}
+
+// No ulimit here: the C runtime's number is fixed once raised as above.
+std::string openFileLimitText(size_t limit) {
+  return "the C runtime opens at most " + std::to_string(limit) + " files";
 }
 
 }  // namespace zuqds
