@@ -1,10 +1,12 @@
 #include "dataserver/csv_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <utility>
 
 #include "platform/error_text.h"
@@ -108,6 +110,21 @@ bool CsvReader::read(bool* haveRecord, std::string* err) {
   if (pos_ == end_) return true;  // end of file
   recordLine_ = line_;
   recordOffset_ = readOffset_ - static_cast<uint64_t>(end_ - pos_);
+  try {
+    return readRecord(haveRecord, err);
+  } catch (const std::bad_alloc&) {
+    // No memory for the record's copy: the next read() takes it again from
+    // its start, so that a server that finds memory again misses no line. A
+    // file that cannot be read from there leaves the reader failed.
+    std::string().swap(record_);
+    fieldStarts_.clear();
+    fields_.clear();
+    rewindToRecord();
+    throw;
+  }
+}
+
+bool CsvReader::readRecord(bool* haveRecord, std::string* err) {
   if (readInBuffer()) {
     *haveRecord = true;
     return true;
@@ -287,6 +304,12 @@ bool CsvReader::append(const char* data, size_t size) {
     return fault(recordLine_,
                  "record longer than " + std::to_string(limits_.maxRecordBytes) + " bytes");
   }
+  // Grown by doubling, but never past the largest record the limits allow:
+  // a large record then costs no block much larger than itself.
+  if (size > record_.capacity() - record_.size()) {
+    record_.reserve(
+        std::min(std::max(record_.size() + size, 2 * record_.capacity()), limits_.maxRecordBytes));
+  }
   record_.append(data, size);
   return true;
 }
@@ -304,10 +327,16 @@ std::string CsvReader::cutFault() const {
 
 bool CsvReader::resume(std::string* err) {
   if (!cut_) return true;
-  if (!platform::seekRegularFile(file_, recordOffset_)) {
-    fault(recordLine_, "read failed: cannot return to the last line");
+  if (!rewindToRecord()) {
     *err = fault_;
     return false;
+  }
+  return true;
+}
+
+bool CsvReader::rewindToRecord() {
+  if (!platform::seekRegularFile(file_, recordOffset_)) {
+    return fault(recordLine_, "read failed: cannot return to the last line");
   }
   cut_ = false;
   atEof_ = false;

@@ -61,7 +61,9 @@ class CsvReader {
   // record was read, true with *haveRecord false at the end of the file (then
   // cut() tells whether bytes of a cut record are left). False with a
   // finished message in *err on a fault; every later call fails again with
-  // the same message.
+  // the same message. std::bad_alloc when the record finds no memory; the
+  // reader then stands before that record again, and the next read() takes
+  // it from its start.
   bool read(bool* haveRecord, std::string* err);
 
   // After a read() that found the end of the file: whether the file ends
@@ -90,6 +92,11 @@ class CsvReader {
  private:
   enum class FieldEnd { Comma, Record, File };
 
+  // read() from the record's start on, which is noted.
+  bool readRecord(bool* haveRecord, std::string* err);
+  // Makes the next read() begin again at the start of the record read last;
+  // false (and failed) when the file cannot be read from there.
+  bool rewindToRecord();
   bool readInBuffer();
   bool more();
   bool startField();

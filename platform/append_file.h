@@ -22,9 +22,12 @@ AppendFileHandle openAppendFile(const char* path, int* error);
 // Appends `text` in one write at the end of the file, whatever other
 // processes append meanwhile, so that their lines and ours never cut into
 // each other. Line feeds become CR LF on Windows, as a text file has them.
-// False when it could not be written whole (the rest is lost). One thread at
-// a time per handle.
-bool appendWhole(AppendFileHandle file, std::string_view text);
+// The text goes to the file whole or not at all: when the file can take
+// only part of it (a full disk, a file-size limit), the part is taken back,
+// as long as the file still ends with it (no other process appended after
+// it), and the result is false with *error set to an errno value (ENOSPC,
+// EFBIG). One thread at a time per handle.
+bool appendWhole(AppendFileHandle file, std::string_view text, int* error);
 
 void closeAppendFile(AppendFileHandle file);
 

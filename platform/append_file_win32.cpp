@@ -32,7 +32,10 @@ AppendFileHandle openAppendFile(const char* path, int* error) {
   return reinterpret_cast<AppendFileHandle>(handle);
 }
 
-bool appendWhole(AppendFileHandle file, std::string_view text) {
+// A WriteFile that the disk cannot take whole may leave part of the text:
+// it is cut off again while the lock is held (so no run of ours appends
+// meanwhile) and the file still ends with it.
+bool appendWhole(AppendFileHandle file, std::string_view text, int* error) {
   std::string lines;
   lines.reserve(text.size() + text.size() / 32);
   for (char c : text) {
@@ -45,13 +48,24 @@ bool appendWhole(AppendFileHandle file, std::string_view text) {
   // Where locks are not to be had (some network shares), the text is
   // appended all the same.
   const bool locked = LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != 0;
-  bool ok = SetFilePointerEx(handle, LARGE_INTEGER{}, nullptr, FILE_END) != 0;
+  LARGE_INTEGER start{};
+  bool ok = SetFilePointerEx(handle, LARGE_INTEGER{}, &start, FILE_END) != 0;
+  if (!ok) *error = errnoOf(GetLastError());
   std::string_view rest = lines;
   while (ok && !rest.empty()) {
     const DWORD chunk = rest.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest.size());
     DWORD written = 0;
-    ok = WriteFile(handle, rest.data(), chunk, &written, nullptr) && written != 0;
-    if (ok) rest.remove_prefix(written);
+    const bool wrote = WriteFile(handle, rest.data(), chunk, &written, nullptr) != 0;
+    if (!wrote) *error = errnoOf(GetLastError());
+    if (wrote && written == 0) *error = ENOSPC;
+    ok = wrote && written != 0;
+    rest.remove_prefix(written);
+  }
+  const LONGLONG done = static_cast<LONGLONG>(lines.size() - rest.size());
+  LARGE_INTEGER size{};
+  if (!ok && done > 0 && GetFileSizeEx(handle, &size) && size.QuadPart == start.QuadPart + done &&
+      SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) {
+    SetEndOfFile(handle);
   }
   if (locked) UnlockFileEx(handle, 0, 1, 0, &turn);
   return ok;

@@ -15,6 +15,7 @@
 #ifndef _WIN32
 #include <pwd.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -109,6 +110,20 @@ RunResult runWithLogReaderGone(const std::string& program, const std::vector<std
   result.exitStatus = exitStatusOf(child, limitSeconds);
   return result;
 }
+
+RunResult underFileSizeLimit(uint64_t bytes, const std::function<RunResult()>& run) {
+  rlimit unlimited;
+  getrlimit(RLIMIT_FSIZE, &unlimited);
+  rlimit limited = unlimited;
+  limited.rlim_cur = static_cast<rlim_t>(bytes);
+  setrlimit(RLIMIT_FSIZE, &limited);
+  const auto previous = signal(SIGXFSZ, SIG_DFL);
+  const RunResult result = run();
+  signal(SIGXFSZ, previous);
+  setrlimit(RLIMIT_FSIZE, &unlimited);
+  return result;
+}
+
 #endif  // _WIN32
 
 BackgroundProcess::BackgroundProcess(const std::string& program,

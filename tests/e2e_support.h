@@ -3,6 +3,8 @@
 #pragma once
 
 #include <csignal>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +43,13 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
 // closes it, as `| head -c N` does. The result's log holds those bytes.
 RunResult runWithLogReaderGone(const std::string& program, const std::vector<std::string>& args,
                                const std::string& workDir, size_t keptBytes, int limitSeconds = 60);
+#endif
+
+#ifndef _WIN32
+// Runs `run` with the files it writes limited to `bytes` (RLIMIT_FSIZE, as
+// `ulimit -f` sets it) and SIGXFSZ as a shell leaves it (ending the
+// process), then lifts the limit again. Windows has no such limit.
+RunResult underFileSizeLimit(uint64_t bytes, const std::function<RunResult()>& run);
 #endif
 
 // A process started in the background in `workDir`, its standard output and

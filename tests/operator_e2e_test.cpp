@@ -3,6 +3,8 @@
 // report and log paths that must neither hang the run nor destroy its input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -346,6 +348,48 @@ TEST(OperatorE2eTest, AFifoThatNobodyReadsHangsNothing) {
   EXPECT_TRUE(run.hasLine("[zuqonl] cannot open log file '" + absolute(box, "fifo") +
                           "': No such device or address"))
       << run.log;
+}
+
+// A log file that can take no more (a file-size limit here, a full disk
+// alike): it ends with the last whole line that fitted, standard output says
+// once that the file stopped and carries every line, and the run goes on to
+// its report. The next run's lines start on a line of their own.
+TEST(OperatorE2eTest, ALogFileThatCanNoLongerGrowEndsWithAWholeLine) {
+  TempDir box;
+  box.write("test.ini", settingsWithLogFile());
+  Rows rows;
+  for (int rev = 1; rev <= 200; ++rev) rows.push_back(trade({{"rev", std::to_string(rev)}}));
+  box.write("data/Trade.csv", tableFile(tradeColumns(), rows));
+  // The limit holds for every file the run writes, its captured output
+  // too: the log file is nearly full already, so that the run's own lines
+  // reach the limit in it alone.
+  constexpr uint64_t kLimit = 64 * 1024;
+  std::string earlier;
+  while (earlier.size() < kLimit - 4000) earlier += "[ZUQTradeReport] an earlier run's line\n";
+  box.write("run.log", earlier);
+  const RunResult limited = underFileSizeLimit(kLimit, [&] { return runReport(box); });
+  EXPECT_EQ(limited.exitStatus, 0) << limited.log;
+  EXPECT_EQ(lastLine(limited).rfind("[ZUQTradeReport] Report complete: '" + absolute(box, "r.txt") +
+                                        "', 200 trades written (200 rows received, 200 kept), ",
+                                    0),
+            0u)
+      << lastLine(limited);
+  const std::string stopped = "[zuqonl] log file '" + absolute(box, "run.log") +
+                              "' can no longer be written: File too large; lines go to "
+                              "standard output only";
+  const std::vector<std::string> lines = limited.lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), stopped), 1) << limited.log;
+  const std::string first = box.read("run.log");
+  EXPECT_LE(first.size(), kLimit);
+  ASSERT_GT(first.size(), earlier.size());
+  EXPECT_TRUE(first.ends_with("\n")) << first.substr(first.size() - 100);
+  // What the file took is what standard output had, from its start.
+  EXPECT_EQ(first.substr(0, earlier.size()), earlier);
+  EXPECT_EQ(limited.log.substr(0, first.size() - earlier.size()), first.substr(earlier.size()));
+
+  const RunResult next = runReport(box);
+  EXPECT_EQ(next.exitStatus, 0) << next.log;
+  EXPECT_EQ(box.read("run.log"), first + next.log);
 }
 
 // Standard output closed: the log file must not take its place, where every

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 #ifdef _WIN32
@@ -352,20 +353,9 @@ std::unique_ptr<BackgroundProcess> startWriting(const TempDir& box, const std::s
   return run;
 }
 
-// Runs `run` with files limited to 1 MiB and SIGXFSZ as a shell leaves it
-// (ending the process): a longer report outgrows the limit.
-template <typename Run>
-RunResult underFileSizeLimit(Run run) {
-  rlimit unlimited;
-  getrlimit(RLIMIT_FSIZE, &unlimited);
-  rlimit limited = unlimited;
-  limited.rlim_cur = 1024 * 1024;
-  setrlimit(RLIMIT_FSIZE, &limited);
-  const auto previous = signal(SIGXFSZ, SIG_DFL);
-  const RunResult result = run();
-  signal(SIGXFSZ, previous);
-  setrlimit(RLIMIT_FSIZE, &unlimited);
-  return result;
+// Runs `run` with files limited to 1 MiB: a longer report outgrows the limit.
+RunResult underFileSizeLimit(const std::function<RunResult()>& run) {
+  return e2e::underFileSizeLimit(1024 * 1024, run);
 }
 
 // A report of about 1.6 MB, with a log well within 1 MiB.

@@ -124,9 +124,15 @@ TEST(RunE2eTest, TableNeverSynchronizes) {
   EXPECT_EQ(run.log.find("Sychronized"), std::string::npos);
   EXPECT_EQ(run.log.find("Report file"), std::string::npos);
   EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
-  EXPECT_EQ(
+  // The closing line tells what the link did meanwhile and what the library
+  // said last.
+  EXPECT_TRUE(std::regex_match(
       run.lines().back(),
-      "[ZUQTradeReport] No report: the table was not synchronized within 10 s, exit status 2");
+      std::regex("\\[ZUQTradeReport\\] No report: the table was not synchronized within 10 s; "
+                 "the link to the data server was lost at [0-2][0-9]:[0-5][0-9]:[0-5][0-9] and "
+                 "back at [0-2][0-9]:[0-5][0-9]:[0-5][0-9]; last Error from the library: 'feed "
+                 "lagging', exit status 2")))
+      << run.lines().back();
 }
 
 TEST(RunE2eTest, MalformedTableIsAnErrorAndNeverSynchronizes) {
@@ -342,6 +348,72 @@ TEST(RunE2eTest, TradesThatDoNotFitInMemoryAreNoReport) {
   EXPECT_EQ(run.lines().back(),
             "[ZUQTradeReport] No report: the kept trades did not fit in memory; previous report "
             "kept, exit status 2");
+}
+
+// Rows of 4 MB (every second one, of another firm) against an address space
+// of 56 to 72 MB: the library's reader runs out of memory ahead of the
+// rows. Where one row at a time fits, the table is served anyway and the
+// report is exact; where it does not, the library fails as a lost link does,
+// saying so, and the closing line names the memory, never a bare timeout.
+TEST(RunE2eTest, ATableReaderOutOfMemoryServesRowByRowOrSaysSo) {
+#ifdef ZUQ_ALLOCATOR_SANITIZED
+  GTEST_SKIP() << "a sanitizer needs more address space than the limit leaves";
+#endif
+  TempDir box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\ntrade_participant=F1\r\nreport_file=r.txt\r\n"
+                                "log_rows=0\r\n"));
+  const std::string mega(1000 * 1000, 'm');
+  Rows rows;
+  for (int rev = 1; rev <= 12; ++rev) {
+    if (rev % 2 == 1) {
+      rows.push_back(trade({{"rev", std::to_string(rev)}}));
+    } else {
+      rows.push_back(trade({{"rev", std::to_string(rev)},
+                            {"init_name", "F9"},
+                            {"conf_name", "F8"},
+                            {"init_pair", mega},
+                            {"init_memo", mega},
+                            {"conf_memo", mega},
+                            {"trade_ref", mega}}));
+    }
+  }
+  box.write("data/Trade.csv", tableFile(tradeColumns(), rows));
+  const RunResult unlimited = runReport(box);
+  ASSERT_EQ(unlimited.exitStatus, 0) << unlimited.log;
+  const std::string report = box.read("r.txt");
+  ASSERT_EQ(std::count(report.begin(), report.end(), '\n'), 6);
+  const std::regex memoryReason(
+      "\\[ZUQTradeReport\\] No report: (the table was not synchronized within 10 s; the link to "
+      "the data server was lost at [0-9:]{8} and not back; last Error from the library: 'the "
+      "library ran out of memory serving this table: link lost, the table is not served'|the "
+      "kept trades did not fit in memory); previous report kept, exit status 2");
+  int completed = 0;
+  for (const int megabytes : {56, 64, 72}) {
+    SCOPED_TRACE(megabytes);
+    box.write("r.txt", "the earlier report\r\n");
+    const RunResult run = runProgram(
+        "/bin/sh",
+        {"-c", "ulimit -v " + std::to_string(megabytes * 1000) + " && exec \"$0\" test.ini",
+         ZUQ_PROGRAM_PATH},
+        box.dir());
+    EXPECT_EQ(run.log.find("stopped serving"), std::string::npos) << run.log;
+    if (run.exitStatus == 0) {
+      ++completed;
+      EXPECT_EQ(box.read("r.txt"), report);
+      continue;
+    }
+    EXPECT_EQ(run.exitStatus, 2) << run.log;
+    EXPECT_TRUE(std::regex_match(run.lines().back(), memoryReason)) << run.log;
+    if (run.log.find("not synchronized") != std::string::npos) {
+      EXPECT_TRUE(run.hasLine(
+          "[zuqonl] embedded data server: out of memory (std::bad_alloc), link lost: no table is "
+          "served until the library is opened again"))
+          << run.log;
+      EXPECT_TRUE(run.hasLine("[ZUQTradeReport] NetIntegrityLost"));
+    }
+    EXPECT_EQ(box.read("r.txt"), "the earlier report\r\n");
+  }
+  EXPECT_GE(completed, 1);
 }
 #endif
 

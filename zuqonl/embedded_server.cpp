@@ -1,12 +1,25 @@
 #include "embedded_server.h"
 
 #include <algorithm>
+#include <new>
 #include <optional>
+#include <string>
 #include <utility>
+
+#include "logging.h"
 
 namespace zuqonl {
 
 using dataserver::EventKind;
+
+namespace {
+
+// The Error of a table given up for want of memory, which a program may log
+// and show as the reason its table never came.
+constexpr char kNotServing[] =
+    "the library ran out of memory serving this table: link lost, the table is not served";
+
+}  // namespace
 
 EmbeddedServer::EmbeddedServer(std::string dataDir, bool readAhead)
     : dataDir_(std::move(dataDir)), readAhead_(readAhead) {}
@@ -21,19 +34,33 @@ void EmbeddedServer::run(BackendHost& host) {
     std::vector<std::unique_ptr<Connection>>& connections;
     ~EndReaders() { connections.clear(); }
   } endReaders{connections_};
+  try {
+    while (!host.stopping()) {
+      applyRequests(host);
+      Clock::time_point wakeAt = Clock::time_point::max();
+      const dataserver::TableEvent* event = nullptr;
+      Connection* connection = nextReady(&wakeAt, &event);
+      if (connection == nullptr) {
+        host.waitForWork(wakeAt);
+        continue;
+      }
+      serveOneEvent(host, *connection, *event);
+      if (connection->ended) {
+        std::erase_if(connections_, [](const auto& c) { return c->ended; });
+      }
+    }
+  } catch (const std::bad_alloc& e) {
+    loseLink(host, e.what());
+  }
+  // After a lost link: each table asked for now gets the reason.
   while (!host.stopping()) {
-    applyRequests(host);
-    Clock::time_point wakeAt = Clock::time_point::max();
-    const dataserver::TableEvent* event = nullptr;
-    Connection* connection = nextReady(&wakeAt, &event);
-    if (connection == nullptr) {
-      host.waitForWork(wakeAt);
-      continue;
+    opened_.clear();
+    closed_.clear();
+    host.takeRequests(&opened_, &closed_);
+    for (const ConnectionRequest& request : opened_) {
+      host.deliver(request.conn, Notice::error(request.conn, kNotServing));
     }
-    serveOneEvent(host, *connection, *event);
-    if (connection->ended) {
-      std::erase_if(connections_, [](const auto& c) { return c->ended; });
-    }
+    host.waitForWork(Clock::time_point::max());
   }
 }
 
@@ -89,6 +116,19 @@ EmbeddedServer::Connection* EmbeddedServer::nextReady(Clock::time_point* wakeAt,
     return &connection;
   }
   return nullptr;
+}
+
+void EmbeddedServer::loseLink(BackendHost& host, const char* what) {
+  std::vector<int32_t> open;
+  for (const auto& connection : connections_) open.push_back(connection->conn);
+  // The tables' memory goes first, so that what follows finds some.
+  row_ = TableReadAhead::Row{};
+  connections_.clear();
+  processLog().write("[zuqonl] embedded data server: out of memory (" + std::string(what) +
+                     "), link lost: no table is served until the library is opened again\n");
+  for (const int32_t conn : open) host.deliver(conn, Notice::error(conn, kNotServing));
+  host.deliver(0, Notice::bare(ZUQONL_NET_INTEGRITY_LOST));
+  host.deliver(0, Notice::bare(ZUQONL_DS_DISCONNECTED));
 }
 
 void EmbeddedServer::serveOneEvent(BackendHost& host, Connection& connection,

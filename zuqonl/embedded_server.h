@@ -29,6 +29,12 @@ class EmbeddedServer final : public Backend {
   // cannot be opened gets one Error with the stream's message and nothing
   // more. Each table is read on a thread of its own, ahead of its
   // notifications (TableReadAhead).
+  //
+  // Where the memory does not serve even one row at a time, the server
+  // fails as a lost link does: a log line naming the memory, an Error for
+  // each open connection saying so, NetIntegrityLost and DsDisconnected;
+  // its tables are given up (their memory with them) and it serves nothing
+  // more until the library is opened again, so the tables never synchronize.
   void run(BackendHost& host) override;
 
  private:
@@ -53,6 +59,8 @@ class EmbeddedServer final : public Backend {
   Connection* nextReady(Clock::time_point* wakeAt, const dataserver::TableEvent** event);
   void serveOneEvent(BackendHost& host, Connection& connection,
                      const dataserver::TableEvent& event);
+  // The link is lost for want of memory (see run); `what` is the failure's.
+  void loseLink(BackendHost& host, const char* what);
 
   const std::string dataDir_;
   const bool readAhead_ = true;

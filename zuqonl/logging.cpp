@@ -79,15 +79,17 @@ bool Log::openFile(const std::string& path, std::string* err) {
   platform::closeAppendFile(file_);
   int error = 0;
   file_ = platform::openAppendFile(path.c_str(), &error);
-  if (file_ == platform::kNoAppendFile) {
+  filePath_ = path;
+  const bool opened = file_ != platform::kNoAppendFile;
+  if (!opened) {
     *err = "cannot open log file '" + path + "': " + platform::errnoText(error);
   } else if (keepEarly_) {
     if (earlyOverflowed_) early_ += "[zuqonl] earlier log lines were not kept\n";
-    platform::appendWhole(file_, early_);
+    appendToFileLocked(early_);
   }
   keepEarly_ = false;
   early_ = std::string();
-  return file_ != platform::kNoAppendFile;
+  return opened;
 }
 
 void Log::noFile() {
@@ -107,12 +109,26 @@ void Log::flush() {
 void Log::flushLocked() {
   if (!pending_.empty()) {
     writeTolerantly(pending_, out_);
-    // A file that can't take the text loses it, as the output does.
-    if (file_ != platform::kNoAppendFile) platform::appendWhole(file_, pending_);
+    if (file_ != platform::kNoAppendFile) appendToFileLocked(pending_);
     pending_.clear();
   }
   flushTolerantly(out_);
   lastFlush_ = now_();
+}
+
+// A file that can't take a text loses it, and the texts after it: a file
+// that has run out of room stays so for the rest of the run (a later text,
+// shorter, could fit where this one did not, and the file would then hold
+// a gap that nothing shows). The output, which has had the texts, is told
+// once.
+void Log::appendToFileLocked(std::string_view text) {
+  int error = 0;
+  if (platform::appendWhole(file_, text, &error)) return;
+  platform::closeAppendFile(file_);
+  file_ = platform::kNoAppendFile;
+  writeTolerantly("[zuqonl] log file '" + filePath_ + "' can no longer be written: " +
+                      platform::errnoText(error) + "; lines go to standard output only\n",
+                  out_);
 }
 
 Log& processLog() {

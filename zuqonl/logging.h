@@ -37,7 +37,9 @@ class Log {
   // program reads is refused) and each flush appends in one piece, so that
   // processes sharing the file interleave whole texts. False with a message
   // naming the file when it cannot be opened; the early texts are then given
-  // up.
+  // up. A text goes to the file whole or not at all: once the file can take
+  // no more (a full disk, a file-size limit), it is closed, standard output
+  // says so in one line, and the texts after it go to the output only.
   bool openFile(const std::string& path, std::string* err);
   // No log file (any longer): a file opened before is closed and the early
   // texts are given up.
@@ -56,6 +58,8 @@ class Log {
 
  private:
   void flushLocked() REQUIRES(mutex_);
+  // Appends `text` to the open file, or gives the file up (see openFile).
+  void appendToFileLocked(std::string_view text) REQUIRES(mutex_);
   // The notification thread's rule: reads the clock when the line count
   // says so and flushes when kFlushInterval passed.
   void checkClockLocked() REQUIRES(mutex_);
@@ -64,7 +68,8 @@ class Log {
   Clock::time_point (*now_)();
   std::FILE* out_;
   platform::AppendFileHandle file_ GUARDED_BY(mutex_) = platform::kNoAppendFile;
-  std::string pending_ GUARDED_BY(mutex_);  // not yet written
+  std::string filePath_ GUARDED_BY(mutex_);  // as openFile was given it
+  std::string pending_ GUARDED_BY(mutex_);   // not yet written
   std::string early_ GUARDED_BY(mutex_);
   bool keepEarly_ GUARDED_BY(mutex_) = true;
   bool earlyOverflowed_ GUARDED_BY(mutex_) = false;

@@ -99,5 +99,32 @@ TEST(LogTest, NotificationThreadReadsTheClockOnlyEveryFewLines) {
   std::fclose(out);
 }
 
+// A log file that takes nothing (a full device): standard output has every
+// line and, once, the line that says the file stopped; the file is not tried
+// again for the texts after it.
+TEST(LogTest, AFileThatCanTakeNoMoreIsToldOnceAndLeftAlone) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no device that is always full";
+#else
+  std::FILE* out = testsupport::openScratchFile();
+  ASSERT_NE(out, nullptr);
+  {
+    Log log(out, fakeNow);
+    std::string err;
+    log.write("early\n");
+    ASSERT_TRUE(log.openFile("/dev/full", &err)) << err;
+    log.write("one\n");
+    log.write("two\n");
+  }
+  std::rewind(out);
+  char buffer[512] = {};
+  const std::string written(buffer, std::fread(buffer, 1, sizeof buffer - 1, out));
+  EXPECT_EQ(written,
+            "early\n[zuqonl] log file '/dev/full' can no longer be written: No space left on "
+            "device; lines go to standard output only\none\ntwo\n");
+  std::fclose(out);
+#endif
+}
+
 }  // namespace
 }  // namespace zuqonl

@@ -250,7 +250,7 @@ size_t roundUp(size_t bytes) { return (bytes + kRecordAlign - 1) / kRecordAlign 
 
 }  // namespace
 
-RowRecords::RowRecords(size_t capacity) : capacity_(capacity) {}
+RowRecords::RowRecords(size_t capacity) : firstCapacity_(capacity), capacity_(capacity) {}
 
 RowRecords::~RowRecords() {
   ZUQONL_UNPOISON(block_, capacity_);
@@ -260,6 +260,14 @@ RowRecords::~RowRecords() {
 void RowRecords::clear() {
   ZUQONL_UNPOISON(block_, used_);
   used_ = 0;
+}
+
+void RowRecords::release() {
+  used_ = 0;
+  if (block_ != nullptr) ZUQONL_UNPOISON(block_, capacity_);
+  ::operator delete (block_, std::align_val_t{kRecordAlign});
+  block_ = nullptr;
+  capacity_ = firstCapacity_;
 }
 
 RowNotice* RowRecords::add(int32_t conn, int32_t rowId, std::span<const std::string_view> values,

@@ -76,6 +76,11 @@ class RowRecords {
 
   // Forgets every record; none may be lent any longer.
   void clear();
+  // clear(), and gives the block back to the system: the next add() takes a
+  // block of the first capacity again (or its record's size, when larger).
+  void release();
+  // The block's size, or the size the next add() takes.
+  size_t capacity() const { return capacity_; }
   // Builds the record of a row, laid out as Notice::row lays it out, after
   // the records before it; its size, texts included, in *bytes. Null when
   // it does not fit after them; a record alone always fits (the block grows
@@ -84,6 +89,7 @@ class RowRecords {
                  size_t* bytes);
 
  private:
+  const size_t firstCapacity_;
   char* block_ = nullptr;
   size_t capacity_ = 0;
   size_t used_ = 0;

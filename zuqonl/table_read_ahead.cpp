@@ -1,5 +1,6 @@
 #include "table_read_ahead.h"
 
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -14,6 +15,8 @@ TableReadAhead::TableReadAhead(dataserver::TableStream& stream, int32_t conn,
     platform::MutexLock lock(mutex_);
     for (Batch& batch : batches_) free_.push_back(&batch);
   }
+  // A row's values then never need memory of their own while it is read.
+  readValues_.reserve(static_cast<size_t>(stream.columnCount()));
   inline_ = !ownThread;
   if (inline_) return;
   try {
@@ -43,6 +46,17 @@ void TableReadAhead::readerLoop() {
     lock.unlock();
     try {
       fill(*batch);
+    } catch (const std::bad_alloc&) {
+      // The consumer reads on by itself, with the memory this thread and
+      // its batches give back; the events already read come first.
+      lock.lock();
+      memoryShort_ = true;
+      const bool wasEmpty = ready_.empty();
+      (batch->items.empty() ? free_ : ready_).push_back(batch);
+      lock.unlock();
+      if (wasEmpty) wake_();
+      lock.lock();
+      return;
     } catch (const std::exception&) {
       lock.lock();
       failure_ = std::current_exception();
@@ -70,7 +84,13 @@ void TableReadAhead::readerLoop() {
 
 void TableReadAhead::fill(Batch& batch) {
   batch.items.clear();
-  batch.records.clear();
+  // A block grown for a large row goes back first: only the rows in
+  // flight keep memory of that size.
+  if (batch.records.capacity() > kBatchBytes) {
+    batch.records.release();
+  } else {
+    batch.records.clear();
+  }
   batch.texts.clear();
   batch.taken = 0;
   batch.holds = false;
@@ -82,7 +102,13 @@ void TableReadAhead::fill(Batch& batch) {
       case EventKind::AddRow:
       case EventKind::UpdateRow:
       case EventKind::DeleteRow:
-        item.row.record = batch.records.add(conn_, readEvent_.rowId, readValues_, &item.row.bytes);
+        try {
+          item.row.record =
+              batch.records.add(conn_, readEvent_.rowId, readValues_, &item.row.bytes);
+        } catch (const std::bad_alloc&) {
+          pending_ = true;  // read, and its values still in the stream's buffer
+          throw;
+        }
         if (item.row.record == nullptr) {
           pending_ = true;  // the batch is full: the row starts the next one
           return;
@@ -107,6 +133,7 @@ void TableReadAhead::fill(Batch& batch) {
 
 TableReadAhead::Batch* TableReadAhead::takeReadyBatch() {
   Batch* toFill = nullptr;
+  bool takeOver = false;
   {
     platform::MutexLock lock(mutex_);
     if (current_ != nullptr) free_.push_back(current_);
@@ -116,20 +143,41 @@ TableReadAhead::Batch* TableReadAhead::takeReadyBatch() {
       ready_.erase(ready_.begin());
     } else if (failure_) {
       std::rethrow_exception(failure_);
+    } else if (memoryShort_ && !inline_) {
+      takeOver = true;
     } else if (inline_ && !held_ && !ended_) {
       toFill = free_.back();
       free_.pop_back();
     }
   }
   changed_.notifyAll();  // a reader waiting for a free batch has one
+  if (takeOver) {
+    takeOverFromReader();
+    return takeReadyBatch();
+  }
   if (toFill != nullptr) {
-    fill(*toFill);
+    try {
+      fill(*toFill);
+    } catch (const std::bad_alloc&) {
+      // What was read before the failure is handed out first; the event
+      // that failed is read again by a later call.
+      platform::MutexLock lock(mutex_);
+      (toFill->items.empty() ? free_ : ready_).push_back(toFill);
+      throw;
+    }
     platform::MutexLock lock(mutex_);
     held_ = toFill->holds;
     ended_ = toFill->holds && toFill->items.back().kind == EventKind::End;
     current_ = toFill;
   }
   return current_;
+}
+
+void TableReadAhead::takeOverFromReader() {
+  reader_.join();
+  inline_ = true;
+  platform::MutexLock lock(mutex_);
+  for (Batch* batch : free_) batch->records.release();
 }
 
 const dataserver::TableEvent* TableReadAhead::next(Row* row) {

@@ -31,13 +31,22 @@ namespace zuqonl {
 // notification thread lends each to the callback (Notice::lent) as it is.
 //
 // Memory: kBatches batches of kBatchBytes of records (a row larger than
-// that has a batch of its own), whatever the table's length.
+// that has a batch of its own, whose block goes back before the batch is
+// filled again), whatever the table's length.
 //
 // Threads: the stream is the reader's from the constructor on. next(),
 // resume() and the destructor are for one thread, the consumer's; `wake` is
 // called on the reader's thread when a batch arrives for a consumer that may
 // have found none. When no thread can be started, next() reads each batch
 // itself on the consumer's thread.
+//
+// Out of memory: a reader thread that finds no memory for a batch ends, and
+// next() reads on by itself from the event it stopped at, in one batch whose
+// block is the only one kept (the thread's stack and the other batches are
+// given back first), as when no thread could be started. Only where that
+// finds no memory either does next() throw std::bad_alloc; the events read
+// before it are handed out first, and a later next() tries that event
+// again.
 class TableReadAhead {
  public:
   // `stream` (opened) must outlive this object; its rows are records of
@@ -59,9 +68,9 @@ class TableReadAhead {
   // The stream's next event and, for a row event, its record in *row (its
   // values are not set); both valid until the next call. Null when the
   // reader has not read the event yet (`wake` then follows once it has) or
-  // holds at a Pause not resumed. What the reader failed with (no memory for
-  // a batch) is thrown here, after the events read before it, as if the
-  // consumer had read the table itself.
+  // holds at a Pause not resumed. What the reader failed with is thrown
+  // here, after the events read before it, as if the consumer had read the
+  // table itself; for no memory, see above.
   const dataserver::TableEvent* next(Row* row);
 
   // The Pause last taken has been waited out: reading goes on.
@@ -89,9 +98,14 @@ class TableReadAhead {
   };
 
   void readerLoop();
-  // Reads events into `batch` until it is full or holds.
+  // Reads events into `batch` until it is full or holds. An event that
+  // finds no memory stays to be read again (pending_, or the stream stands
+  // before it), and the events before it stay in the batch.
   void fill(Batch& batch);
   Batch* takeReadyBatch();
+  // The reader thread ended for want of memory: it is joined, the free
+  // batches give their blocks back, and next() reads on by itself.
+  void takeOverFromReader();
 
   dataserver::TableStream& stream_;
   const int32_t conn_;
@@ -114,6 +128,7 @@ class TableReadAhead {
   bool held_ GUARDED_BY(mutex_) = false;           // a Pause was read; no resume() yet
   bool ended_ GUARDED_BY(mutex_) = false;          // End was read
   std::exception_ptr failure_ GUARDED_BY(mutex_);  // the reader's; it reads no more
+  bool memoryShort_ GUARDED_BY(mutex_) = false;    // the reader found no memory and ended
   bool stop_ GUARDED_BY(mutex_) = false;
   std::thread reader_;
 };

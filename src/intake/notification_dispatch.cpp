@@ -76,6 +76,12 @@ void runOutOfMemory() {
   run->ready.signal(ReadyReason::Synchronized);
 }
 
+void noteLink(LinkPart part, bool lost) {
+  if (RunContext* run = attachedRun.load(std::memory_order_acquire)) {
+    lost ? run->link.lost(part) : run->link.back(part);
+  }
+}
+
 void discardUnsynchronizedTrades() {
   if (RunContext* run = attachedRun.load(std::memory_order_acquire)) {
     if (!run->ready.tableSynchronized()) run->store.clear();
@@ -137,21 +143,26 @@ void dispatch(int32_t code, void* data) {
     case ZUQONL_NET_INTEGRITY_OK:
       zuqonlPrintf("[ZUQTradeReport] NetIntegrityOk: %s\n",
                    escapeControlBytes(noticeOf<TextNotice>(data).text).c_str());
+      noteLink(LinkPart::Network, false);
       break;
     case ZUQONL_NET_INTEGRITY_LOST:
       zuqonlPrintf("[ZUQTradeReport] NetIntegrityLost\n");
+      noteLink(LinkPart::Network, true);
       break;
     case ZUQONL_DS_CONNECTED:
       zuqonlPrintf("[ZUQTradeReport] DS Connected\n");
+      noteLink(LinkPart::DataServer, false);
       signalReady(ReadyReason::DataServer);
       break;
     case ZUQONL_DS_DISCONNECTED:
       zuqonlPrintf("[ZUQTradeReport] DS Disconnected\n");
+      noteLink(LinkPart::DataServer, true);
       break;
     case ZUQONL_ERROR: {
       const ErrorNotice& error = noticeOf<ErrorNotice>(data);
-      zuqonlPrintf("[ZUQTradeReport] Error conn=%d: %s\n", error.conn,
-                   escapeControlBytes(error.text).c_str());
+      const std::string text = escapeControlBytes(error.text);
+      zuqonlPrintf("[ZUQTradeReport] Error conn=%d: %s\n", error.conn, text.c_str());
+      if (RunContext* run = attachedRun.load(std::memory_order_acquire)) run->link.error(text);
       break;
     }
     case ZUQONL_CLEAR:

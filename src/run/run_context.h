@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "intake/trade_store.h"
+#include "run/link_record.h"
 #include "run/ready_event.h"
 #include "run/run_settings.h"
 
@@ -26,4 +27,6 @@ struct RunContext {
   // AddRow notifications received, kept or not. Counted by the notification
   // thread, read by the driver for the run's closing line.
   std::atomic<uint64_t> rowsReceived{0};
+  // The link's losses and the library's last Error, for the closing line.
+  LinkRecord link;
 };

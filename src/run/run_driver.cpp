@@ -93,8 +93,11 @@ RunEnd receiveAndReport(const char* iniPath, const std::vector<std::string>& tab
     case platform::kWaitTimeout:
       zuqonlPrintf("[ZUQTradeReport] Can't receive records: timeout expired (%d sec)\n",
                    settings.syncTimeout);
+      // What the link did meanwhile says why (the library is still open, but
+      // a notification that comes now could only add to what is said).
       end.failure = "the table was not synchronized within " +
-                    std::to_string(waitMilliseconds(settings.syncTimeout, 10000) / 1000) + " s";
+                    std::to_string(waitMilliseconds(settings.syncTimeout, 10000) / 1000) + " s" +
+                    run.link.closingClauses();
       break;
     default:
       zuqonlPrintf("[ZUQTradeReport] Error in WaitForSingleObject\n");
