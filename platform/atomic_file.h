@@ -4,8 +4,10 @@
 // that stood there before as it was, and two writers of one path each leave a
 // whole file (the last to finish wins). A file that may be written but not
 // replaced (its folder is closed to us) is written whole into a scratch file
-// first and copied in only once the disk has granted its length, so that
-// only a kill during that copy can leave it cut.
+// first and copied in only once the disk has granted its length; stop
+// requests (platform/stop_request.h) are held during that copy, so that only
+// a kill can leave it cut. A stop requested before the file is put in place
+// leaves what stood there as it was.
 #pragma once
 
 #include <cerrno>
@@ -80,6 +82,7 @@ class AtomicFile {
   // fails. The file is closed afterwards in every case.
   bool commit(uint32_t lockWaitMilliseconds = 0) {
     lockedByOther_ = false;
+    stopped_ = false;
     return isOpen() && close(true, lockWaitMilliseconds);
   }
 
@@ -93,6 +96,11 @@ class AtomicFile {
   // Whether the last commit failed because another writer held a file
   // rewritten in place locked for all of the wait.
   bool lockedByOther() const { return lockedByOther_; }
+  // Whether the last commit failed because a stop had been requested before
+  // the file was put in place (platform::stopRequest): what stood at the
+  // path is as it was. A request that comes once a file rewritten in place
+  // has its new length waits for its end instead.
+  bool stopped() const { return stopped_; }
 
   // What an open file holds. Filled by the platform's open and looked at by
   // its commit only; public only so that the platform's helpers can fill it.
@@ -113,6 +121,7 @@ class AtomicFile {
 
   Handles handles_;
   bool lockedByOther_ = false;
+  bool stopped_ = false;
 };
 
 }  // namespace platform

@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/stop_request.h"
 
 namespace platform {
 
@@ -65,46 +65,6 @@ std::optional<std::string> finalName(std::string path) {
   return std::nullopt;
 }
 
-// The temporary file being written, for a stop request that arrives
-// meanwhile (Ctrl+C, SIGTERM, a closed terminal's SIGHUP, Ctrl+\'s SIGQUIT):
-// it removes the file, which would otherwise be left beside the report, and
-// then ends the process as the signal would have. One file at a time,
-// written by one thread; the handler may run on any.
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-char pendingTemp[4096];
-volatile std::sig_atomic_t pendingTempSet = 0;
-struct sigaction previousActions[std::size(kStopSignals)];
-bool handlerInstalled[std::size(kStopSignals)] = {};
-
-extern "C" void removePendingTempAndStop(int signal) {
-  if (pendingTempSet) unlink(pendingTemp);
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
-}
-
-void guardPendingTemp(const std::string& temp) {
-  if (temp.size() >= sizeof pendingTemp) return;  // left behind if stopped
-  std::memcpy(pendingTemp, temp.c_str(), temp.size() + 1);
-  pendingTempSet = 1;
-  struct sigaction action {};
-  action.sa_handler = removePendingTempAndStop;
-  sigemptyset(&action.sa_mask);
-  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
-    // A signal the process ignores (or handles itself) is left as it is.
-    handlerInstalled[i] = sigaction(kStopSignals[i], nullptr, &previousActions[i]) == 0 &&
-                          previousActions[i].sa_handler == SIG_DFL &&
-                          sigaction(kStopSignals[i], &action, nullptr) == 0;
-  }
-}
-
-void releasePendingTemp() {
-  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
-    if (handlerInstalled[i]) sigaction(kStopSignals[i], &previousActions[i], nullptr);
-    handlerInstalled[i] = false;
-  }
-  pendingTempSet = 0;
-}
-
 // The folder part of `path`, with its last slash ("" for a bare name).
 std::string folderPrefix(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -142,7 +102,8 @@ bool openTemporary(const std::string& target, const struct stat* replaced,
     }
     file->path = target;
     file->tempPath = temp;
-    guardPendingTemp(temp);
+    // A stop request that cannot wait for the writer (a second one) removes it.
+    removeOnImmediateStop(temp);
     return true;
   }
   return false;
@@ -230,7 +191,8 @@ bool reserve(int fd, off_t length, off_t size) {
 }
 
 // Takes the exclusive lock on `fd`, waiting at most `waitMilliseconds` for
-// another holder to let go of it. The lock goes with the descriptor.
+// another holder to let go of it, and no longer once a stop is requested.
+// The lock goes with the descriptor.
 bool lockExclusive(int fd, uint32_t waitMilliseconds) {
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMilliseconds);
@@ -239,14 +201,14 @@ bool lockExclusive(int fd, uint32_t waitMilliseconds) {
     // A file system without locks cannot be shared safely either way; it
     // is written as before.
     if (errno != EWOULDBLOCK && errno != EINTR) return errno == ENOLCK || errno == EOPNOTSUPP;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (std::chrono::steady_clock::now() >= deadline || stopRequest()) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
 // Copies the scratch file `scratch` over the start of `fd` and cuts `fd` to
 // its length. Once the space is reserved, only a kill or an I/O error can
-// leave the file cut.
+// leave the file cut: the caller holds stop requests meanwhile.
 bool rewriteInPlace(std::FILE* scratch, int fd) {
   struct stat from, to;
   if (fstat(fileno(scratch), &from) != 0 || fstat(fd, &to) != 0) return false;
@@ -323,9 +285,16 @@ bool AtomicFile::close(bool complete, uint32_t lockWaitMilliseconds) {
   if (file.inPlace >= 0) {
     if (ok && !lockExclusive(file.inPlace, lockWaitMilliseconds)) {
       ok = false;
-      lockedByOther_ = true;
+      stopped_ = static_cast<bool>(stopRequest());
+      lockedByOther_ = !stopped_;
     }
-    if (ok) ok = rewriteInPlace(file.stream, file.inPlace);
+    if (ok) {
+      // From the new length to the last byte the old report is gone and the
+      // new one not yet whole: a stop request waits for the end.
+      const StopHold hold;
+      stopped_ = hold.stopRequestedBefore();
+      ok = !stopped_ && rewriteInPlace(file.stream, file.inPlace);
+    }
     if (std::fclose(file.stream) != 0) ok = false;
     if (::close(file.inPlace) != 0) ok = false;
     return ok;
@@ -333,9 +302,14 @@ bool AtomicFile::close(bool complete, uint32_t lockWaitMilliseconds) {
   if (ok && !file.tempPath.empty()) ok = fsync(fileno(file.stream)) == 0;
   if (std::fclose(file.stream) != 0) ok = false;
   if (file.tempPath.empty()) return ok;
+  // A stop requested until now keeps what stands at the path.
+  if (ok && stopRequest()) {
+    stopped_ = true;
+    ok = false;
+  }
   if (ok) ok = std::rename(file.tempPath.c_str(), file.path.c_str()) == 0;
   if (!ok) unlink(file.tempPath.c_str());
-  releasePendingTemp();
+  removeOnImmediateStop("");
   return ok;
 }
 

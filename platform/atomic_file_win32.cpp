@@ -15,6 +15,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/errno_win32.h"
+#include "platform/stop_request.h"
 
 namespace platform {
 
@@ -80,6 +81,7 @@ bool openTemporary(const std::string& target, AtomicFile::Handles* file) {
     }
     file->path = target;
     file->tempPath = temp;
+    removeOnImmediateStop(temp);
     return true;
   }
   return false;
@@ -174,8 +176,8 @@ bool setLength(HANDLE handle, LARGE_INTEGER length) {
 }
 
 // Takes the exclusive lock on the whole of `target`, waiting at most
-// `waitMilliseconds` for another holder to let go of it. The lock goes with
-// the handle.
+// `waitMilliseconds` for another holder to let go of it, and no longer once
+// a stop is requested. The lock goes with the handle.
 bool lockExclusive(HANDLE target, uint32_t waitMilliseconds) {
   const ULONGLONG deadline = GetTickCount64() + waitMilliseconds;
   for (;;) {
@@ -187,7 +189,7 @@ bool lockExclusive(HANDLE target, uint32_t waitMilliseconds) {
     // A file system without locks cannot be shared safely either way; it
     // is written as before.
     if (GetLastError() != ERROR_LOCK_VIOLATION) return true;
-    if (GetTickCount64() >= deadline) return false;
+    if (GetTickCount64() >= deadline || stopRequest()) return false;
     Sleep(10);
   }
 }
@@ -195,7 +197,8 @@ bool lockExclusive(HANDLE target, uint32_t waitMilliseconds) {
 // Copies the scratch file `scratch` over the start of `target` and cuts
 // `target` to its length. The file is first made as long as the new one,
 // which takes its space on the disk; when that is refused, its old length
-// is set again and its bytes are untouched.
+// is set again and its bytes are untouched. The caller holds stop requests
+// meanwhile.
 bool rewriteInPlace(std::FILE* scratch, HANDLE target) {
   const HANDLE from = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(scratch)));
   LARGE_INTEGER size, length, start{};
@@ -261,9 +264,16 @@ bool AtomicFile::close(bool complete, uint32_t lockWaitMilliseconds) {
     const HANDLE target = reinterpret_cast<HANDLE>(_get_osfhandle(file.inPlace));
     if (ok && !lockExclusive(target, lockWaitMilliseconds)) {
       ok = false;
-      lockedByOther_ = true;
+      stopped_ = static_cast<bool>(stopRequest());
+      lockedByOther_ = !stopped_;
     }
-    if (ok) ok = rewriteInPlace(file.stream, target);
+    if (ok) {
+      // From the new length to the last byte the old report is gone and the
+      // new one not yet whole: a stop request waits for the end.
+      const StopHold hold;
+      stopped_ = hold.stopRequestedBefore();
+      ok = !stopped_ && rewriteInPlace(file.stream, target);
+    }
     if (std::fclose(file.stream) != 0) ok = false;
     if (_close(file.inPlace) != 0) ok = false;
     return ok;
@@ -271,11 +281,17 @@ bool AtomicFile::close(bool complete, uint32_t lockWaitMilliseconds) {
   if (ok && !file.tempPath.empty()) ok = _commit(_fileno(file.stream)) == 0;
   if (std::fclose(file.stream) != 0) ok = false;
   if (file.tempPath.empty()) return ok;
+  // A stop requested until now keeps what stands at the path.
+  if (ok && stopRequest()) {
+    stopped_ = true;
+    ok = false;
+  }
   if (ok) {
     ok = MoveFileExA(file.tempPath.c_str(), file.path.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   }
   if (!ok) DeleteFileA(file.tempPath.c_str());
+  removeOnImmediateStop("");
   return ok;
 }
 

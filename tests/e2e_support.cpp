@@ -171,6 +171,7 @@ RunResult BackgroundProcess::wait(int limitSeconds) {
   if (!process_.waitFor(std::chrono::seconds(limitSeconds))) process_.kill();
   RunResult result;
   result.exitStatus = process_.exitStatus();
+  result.endSignal = process_.endSignal();
   result.log = output();
   return result;
 }
@@ -199,6 +200,21 @@ RunResult runAs(const std::vector<std::string>& commandLine, const std::string& 
 }
 
 }  // namespace
+
+NoCoreDumps::NoCoreDumps() {
+  rlimit core;
+  getrlimit(RLIMIT_CORE, &core);
+  soft_ = core.rlim_cur;
+  core.rlim_cur = 0;
+  setrlimit(RLIMIT_CORE, &core);
+}
+
+NoCoreDumps::~NoCoreDumps() {
+  rlimit core;
+  getrlimit(RLIMIT_CORE, &core);
+  core.rlim_cur = static_cast<rlim_t>(soft_);
+  setrlimit(RLIMIT_CORE, &core);
+}
 
 bool OrdinaryUser::testsRunAsRoot() { return geteuid() == 0; }
 

@@ -27,7 +27,8 @@ constexpr char kDefaultIniPath[] = "./ZUQTradeReport.ini";
 #endif
 
 struct RunResult {
-  int exitStatus = -1;  // -1: killed after the time limit
+  int exitStatus = -1;  // -1: killed after the time limit, or ended by a signal
+  int endSignal = 0;    // POSIX: the signal that ended the process; 0 otherwise
   std::string log;      // standard output and standard error, lines ended by LF
   std::vector<std::string> lines() const;
   bool hasLine(const std::string& line) const;
@@ -94,6 +95,19 @@ RunResult runReport(const testsupport::TempDir& box, const std::string& ini = "t
                     int limitSeconds = 60);
 
 #ifndef _WIN32
+// While one lives, processes started by the test write no core dump (SIGQUIT
+// would write one into their folder where the limit allows).
+class NoCoreDumps {
+ public:
+  NoCoreDumps();
+  ~NoCoreDumps();
+  NoCoreDumps(const NoCoreDumps&) = delete;
+  NoCoreDumps& operator=(const NoCoreDumps&) = delete;
+
+ private:
+  unsigned long long soft_;  // the soft limit before
+};
+
 // An ordinary user, whose rights to files root's do not override. When the
 // tests run as root, the program is run as `nobody` (through setpriv) and the
 // test gives it the files it is to own; otherwise the program runs as the

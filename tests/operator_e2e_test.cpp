@@ -75,7 +75,8 @@ TEST(OperatorE2eTest, ARunWithoutAReportSaysWhyAndWhetherTheOldOneStands) {
   RunResult run = runReport(box);
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_EQ(lastLine(run),
-            "[ZUQTradeReport] No report: the data server was not reached within 0 s, exit status 1")
+            "[ZUQTradeReport] No report: the data server was not reached within 0 s; no previous "
+            "report, exit status 1")
       << run.log;
   box.write("r.txt", "the earlier report\r\n");
   run = runReport(box);
@@ -97,7 +98,7 @@ TEST(OperatorE2eTest, AReportThatCannotBeOpenedNamesTheReasonAndTheAbsolutePath)
   // follows after the library is closed.
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't open file 'out/x.txt'")) << run.log;
   EXPECT_EQ(lines.back(), "[ZUQTradeReport] No report: cannot open '" + absolute(box, "out/x.txt") +
-                              "': No such file or directory, exit status 3");
+                              "': No such file or directory; no previous report, exit status 3");
 }
 
 // --- Warnings ---------------------------------------------------------------

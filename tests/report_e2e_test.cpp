@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <random>
 #include <set>
+#include <thread>
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -413,24 +415,27 @@ TEST(ReportE2eTest, TwoRunsOnOneReportPathLastToFinishWins) {
   GTEST_SKIP() << "the first run always finished before it could be stopped";
 }
 
+// The stop signals, with the names and exit statuses the closing line gives.
+struct StopSignal {
+  int number;
+  const char* name;
+  int status;
+};
+constexpr StopSignal kStopSignals[] = {{SIGTERM, "SIGTERM", 143},
+                                       {SIGINT, "SIGINT", 130},
+                                       {SIGHUP, "SIGHUP", 129},
+                                       {SIGQUIT, "SIGQUIT", 131}};
+
 // A run stopped while it writes (Ctrl+C, SIGTERM, the terminal closed with
-// SIGHUP, Ctrl+\ with SIGQUIT) removes its temporary file and leaves the
-// earlier report as it was.
+// SIGHUP, Ctrl+\ with SIGQUIT) removes its temporary file, leaves the
+// earlier report as it was, says so in its closing line and ends by the
+// signal, as the signal would have ended it at once.
 TEST(ReportE2eTest, AStopRequestWhileWritingLeavesNothingBehind) {
   const SlowReport slow(30000, "slow");
   const std::string earlier = "the earlier report\r\n";
-  // SIGQUIT dumps core where the limit allows: not into the test folder.
-  rlimit core;
-  getrlimit(RLIMIT_CORE, &core);
-  rlimit noCore = core;
-  noCore.rlim_cur = 0;
-  setrlimit(RLIMIT_CORE, &noCore);
-  struct CoreLimitRestored {
-    rlimit limit;
-    ~CoreLimitRestored() { setrlimit(RLIMIT_CORE, &limit); }
-  } restored{core};
-  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
-    SCOPED_TRACE(signal);
+  const NoCoreDumps noCore;
+  for (const StopSignal& signal : kStopSignals) {
+    SCOPED_TRACE(signal.name);
     // On a busy machine the run may finish before it is stopped; it is then
     // run again.
     for (int attempt = 0;; ++attempt) {
@@ -446,9 +451,14 @@ TEST(ReportE2eTest, AStopRequestWhileWritingLeavesNothingBehind) {
         run->sendSignal(SIGCONT);
         continue;
       }
-      run->sendSignal(signal);
+      run->sendSignal(signal.number);
       run->sendSignal(SIGCONT);
-      EXPECT_EQ(run->wait().exitStatus, -1);
+      const RunResult stopped = run->wait();
+      EXPECT_EQ(stopped.endSignal, signal.number) << stopped.log;
+      EXPECT_EQ(stopped.lines().back(), std::string("[ZUQTradeReport] No report: stopped by ") +
+                                            signal.name + "; previous report kept, exit status " +
+                                            std::to_string(signal.status));
+      EXPECT_EQ(stopped.log.find("Can't write"), std::string::npos) << stopped.log;
       EXPECT_EQ(box.read("r.txt"), earlier);
       EXPECT_EQ(folderNames(box),
                 (std::set<std::string>{".test.ini-output", "data", "r.txt", "test.ini"}));
@@ -748,6 +758,66 @@ TEST(ReportE2eTest, AReportRewrittenInPlaceWaitsForAnotherWritersLock) {
   const RunResult run = waiting.wait();
   EXPECT_EQ(run.exitStatus, 0) << run.log;
   EXPECT_EQ(box.read("shared/r.txt"), report.text);
+  EXPECT_EQ(folderNames(box, "shared"), (std::set<std::string>{"r.txt"}));
+}
+
+// A report rewritten in place is past saving once its new length is taken,
+// until its last byte: stop requests that come meanwhile, one or several,
+// wait for the report to stand whole, and the run then stops as the first
+// asked. Signals at random moments of the copy never leave it cut.
+TEST(ReportE2eTest, StopRequestsDuringAnInPlaceRewriteNeverCutTheReport) {
+  SKIP_WITHOUT_ORDINARY_USER();
+  const SlowReport report(20000, std::string(200, 'p'));
+  TempDir box;
+  box.write("test.ini", iniFile("sync_timeout=10\r\ntrade_participant=F1\r\nlog_rows=0\r\n"
+                                "report_file=shared/r.txt\r\n"));
+  box.write("data/Trade.csv", report.table);
+  box.write("shared/r.txt", kEarlier);
+  OrdinaryUser::give(box.dir());
+  const ClosedFolder shared(box / "shared");
+  const std::vector<std::string> command = OrdinaryUser::commandLine({"test.ini"});
+  const std::string path = std::filesystem::path(box / "shared/r.txt").lexically_normal().string();
+  auto size = [&] {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 ? static_cast<size_t>(status.st_size) : 0;
+  };
+  std::mt19937 random(std::random_device{}());
+  for (int attempt = 0; attempt < 6; ++attempt) {
+    SCOPED_TRACE(attempt);
+    box.write("shared/r.txt", kEarlier);
+    BackgroundProcess run(command.front(), {command.begin() + 1, command.end()}, box.dir(),
+                          ".run-output");
+    // The copy begins once the report has its new length.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (size() != report.text.size() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    ASSERT_EQ(size(), report.text.size()) << run.output();
+    const int count = 1 + static_cast<int>(random() % 3);
+    std::set<int> sent;
+    const StopSignal* first = nullptr;
+    for (int n = 0; n < count; ++n) {
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 800));
+      const StopSignal& signal = kStopSignals[random() % 3];  // not SIGQUIT
+      if (first == nullptr) first = &signal;
+      run.sendSignal(signal.number);
+      sent.insert(signal.number);
+    }
+    const RunResult stopped = run.wait();
+    const std::string text = box.read("shared/r.txt");
+    ASSERT_TRUE(text == report.text)
+        << text.size() << " bytes, " << count << " signals: " << text.substr(0, 200);
+    EXPECT_EQ(sent.count(stopped.endSignal), 1u) << stopped.endSignal << "\n" << stopped.log;
+    if (count > 1) continue;  // a later signal may end the run before its closing line
+    EXPECT_EQ(stopped.endSignal, first->number);
+    const std::string last = stopped.lines().back();
+    EXPECT_TRUE(last.starts_with(std::string("[ZUQTradeReport] Stopped by ") + first->name +
+                                 " after the report was written: '" + path +
+                                 "', 20000 trades "
+                                 "written (20000 rows received, 20000 kept), "))
+        << last;
+    EXPECT_TRUE(last.ends_with(" s, exit status " + std::to_string(first->status))) << last;
+  }
   EXPECT_EQ(folderNames(box, "shared"), (std::set<std::string>{"r.txt"}));
 }
 

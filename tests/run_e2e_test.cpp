@@ -13,6 +13,7 @@
 #include "e2e_support.h"
 #include "testsupport/sanitizers.h"
 #include "testsupport/temp_dir.h"
+#include "testsupport/wine.h"
 
 namespace e2e {
 namespace {
@@ -131,8 +132,61 @@ TEST(RunE2eTest, TableNeverSynchronizes) {
       std::regex("\\[ZUQTradeReport\\] No report: the table was not synchronized within 10 s; "
                  "the link to the data server was lost at [0-2][0-9]:[0-5][0-9]:[0-5][0-9] and "
                  "back at [0-2][0-9]:[0-5][0-9]:[0-5][0-9]; last Error from the library: 'feed "
-                 "lagging', exit status 2")))
+                 "lagging'; no previous report, exit status 2")))
       << run.lines().back();
+}
+
+// A stop request (SIGTERM, Ctrl+C; on Windows Ctrl+Break) while the run
+// waits for the data server or for the table: the run closes the
+// connection and the library, and its last line names the request, whether
+// an earlier report stands, and the exit status the request gives, the
+// status it gave when it ended the run at once.
+TEST(RunE2eTest, AStopRequestWhileWaitingEndsWithAClosingLine) {
+  struct Case {
+    const char* table;    // "stall": the table never synchronizes; "": no data server
+    const char* earlier;  // the report standing before, or null
+    int signal;
+  };
+  const Case cases[] = {{"stall", "the earlier report\r\n", SIGTERM},
+                        {"stall", nullptr, SIGINT},
+                        {"", "the earlier report\r\n", SIGTERM}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.table) + " " + std::to_string(c.signal));
+    TempDir box;
+    box.write("test.ini", "[zuqonl]\r\ndata_dir=" + std::string(*c.table ? "data" : "missing") +
+                              "\r\n[options]\r\nsync_timeout=10\r\nreport_file=r.txt\r\n");
+    box.write("data/Trade.csv", tableFile(tradeColumns(), {trade({{"rev", "1"}}), op("stall")}));
+    if (c.earlier != nullptr) box.write("r.txt", c.earlier);
+    BackgroundProcess run(ZUQ_PROGRAM_PATH, {"test.ini"}, box.dir(), ".run-output");
+    ASSERT_TRUE(run.waitForOutput(*c.table ? "[ZUQTradeReport] AddRow conn=1, rowID=1"
+                                           : "[ZUQTradeReport] Using ini path: 'test.ini'"))
+        << run.output();
+    run.sendSignal(c.signal);
+    const RunResult stopped = run.wait(20);
+#ifdef _WIN32
+    if (stopped.exitStatus == -1 && testsupport::runningUnderWine()) {
+      GTEST_SKIP() << "Wine delivered no Ctrl+Break to the run: " << stopped.log;
+    }
+    const std::string name = "Ctrl+Break";
+    const int status = -1073741510;  // 0xC000013A
+    EXPECT_EQ(stopped.exitStatus, status);
+#else
+    const std::string name = c.signal == SIGTERM ? "SIGTERM" : "SIGINT";
+    const int status = 128 + c.signal;
+    EXPECT_EQ(stopped.endSignal, c.signal) << stopped.log;
+#endif
+    EXPECT_EQ(stopped.lines().back(),
+              "[ZUQTradeReport] No report: stopped by " + name +
+                  (c.earlier != nullptr ? "; previous report kept" : "; no previous report") +
+                  ", exit status " + std::to_string(status))
+        << stopped.log;
+    EXPECT_EQ(stopped.log.find("Can't"), std::string::npos) << stopped.log;
+    EXPECT_EQ(stopped.log.find("Error in WaitForSingleObject"), std::string::npos);
+    EXPECT_EQ(box.exists("r.txt"), c.earlier != nullptr);
+    if (c.earlier != nullptr) {
+      EXPECT_EQ(box.read("r.txt"), c.earlier);
+    }
+  }
 }
 
 TEST(RunE2eTest, MalformedTableIsAnErrorAndNeverSynchronizes) {
@@ -249,6 +303,8 @@ TEST(RunE2eTest, ServerTextsNeverForgeLogLines) {
   EXPECT_EQ(std::count(run.log.begin(), run.log.end(), '\r'), 0);
 }
 
+// The closing line names the missing INI file as the reason the data
+// server was not reached.
 TEST(RunE2eTest, MissingIniFileRunsOnDefaults) {
   TempDir box;
   const RunResult run = runReport(box, "", 30);
@@ -257,6 +313,10 @@ TEST(RunE2eTest, MissingIniFileRunsOnDefaults) {
       << run.log;
   EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Can't connect to DS: timeout expired (10 sec)"));
   EXPECT_EQ(run.exitStatus, 1);
+  EXPECT_EQ(run.lines().back(),
+            std::string("[ZUQTradeReport] No report: the data server was not reached within 10 "
+                        "s; the INI file '") +
+                kDefaultIniPath + "' was not found; no previous report, exit status 1");
 }
 
 TEST(RunE2eTest, OnlyTheFirstArgumentIsTheIniPath) {

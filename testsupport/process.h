@@ -46,17 +46,22 @@ class Process {
   // The exit status once ended: -1 when the process was ended by a signal
   // or by kill().
   int exitStatus() const { return exitStatus_; }
+  // POSIX: the signal that ended the process once ended by one (not by
+  // kill()); 0 otherwise, and always on Windows.
+  int endSignal() const { return endSignal_; }
   // The system's process id; 0 before start.
   unsigned long id() const { return id_; }
 
  private:
-  void reap(bool block);  // collects the exit status once the process ended
+  void reap(bool block);     // collects the exit status once the process ended
+  void collect(int status);  // POSIX: takes in what waitpid told of the end
 
   std::uintptr_t native_ = 0;  // POSIX: the pid; Windows: the process HANDLE
   unsigned long id_ = 0;
   bool running_ = false;
   bool killed_ = false;
   int exitStatus_ = -1;
+  int endSignal_ = 0;
 };
 
 // The name of the event a Windows server without a console waits on for a

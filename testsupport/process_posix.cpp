@@ -45,6 +45,7 @@ bool Process::start(const std::string& program, const std::vector<std::string>& 
   running_ = true;
   killed_ = false;
   exitStatus_ = -1;
+  endSignal_ = 0;
   return true;
 }
 
@@ -53,8 +54,13 @@ void Process::reap(bool block) {
   int status = 0;
   const pid_t pid = static_cast<pid_t>(native_);
   if (waitpid(pid, &status, block ? 0 : WNOHANG) != pid) return;
+  collect(status);
+}
+
+void Process::collect(int status) {
   running_ = false;
   exitStatus_ = !killed_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  endSignal_ = !killed_ && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
 }
 
 bool Process::ended() {
@@ -74,8 +80,7 @@ void Process::sendSignal(int signal) {
   // what it left as it stands.
   int status = 0;
   if (waitpid(pid, &status, WUNTRACED) != pid || WIFSTOPPED(status)) return;
-  running_ = false;
-  exitStatus_ = !killed_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  collect(status);
 }
 
 void Process::kill() {

@@ -98,6 +98,9 @@ class ReportFile {
   int error() const { return error_; }
   // Whether close failed because another writer held the file locked.
   bool lockedByOther() const { return file_.lockedByOther(); }
+  // Whether close failed because a stop had been requested before the file
+  // was put in place (platform::AtomicFile::stopped).
+  bool stopped() const { return file_.stopped(); }
 
  private:
   void appendTranslated(std::string_view text);

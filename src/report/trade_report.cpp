@@ -9,6 +9,7 @@
 #include "platform/error_text.h"
 #include "platform/local_time.h"
 #include "platform/paths.h"
+#include "platform/stop_request.h"
 #include "report/line_writer.h"
 #include "report/trade_line.h"
 
@@ -61,19 +62,28 @@ void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dat
 
 namespace {
 
+// Thrown out of the walk when a stop is requested: the file, not closed,
+// goes with its temporary file, as when the memory runs out.
+struct WritingStopped {};
+
+// Trade lines written between two looks for a stop request.
+constexpr size_t kStopLookLines = 1024;
+
 // Writes the report to `file`, open already: the header when asked, then the
 // walk. Returns the number of trade lines; std::bad_alloc when the memory
-// runs out on the way.
+// runs out on the way, WritingStopped on a stop request.
 size_t writeContent(ReportFile& file, const ReportOptions& options, TradeStore& store) {
   if (options.printHeader != 0) writeReportHeader(file, options.delimiter, options.dateFormat);
   size_t tradeLines = 0;
   LineWriter lines(file, options.delimiter, options.dateFormat);
   store.walk(
       [&](uint32_t, const KeptTrade& line) {
+        if (tradeLines % kStopLookLines == 0 && platform::stopRequest()) throw WritingStopped{};
         lines.add(line);
         ++tradeLines;
       },
       [&] { lines.finish(); });
+  if (platform::stopRequest()) throw WritingStopped{};
   return tradeLines;
 }
 
@@ -100,8 +110,17 @@ ReportOutcome writeReport(const ReportOptionsReader& readOptions, const char* in
   // Running out of memory leaves by an exception; the file, not closed,
   // then goes with its temporary file, so that half a report never takes
   // the place of the earlier one.
-  outcome.tradeLines = writeContent(file, options, store);
+  try {
+    outcome.tradeLines = writeContent(file, options, store);
+  } catch (const WritingStopped&) {
+    outcome.stopped = true;
+    return outcome;
+  }
   if (!file.close(lockWaitMilliseconds)) {
+    if (file.stopped()) {
+      outcome.stopped = true;
+      return outcome;
+    }
     if (file.lockedByOther()) {
       zuqonlPrintf(
           "[ZUQTradeReport] Report file '%s' is locked by another run: not written after "

@@ -30,6 +30,10 @@ struct ReportOutcome {
   // Why there is no report, in a few words with the system's reason, such
   // as "cannot open '/srv/out/x.txt': No such file or directory".
   std::string failure;
+  // No report because a stop was requested (platform::stopRequest) before
+  // it stood at its path: an earlier report is as it was. `failure` is
+  // empty then; the request's name is the driver's to tell.
+  bool stopped = false;
   explicit operator bool() const { return written; }
 };
 
@@ -40,7 +44,9 @@ struct ReportOutcome {
 // that is the INI file itself, or a table file the library's embedded data server reads
 // (`tableFiles`), is refused as a file that can't be opened: writing it would destroy the run's own
 // input. A report rewritten in place waits at most `lockWaitMilliseconds` for another run that is
-// writing it.
+// writing it. A stop request is looked for between batches of lines and before the report is put
+// in place: the writing is then given up, its temporary file removed, and the earlier report
+// kept; once a report rewritten in place has its new length, it is finished first.
 ReportOutcome writeTradeReport(const ReportOptionsReader& readOptions, const char* iniPath,
                                TradeStore& store, const std::vector<std::string>& tableFiles = {},
                                uint32_t lockWaitMilliseconds = 0);

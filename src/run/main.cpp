@@ -5,6 +5,7 @@
 
 #include "platform/profile.h"
 #include "platform/standard_streams.h"
+#include "platform/stop_request.h"
 #include "platform/write_signals.h"
 #include "run/option_keys.h"
 #include "run/run_driver.h"
@@ -44,7 +45,9 @@ constexpr char kUsageEnd[] =
     "Exit status: 0 report complete; 1 data server not reached; 2 table not\n"
     "synchronized (or the trades did not fit), or an unknown option; 3 report\n"
     "file not opened or not written whole; 4 a misspelt key or section that\n"
-    "would change the run (nothing is run), or --check found something.\n";
+    "would change the run (nothing is run), or --check found something;\n"
+    "stopped by a signal: 128 + its number (Windows, Ctrl+C or Ctrl+Break:\n"
+    "-1073741510).\n";
 
 // The INI file read when none is named: this file of the current folder.
 constexpr char kIniFileName[] = "ZUQTradeReport.ini";
@@ -96,6 +99,9 @@ constexpr int kExitUnknownOption = 2;
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any thread is started, so that every thread leaves the stop
+  // signals to the service's own: a run stops in order and says so.
+  platform::watchStopRequests();
   // The log goes to standard output; a reader that goes away (`| head`) must
   // not cost the report. Log writes then fail and the run goes on. A report
   // that outgrows the file-size limit fails the same way, so that the run
@@ -131,5 +137,9 @@ int main(int argc, char** argv) {
   }
   if (refusedOption(ini)) return kExitUnknownOption;
   const std::string iniPath = ini != nullptr ? ini : defaultIniPath();
-  return check ? checkConfiguration(iniPath.c_str()) : runTradeReport(iniPath.c_str());
+  if (check) return checkConfiguration(iniPath.c_str());
+  const int status = runTradeReport(iniPath.c_str());
+  // A stopped run ends as the request would have ended it at once.
+  if (platform::stopRequest()) platform::endAsStopRequested();
+  return status;
 }

@@ -22,6 +22,18 @@ bool ReadyEvent::tableSynchronized() {
   return synchronized_;
 }
 
+void ReadyEvent::interrupt() {
+  platform::MutexLock lock(mutex_);
+  interrupted_ = true;
+  platform::setEvent(handle_);
+}
+
 uint32_t ReadyEvent::wait(uint32_t milliseconds) {
+  {
+    // A signal of interrupt() consumed by awaitSynchronization or by an
+    // earlier wait must still release this one.
+    platform::MutexLock lock(mutex_);
+    if (interrupted_) return platform::kWaitSignalled;
+  }
   return platform::waitForEvent(handle_, milliseconds);
 }

@@ -36,8 +36,14 @@ class ReadyEvent {
   // server delivering it anew after a lost link) discards what was stored.
   bool tableSynchronized() EXCLUDES(mutex_);
 
-  // Driver: platform::waitForEvent's result (signalled, timeout or failed).
-  uint32_t wait(uint32_t milliseconds);
+  // Stop service's thread, on a stop request: releases the driver's
+  // current wait, whatever it awaits, and every later one at once. The
+  // driver looks for the request after each wait.
+  void interrupt() EXCLUDES(mutex_);
+
+  // Driver: platform::waitForEvent's result (signalled, timeout or failed);
+  // signalled at once after interrupt().
+  uint32_t wait(uint32_t milliseconds) EXCLUDES(mutex_);
 
  private:
   const platform::EventHandle handle_;
@@ -47,4 +53,5 @@ class ReadyEvent {
   platform::Mutex mutex_;
   ReadyReason awaited_ GUARDED_BY(mutex_) = ReadyReason::DataServer;
   bool synchronized_ GUARDED_BY(mutex_) = false;
+  bool interrupted_ GUARDED_BY(mutex_) = false;
 };

@@ -14,12 +14,22 @@
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/regular_file.h"
+#include "platform/stop_request.h"
 #include "report/trade_report.h"
 #include "run/option_keys.h"
 #include "run/run_context.h"
 #include "run/settings_check.h"
 
 namespace {
+
+// What a wait of the driver gives when a stop request released it (or came
+// during it): the run then goes straight to its end.
+constexpr uint32_t kWaitStopped = platform::kWaitFailed - 1;
+
+uint32_t waitUnlessStopped(ReadyEvent& ready, uint32_t milliseconds) {
+  const uint32_t result = ready.wait(milliseconds);
+  return platform::stopRequest() ? kWaitStopped : result;
+}
 
 // How the run ended, for its closing line.
 struct RunEnd {
@@ -28,19 +38,47 @@ struct RunEnd {
   ReportOutcome report;  // when the report writer ran
 };
 
-// Whether a report from an earlier run stands at the report path: a regular
-// file, which a failed run leaves as it was.
-bool earlierReportStands(const char* iniPath) {
+// What stands at the report path, for the closing line of a run without a
+// report: a report of an earlier run (a regular file, which a failed run
+// leaves as it was), nothing, or something that is no report (the run's own
+// input, a device, a pipe), of which the line says nothing.
+enum class AtReportPath { EarlierReport, Nothing, Other };
+
+AtReportPath whatStandsAtReportPath(const char* iniPath) {
   const platform::Profile profile = platform::Profile::read(iniPath);
   const std::string path = readOptions(profile).report.reportFile;
-  if (path.empty() || platform::sameFile(path, iniPath)) return false;
+  if (path.empty()) return AtReportPath::Nothing;
+  if (platform::sameFile(path, iniPath)) return AtReportPath::Other;
   for (const std::string& table : libraryTableFiles(profile, iniPath)) {
-    if (platform::sameFile(path, table)) return false;
+    if (platform::sameFile(path, table)) return AtReportPath::Other;
   }
   int error = 0;
   std::FILE* file = platform::openRegularFile(path.c_str(), &error);
   if (file != nullptr) std::fclose(file);
-  return file != nullptr || error == EACCES;
+  if (file != nullptr || error == EACCES) return AtReportPath::EarlierReport;
+  return error == ENOENT || error == ENOTDIR ? AtReportPath::Nothing : AtReportPath::Other;
+}
+
+// Why the data server was not reached, beyond the wait: an INI file that
+// is not there, which leaves the library without a data source.
+std::string missingIniFile(const char* iniPath) {
+  int error = 0;
+  std::FILE* file = platform::openRegularFile(iniPath, &error);
+  if (file != nullptr) std::fclose(file);
+  if (file != nullptr || error != ENOENT) return "";
+  return std::string("; the INI file '") + iniPath + "' was not found";
+}
+
+// A stop request that came during the run gives it the request's exit
+// status; without a report, the reason names the request, after the
+// run's own reason when it had failed already.
+void applyStopRequest(RunEnd& end) {
+  const platform::StopRequest stop = platform::stopRequest();
+  if (!stop) return;
+  end.status = stop.exitStatus;
+  if (end.report) return;
+  const std::string stopped = std::string("stopped by ") + stop.name;
+  end.failure = end.failure.empty() ? stopped : end.failure + "; " + stopped;
 }
 
 // The run's last line: what it did, or why it wrote no report, with the
@@ -48,18 +86,49 @@ bool earlierReportStands(const char* iniPath) {
 void logRunEnd(const char* iniPath, const RunEnd& end, RunContext& run,
                std::chrono::steady_clock::time_point started) {
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+  const unsigned lines = static_cast<unsigned>(end.report.tradeLines);
+  const unsigned received = static_cast<unsigned>(run.rowsReceived.load());
+  const unsigned kept = static_cast<unsigned>(run.store.added());
   if (end.status == kExitReportComplete) {
     zuqonlPrintf(
         "[ZUQTradeReport] Report complete: '%s', %u trades written (%u rows received, "
         "%u kept), %.2f s\n",
-        end.report.absolutePath.c_str(), static_cast<unsigned>(end.report.tradeLines),
-        static_cast<unsigned>(run.rowsReceived.load()), static_cast<unsigned>(run.store.added()),
-        took.count());
+        end.report.absolutePath.c_str(), lines, received, kept, took.count());
+    return;
+  }
+  if (end.report) {
+    // Stopped once the report stood whole (or was being finished in place).
+    zuqonlPrintf(
+        "[ZUQTradeReport] Stopped by %s after the report was written: '%s', %u trades written "
+        "(%u rows received, %u kept), %.2f s, exit status %d\n",
+        platform::stopRequest().name, end.report.absolutePath.c_str(), lines, received, kept,
+        took.count(), end.status);
     return;
   }
   std::string reason = end.failure;
-  if (earlierReportStands(iniPath)) reason += "; previous report kept";
+  switch (whatStandsAtReportPath(iniPath)) {
+    case AtReportPath::EarlierReport:
+      reason += "; previous report kept";
+      break;
+    case AtReportPath::Nothing:
+      reason += "; no previous report";
+      break;
+    case AtReportPath::Other:
+      break;
+  }
   zuqonlPrintf("[ZUQTradeReport] No report: %s, exit status %d\n", reason.c_str(), end.status);
+}
+
+// Every run's end, once the library is closed and no notification can
+// follow: a stop request that came decides the status, the closing line is
+// logged, and the run's context is let go. Returns the exit status.
+int endRun(const char* iniPath, RunEnd& end, RunContext& run,
+           std::chrono::steady_clock::time_point started) {
+  applyStopRequest(end);
+  logRunEnd(iniPath, end, run, started);
+  platform::setStopHandler(nullptr);
+  attachRunContext(nullptr);
+  return end.status;
 }
 
 // Waits for the table to be delivered in full and writes the report, which
@@ -73,7 +142,7 @@ RunEnd receiveAndReport(const char* iniPath, const std::vector<std::string>& tab
                                             settings.issue.c_str(), settings.issue.c_str(), 0);
   RunEnd end;
   end.status = kExitNotSynchronized;
-  switch (run.ready.wait(waitMilliseconds(settings.syncTimeout, 10000))) {
+  switch (waitUnlessStopped(run.ready, waitMilliseconds(settings.syncTimeout, 10000))) {
     case platform::kWaitSignalled:
       // Trades lost to a lack of memory have been logged by the intake: the
       // table was not received whole, so there is nothing true to report.
@@ -99,6 +168,8 @@ RunEnd receiveAndReport(const char* iniPath, const std::vector<std::string>& tab
                     std::to_string(waitMilliseconds(settings.syncTimeout, 10000) / 1000) + " s" +
                     run.link.closingClauses();
       break;
+    case kWaitStopped:
+      break;  // the closing line names the request
     default:
       zuqonlPrintf("[ZUQTradeReport] Error in WaitForSingleObject\n");
       end.failure = "the wait for the table failed";
@@ -128,6 +199,11 @@ uint32_t defaultStoreLimitMiB(uint64_t physicalBytes, size_t pointerBytes) {
 
 int runTradeReport(const char* iniPath) {
   const auto started = std::chrono::steady_clock::now();
+  RunContext run;
+  // From the first line on, a stop request releases the driver's pending
+  // wait at once; the run then closes what it opened and says so in its
+  // closing line.
+  platform::setStopHandler([&run] { run.ready.interrupt(); });
   zuqonlPrintf("ZUQ KALDO Online. ZUQTradeReport v1.0\n");
   zuqonlPrintf("Copyright (C) ZUQ KALDO. All rights reserved.\n");
   zuqonlPrintf("[ZUQTradeReport] Using ini path: '%s'\n", iniPath);
@@ -136,7 +212,6 @@ int runTradeReport(const char* iniPath) {
   for (const std::string& warning : review.warnings) {
     zuqonlPrintf("[ZUQTradeReport] Warning: %s\n", warning.c_str());
   }
-  RunContext run;
   attachRunContext(&run);
 
   zuqonlSetIniPath(iniPath);
@@ -151,9 +226,7 @@ int runTradeReport(const char* iniPath) {
       end.failure += (end.failure.empty() ? "" : "; ") + refusal;
     }
     zuqonlClose();
-    logRunEnd(iniPath, end, run, started);
-    attachRunContext(nullptr);
-    return end.status;
+    return endRun(iniPath, end, run, started);
   }
   zuqonlIdentify("", "", "");
   zuqonlRegisterCallback(onlineCallback);
@@ -161,7 +234,7 @@ int runTradeReport(const char* iniPath) {
 
   RunSettings& settings = run.settings;
   settings.syncTimeout = readOptions(atStart).run.syncTimeout;
-  switch (run.ready.wait(waitMilliseconds(settings.syncTimeout, 1000))) {
+  switch (waitUnlessStopped(run.ready, waitMilliseconds(settings.syncTimeout, 1000))) {
     case platform::kWaitSignalled: {
       // The selection as the INI file holds it once the data server is
       // there; the waits keep the sync timeout they began with.
@@ -177,8 +250,11 @@ int runTradeReport(const char* iniPath) {
       zuqonlPrintf("[ZUQTradeReport] Can't connect to DS: timeout expired (%d sec)\n",
                    settings.syncTimeout);
       end.failure = "the data server was not reached within " +
-                    std::to_string(waitMilliseconds(settings.syncTimeout, 1000) / 1000) + " s";
+                    std::to_string(waitMilliseconds(settings.syncTimeout, 1000) / 1000) + " s" +
+                    missingIniFile(iniPath);
       break;
+    case kWaitStopped:
+      break;  // the closing line names the request
     default:
       zuqonlPrintf("[ZUQTradeReport] Error in WaitForSingleObject\n");
       end.failure = "the wait for the data server failed";
@@ -186,8 +262,5 @@ int runTradeReport(const char* iniPath) {
   }
 
   zuqonlClose();
-  // After the library is closed no notification can follow it.
-  logRunEnd(iniPath, end, run, started);
-  attachRunContext(nullptr);
-  return end.status;  // the run's event and store go with `run`
+  return endRun(iniPath, end, run, started);  // the run's event and store go with `run`
 }
