@@ -91,8 +91,9 @@ TEST(SettingsE2eTest, TheRefusalNamesTheValueTheRunWouldTakeInstead) {
     fill(box, "[options]\r\ntrade_issue=XYZ1\r\ntrade_participant=F1\r\n" + each.line + "\r\n");
     const RunResult run = runReport(box);
     EXPECT_EQ(run.exitStatus, 4) << run.log;
-    EXPECT_EQ(lastLine(run), "[ZUQTradeReport] No report: " + each.reason +
-                                 "; correct the name, or remove the line, exit status 4")
+    EXPECT_EQ(lastLine(run),
+              "[ZUQTradeReport] No report: " + each.reason +
+                  "; correct the name, or remove the line; no previous report, exit status 4")
         << run.log;
     EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
   }
@@ -114,7 +115,7 @@ TEST(SettingsE2eTest, AMisspeltSectionThatWouldChangeTheRunRefusesIt) {
     EXPECT_EQ(lastLine(run),
               "[ZUQTradeReport] No report: there is no section [options], but [" + name +
                   "] holds 'sync_timeout=1': every setting takes its default, so sync_timeout "
-                  "would be 10; correct the section's name, exit status 4")
+                  "would be 10; correct the section's name; no previous report, exit status 4")
         << run.log;
     EXPECT_EQ(run.log.find("DS Connected"), std::string::npos) << run.log;
     EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
