@@ -162,8 +162,11 @@ TEST(RunE2eTest, AStopRequestWhileWaitingEndsWithAClosingLine) {
                                            : "[ZUQTradeReport] Using ini path: 'test.ini'"))
         << run.output();
     run.sendSignal(c.signal);
-    const RunResult stopped = run.wait(20);
+    // The stop takes milliseconds; the wait it ends, a hundred seconds.
+    const RunResult stopped = run.wait(10);
 #ifdef _WIN32
+    // Wine's GenerateConsoleCtrlEvent fails, even for a process attached to
+    // the run's console.
     if (stopped.exitStatus == -1 && testsupport::runningUnderWine()) {
       GTEST_SKIP() << "Wine delivered no Ctrl+Break to the run: " << stopped.log;
     }

@@ -63,4 +63,17 @@ TEST(ReadySignalTest, TheTableIsSynchronizedOnlyOnceItsSignalCame) {
   EXPECT_TRUE(ready.tableSynchronized());  // the wait does not undo it
 }
 
+// A stop request releases the wait of either kind at once, and every wait
+// after it, even where the driver's switch to awaiting the table drops the
+// signal that was pending: the driver must never sit out a timeout after it.
+TEST(ReadySignalTest, AStopReleasesEveryWaitFromThenOn) {
+  ReadyEvent ready;
+  ready.interrupt();
+  EXPECT_EQ(ready.wait(platform::kInfinite), platform::kWaitSignalled);
+  ready.awaitSynchronization();
+  EXPECT_EQ(ready.wait(platform::kInfinite), platform::kWaitSignalled);
+  EXPECT_EQ(ready.wait(platform::kInfinite), platform::kWaitSignalled);
+  EXPECT_FALSE(ready.tableSynchronized());
+}
+
 }  // namespace
