@@ -8,6 +8,7 @@
 
 #include "intake/trade_store.h"
 #include "report/report_file.h"
+#include "report/trade_line.h"
 
 // Read from section "options" of the INI file each time a report is written.
 struct ReportOptions {
@@ -27,12 +28,17 @@ struct ReportOutcome {
   // Why there is no report, in a few words with the system's reason, such
   // as "cannot open '/srv/out/x.txt': No such file or directory".
   std::string failure;
+  // Of a report written: what its content may mislead a reader with, each a
+  // text for a line "[ZUQTradeReport] Warning: TEXT" (the texts that hold
+  // the delimiter or a line feed).
+  std::vector<std::string> warnings;
   explicit operator bool() const { return written; }
 };
 
 // Called once by the driver, on its thread, after the table synchronized.
 // Logs the options, writes the header when asked and one line per stored
-// trade of `store` in ascending revision order. Every failure is logged in
+// trade of `store` in ascending revision order; the warnings about what it
+// wrote are the driver's to log. Every failure is logged in
 // one line; running out of memory on the way is one too, which leaves the
 // earlier report as it was. A report path that is the INI file itself, or a
 // table file the library's embedded data server reads (`tableFiles`), is
@@ -46,3 +52,8 @@ ReportOutcome writeTradeReport(const char* iniPath, TradeStore& store,
 // The nineteen column names, each followed by the delimiter, then the local
 // date and time of writing, then the line end.
 void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dateFormat);
+
+// The warning about `strayed` trade lines of a report written with
+// `delimiter`: their count, and the first one's rowID, column and what it
+// holds. Empty when no line holds a stray separator.
+std::string straySeparatorWarning(const StraySeparators& strayed, std::string_view delimiter);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "intake/filter_tally.h"
 #include "intake/trade_store.h"
 #include "run/ready_event.h"
 #include "run/run_settings.h"
@@ -26,4 +27,14 @@ struct RunContext {
   // AddRow notifications received, kept or not. Counted by the notification
   // thread, read by the driver for the run's closing line.
   std::atomic<uint64_t> rowsReceived{0};
+  // What the filters turned away, counted by the notification thread as the
+  // rows come (and reset with the store by a Clear before synchronization).
+  // Copied into turnedAwayAtSynchronization once, on the table's first
+  // Synchronized and before its signal: the driver, released by that
+  // signal, reads only the copy while later rows go on being counted.
+  FilterTally turnedAway;
+  FilterTally turnedAwayAtSynchronization;
+  // "[ZUQTradeReport] Warning: " lines the run has logged (logRunWarning in
+  // run/run_warnings.h), for its closing line. Driver thread only.
+  unsigned warningsLogged = 0;
 };

@@ -16,6 +16,7 @@
 #include "platform/regular_file.h"
 #include "report/trade_report.h"
 #include "run/run_context.h"
+#include "run/run_warnings.h"
 #include "run/settings_check.h"
 
 namespace {
@@ -73,10 +74,10 @@ void logRunEnd(const char* iniPath, const RunEnd& end, RunContext& run,
   if (end.status == kExitReportComplete) {
     zuqonlPrintf(
         "[ZUQTradeReport] Report complete: '%s', %u trades written (%u rows received, "
-        "%u kept), %.2f s\n",
+        "%u kept), %.2f s%s\n",
         end.report.absolutePath.c_str(), static_cast<unsigned>(end.report.tradeLines),
         static_cast<unsigned>(run.rowsReceived.load()), static_cast<unsigned>(run.store.added()),
-        took.count());
+        took.count(), warningCountText(run.warningsLogged).c_str());
     return;
   }
   std::string reason = end.failure;
@@ -102,10 +103,16 @@ RunEnd receiveAndReport(const char* iniPath, RunContext& run) {
                                                 : "the kept trades did not fit in memory";
         break;
       }
+      // A report that will be empty says why, before it is written.
+      for (const std::string& warning : emptyReportWarnings(
+               run.turnedAwayAtSynchronization, settings.selection, run.store.added())) {
+        logRunWarning(run, warning);
+      }
       // A report rewritten in place that another run is writing is waited
       // for as long as the data server is.
       end.report = writeTradeReport(iniPath, run.store, libraryTableFiles(iniPath),
                                     waitMilliseconds(settings.syncTimeout, 1000));
+      for (const std::string& warning : end.report.warnings) logRunWarning(run, warning);
       end.status = end.report ? kExitReportComplete : kExitReportNotWritten;
       end.failure = end.report.failure;
       break;
@@ -147,10 +154,8 @@ int runTradeReport(const char* iniPath) {
   zuqonlPrintf("ZUQ KALDO Online. ZUQTradeReport v1.0\n");
   zuqonlPrintf("Copyright (C) ZUQ KALDO. All rights reserved.\n");
   zuqonlPrintf("[ZUQTradeReport] Using ini path: '%s'\n", iniPath);
-  for (const std::string& warning : configurationWarnings(iniPath)) {
-    zuqonlPrintf("[ZUQTradeReport] Warning: %s\n", warning.c_str());
-  }
   RunContext run;
+  for (const std::string& warning : configurationWarnings(iniPath)) logRunWarning(run, warning);
   attachRunContext(&run);
 
   zuqonlSetIniPath(iniPath);
