@@ -39,9 +39,10 @@ void BM_IntakePerRow(benchmark::State& state) {
   const RowNotices rows(1024);
   const TradeSelection selection;  // no firm code: every row is kept
   TradeStore store;
+  FilterTally turnedAway;
   size_t n = 0;
   for (auto _ : state) {
-    addTradeRow(rows[n], selection, store);
+    addTradeRow(rows[n], selection, store, turnedAway);
     // A store of a million trades is the common case; keep it near that.
     if (++n % (1 << 20) == 0) store.clear();
   }
@@ -73,5 +74,25 @@ void BM_TradeLinePerTrade(benchmark::State& state) {
   file.close();
 }
 BENCHMARK(BM_TradeLinePerTrade);
+
+// The look through each line written for texts that hold the delimiter or a
+// line feed, over trades walked from the store as the report walks them.
+void BM_StraySeparatorsPerTrade(benchmark::State& state) {
+  const RowNotices rows(1 << 16);
+  const TradeSelection selection;
+  TradeStore store;
+  FilterTally turnedAway;
+  for (size_t n = 0; n < (1 << 16); ++n) addTradeRow(rows[n], selection, store, turnedAway);
+  std::vector<KeptTrade> lines;
+  StraySeparators strayed;
+  // The lines' texts live until the walk ends: they are looked through in it.
+  store.walk([&](uint32_t, const KeptTrade& line) { lines.push_back(line); },
+             [&] {
+               size_t n = 0;
+               for (auto _ : state) strayed.count(lines[n++ & 0xFFFF], ";");
+             });
+  benchmark::DoNotOptimize(strayed.trades);
+}
+BENCHMARK(BM_StraySeparatorsPerTrade);
 
 }  // namespace

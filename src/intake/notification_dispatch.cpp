@@ -48,7 +48,9 @@ void storeLimitReached(RunContext& run) {
 void takeRow(const RowNotice& row) {
   RunContext* run = attachedRun.load(std::memory_order_acquire);
   if (run != nullptr && !run->tradesLost.load(std::memory_order_relaxed)) {
-    if (!addTradeRow(row, run->settings.selection, run->store)) storeLimitReached(*run);
+    if (!addTradeRow(row, run->settings.selection, run->store, run->turnedAway)) {
+      storeLimitReached(*run);
+    }
   }
 }
 
@@ -84,8 +86,20 @@ void noteLink(LinkPart part, bool lost) {
 
 void discardUnsynchronizedTrades() {
   if (RunContext* run = attachedRun.load(std::memory_order_acquire)) {
-    if (!run->ready.tableSynchronized()) run->store.clear();
+    if (!run->ready.tableSynchronized()) {
+      run->store.clear();
+      run->turnedAway = FilterTally{};
+    }
   }
+}
+
+// The table's Synchronized: on the first one, what the filters turned away
+// is copied for the driver before the signal releases it (see RunContext).
+void signalSynchronized() {
+  RunContext* run = attachedRun.load(std::memory_order_acquire);
+  if (run == nullptr) return;
+  if (!run->ready.tableSynchronized()) run->turnedAwayAtSynchronization = run->turnedAway;
+  run->ready.signal(ReadyReason::Synchronized);
 }
 
 // A record the library left out reads as zero integers and empty texts.
@@ -197,7 +211,7 @@ void dispatch(int32_t code, void* data) {
       break;
     case ZUQONL_SYNCHRONIZED:
       zuqonlPrintf("[ZUQTradeReport] Sychronized conn=%d\n", connOf(data));
-      signalReady(ReadyReason::Synchronized);
+      signalSynchronized();
       break;
     case ZUQONL_CONNECTED:
       zuqonlPrintf("[ZUQTradeReport] Connected conn=%d\n", connOf(data));

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "intake/filter_tally.h"
 #include "intake/firm_side.h"
 #include "intake/kept_trade.h"
 #include "intake/trade_columns.h"
@@ -42,7 +43,7 @@ class IntakeTest : public ::testing::Test {
     row.values[5] = conf;
     row.values[10] = status;
     row.values[24] = typeExt;
-    addTradeRow(row, selection, store);
+    addTradeRow(row, selection, store, turnedAway);
   }
 
   std::vector<std::pair<uint32_t, int32_t>> stored() {
@@ -53,6 +54,7 @@ class IntakeTest : public ::testing::Test {
 
   TradeSelection selection;
   TradeStore store;
+  FilterTally turnedAway;
 };
 
 using Stored = std::vector<std::pair<uint32_t, int32_t>>;
@@ -93,6 +95,63 @@ TEST_F(IntakeTest, ZeroStatusKeepsEveryStatus) {
   add(2, "2", "A", "B", "", "");
   add(3, "3", "A", "B", "9", "R");
   EXPECT_EQ(stored(), (Stored{{1, 1}, {2, 2}}));
+}
+
+// Rows not kept are counted where a run can explain an empty report: the
+// firm code in another case (only when no side matches exactly), and the
+// statuses of the firm's trades that the status filter turned away.
+TEST_F(IntakeTest, RowsTurnedAwayForTheFirmsCaseOrStatusAreCounted) {
+  selection.firmCode = "RiverSec";
+  add(1, "1", "RIVERSEC", "X");
+  add(2, "2", "X", "riversec");
+  add(3, "3", "RiverSec", "RIVERSEC");  // kept: one side matches exactly
+  add(4, "4", "RIVERSECS", "RIVER SEC");
+  add(5, "5", "X", "Y");
+  EXPECT_EQ(turnedAway.otherCaseTrades, 2u);
+  EXPECT_EQ(turnedAway.firstOtherCaseName(), "RIVERSEC");
+  EXPECT_TRUE(turnedAway.otherCaseSpellings);
+  EXPECT_EQ(stored(), (Stored{{3, 3}}));
+
+  selection.tradeStatus = 2;
+  selection.repoTradeStatus = 3;
+  add(6, "6", "RiverSec", "X", "1", "N1");
+  add(7, "7", "RiverSec", "X", "1", "");
+  add(8, "8", "RiverSec", "X", "5", "R1");
+  add(9, "9", "X", "RiverSec", "2", "");  // kept
+  add(10, "10", "OTHER", "X", "7", "");   // another firm's: not counted
+  auto counts = [](const StatusTally& tally) {
+    std::vector<std::pair<int32_t, uint64_t>> all;
+    for (const StatusTally::Entry& entry : tally) all.emplace_back(entry.status, entry.trades);
+    return all;
+  };
+  using Counts = std::vector<std::pair<int32_t, uint64_t>>;
+  EXPECT_EQ(counts(turnedAway.statuses[0]), (Counts{{1, 2}}));
+  EXPECT_EQ(counts(turnedAway.statuses[1]), (Counts{{5, 1}}));
+  EXPECT_EQ(turnedAway.otherCaseTrades, 2u);
+}
+
+TEST(FilterTallyTest, StatusesBeyondTheSlotsAreCountedTogether) {
+  StatusTally tally;
+  for (int32_t status = 0; status < StatusTally::kSlots + 3; ++status) tally.add(status);
+  tally.add(0);
+  tally.add(StatusTally::kSlots + 1);
+  EXPECT_EQ(tally.end() - tally.begin(), StatusTally::kSlots);
+  EXPECT_EQ(tally.begin()->trades, 2u);
+  EXPECT_EQ(tally.otherTrades(), 4u);
+  EXPECT_EQ(tally.trades(), uint64_t{StatusTally::kSlots} + 5);
+}
+
+TEST(FilterTallyTest, TheFirstOtherCaseNameIsKeptWithinItsBound) {
+  FilterTally tally;
+  const std::string longName(FilterTally::kMostNameBytes + 5, 'a');
+  tally.countOtherCase(longName);
+  EXPECT_EQ(tally.firstOtherCaseName(), longName.substr(0, FilterTally::kMostNameBytes));
+  EXPECT_FALSE(tally.otherCaseSpellings);
+  FilterTally same;
+  same.countOtherCase("ABC");
+  same.countOtherCase("ABC");
+  EXPECT_EQ(same.otherCaseTrades, 2u);
+  EXPECT_FALSE(same.otherCaseSpellings);
 }
 
 TEST_F(IntakeTest, FirstRowPerKeyWinsAndDroppedRowsHoldNoKey) {

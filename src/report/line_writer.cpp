@@ -22,6 +22,7 @@ void LineWriter::add(const KeptTrade& trade) {
   if (formattingHere_) {
     // This thread's half is formatted as it comes, with no copy.
     writeTradeLine(localBatch_, trade, delimiter_, dateFormat_);
+    localStrayed_.count(trade, delimiter_);
     if (++localLines_ == kBatchLines) writeBothBatches();
     return;
   }
@@ -31,8 +32,9 @@ void LineWriter::add(const KeptTrade& trade) {
     formattingHere_ = true;
     localBatch_.clear();
     localLines_ = 0;
+    localStrayed_ = {};
   } else {
-    writeLines(file_, helperLines_);
+    writeLines(file_, helperLines_, strayed_);
     helperLines_.clear();
   }
 }
@@ -41,13 +43,17 @@ void LineWriter::finish() {
   if (formattingHere_) {
     writeBothBatches();
   } else {
-    writeLines(file_, helperLines_);
+    writeLines(file_, helperLines_, strayed_);
     helperLines_.clear();
   }
 }
 
-void LineWriter::writeLines(ReportFile& file, const std::vector<KeptTrade>& lines) {
-  for (const KeptTrade& line : lines) writeTradeLine(file, line, delimiter_, dateFormat_);
+void LineWriter::writeLines(ReportFile& file, const std::vector<KeptTrade>& lines,
+                            StraySeparators& strayed) {
+  for (const KeptTrade& line : lines) {
+    writeTradeLine(file, line, delimiter_, dateFormat_);
+    strayed.count(line, delimiter_);
+  }
 }
 
 // Gives the batch to the helper, started on first use; false when no thread
@@ -80,6 +86,9 @@ void LineWriter::writeBothBatches() {
   }
   file_.appendVerbatim(helperBatch_->text());
   file_.appendVerbatim(local);
+  // The helper's batch holds the earlier lines.
+  strayed_.append(helperStrayed_);
+  strayed_.append(localStrayed_);
   helperLines_.clear();
   formattingHere_ = false;
 }
@@ -94,7 +103,8 @@ void LineWriter::helperLoop() {
     try {
       if (!helperBatch_) helperBatch_.emplace(ReportFile::InMemory{});
       helperBatch_->clear();
-      writeLines(*helperBatch_, helperLines_);
+      helperStrayed_ = {};
+      writeLines(*helperBatch_, helperLines_, helperStrayed_);
     } catch (const std::bad_alloc&) {
       outOfMemory = true;  // told to the writer's thread, which ends the report
     }

@@ -15,6 +15,7 @@
 #include "platform/mutex.h"
 #include "platform/thread_annotations.h"
 #include "report/report_file.h"
+#include "report/trade_line.h"
 
 // Threads: add() and finish() are called on one thread, the writer's, which
 // alone touches `file`; a helper thread, started when the first batch is
@@ -25,7 +26,8 @@
 // before it, to `file`; the lines of the last, unfinished batch only at
 // finish(). A batch formatted in memory reaches the file whole, after the
 // batch before it. When no thread can be started, every line is formatted on
-// the writer's thread.
+// the writer's thread. Whichever thread formats a line also looks it through
+// for texts that hold the delimiter or a line feed (strayed()).
 //
 // Failures: a write to the file that fails is the file's to tell
 // (ReportFile::close). Running out of memory, on either thread, throws
@@ -46,10 +48,14 @@ class LineWriter {
   // Writes every line added and not yet written.
   void finish();
 
+  // After finish(): the lines written whose texts hold the delimiter or a
+  // line feed, which a reader of the report will split.
+  const StraySeparators& strayed() const { return strayed_; }
+
  private:
   static constexpr size_t kBatchLines = 4096;
 
-  void writeLines(ReportFile& file, const std::vector<KeptTrade>& lines);
+  void writeLines(ReportFile& file, const std::vector<KeptTrade>& lines, StraySeparators& strayed);
   bool passBatchToHelper();
   void writeBothBatches();
   void helperLoop();
@@ -64,9 +70,13 @@ class LineWriter {
   // of them (made on its first batch: its buffer may find no memory).
   std::vector<KeptTrade> helperLines_;
   std::optional<ReportFile> helperBatch_;
+  StraySeparators helperStrayed_;
   // This thread's batch, formatted as the lines come, and their count.
   ReportFile localBatch_{ReportFile::InMemory{}};
   size_t localLines_ = 0;
+  StraySeparators localStrayed_;
+  // Of the lines written to the file.
+  StraySeparators strayed_;
   std::thread helper_;
   platform::Mutex mutex_;
   platform::CondVar changed_;

@@ -194,3 +194,107 @@ void writeTradeLine(ReportFile& file, const KeptTrade& line, std::string_view de
   layOutLine(translated, line, delimiter, dateFormat);
   file.endLine();
 }
+
+namespace {
+
+constexpr uint64_t kOnes = 0x0101010101010101u;
+constexpr uint64_t kHighs = 0x8080808080808080u;
+
+// Non-zero exactly when a byte of `word` is zero.
+uint64_t anyZeroByte(uint64_t word) { return (word - kOnes) & ~word & kHighs; }
+
+// A word that holds every byte of the `size` bytes at `at` (1 to 8), some
+// of them twice, read without reading past them.
+inline uint64_t wordOf(const char* at, size_t size) {
+  if (size >= 8) {
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    return word;
+  }
+  if (size >= 4) {
+    uint32_t first;
+    uint32_t last;
+    std::memcpy(&first, at, 4);
+    std::memcpy(&last, at + size - 4, 4);
+    return first | uint64_t{last} << 32;
+  }
+  if (size >= 2) {
+    uint16_t first;
+    uint16_t last;
+    std::memcpy(&first, at, 2);
+    std::memcpy(&last, at + size - 2, 2);
+    const uint64_t both = first | uint64_t{last} << 16;
+    return both | both << 32;
+  }
+  return kOnes * static_cast<unsigned char>(at[0]);
+}
+
+// Adds to *found the bytes of `text` equal to `a` or to `b` (each repeated
+// in a word), so that *found is non-zero exactly when there is one. Eight
+// bytes at a time, with no branch on what it finds: every line of a report
+// is looked through, and its texts seldom hold either.
+inline void findEither(std::string_view text, uint64_t aBytes, uint64_t bBytes, uint64_t* found) {
+  const char* at = text.data();
+  size_t left = text.size();
+  if (left == 0) return;
+  for (; left > 8; left -= 8, at += 8) {
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    *found |= anyZeroByte(word ^ aBytes) | anyZeroByte(word ^ bBytes);
+  }
+  const uint64_t word = wordOf(at, left);
+  *found |= anyZeroByte(word ^ aBytes) | anyZeroByte(word ^ bBytes);
+}
+
+bool holdsEither(std::string_view text, char a, char b) {
+  uint64_t found = 0;
+  findEither(text, kOnes * static_cast<unsigned char>(a), kOnes * static_cast<unsigned char>(b),
+             &found);
+  return found != 0;
+}
+
+// Whether `text` holds `delimiter` or a line feed.
+bool holdsSeparator(std::string_view text, std::string_view delimiter) {
+  // The empty delimiter never splits: the line feed's byte stands for it.
+  // A longer one is looked for where its first byte is.
+  if (!holdsEither(text, delimiter.empty() ? '\n' : delimiter[0], '\n')) return false;
+  return delimiter.size() <= 1 || text.find('\n') != std::string_view::npos ||
+         text.find(delimiter) != std::string_view::npos;
+}
+
+}  // namespace
+
+StraySeparator findStraySeparator(const KeptTrade& line, std::string_view delimiter) {
+  // First all texts at once for the delimiter's first byte (a line feed's
+  // for the empty one) or a line feed: almost every line holds neither.
+  const uint64_t first =
+      kOnes * static_cast<unsigned char>(delimiter.empty() ? '\n' : delimiter[0]);
+  const uint64_t lineFeed = kOnes * '\n';
+  uint64_t found = 0;
+  for (const std::string_view text : line.texts) findEither(text, first, lineFeed, &found);
+  if (found == 0) return {};
+  for (int text = 0; text < kKeptTextCount; ++text) {
+    const std::string_view held = line.texts[text];
+    if (holdsSeparator(held, delimiter)) {
+      return StraySeparator{text, held.find('\n') != std::string_view::npos};
+    }
+  }
+  return {};
+}
+
+void StraySeparators::count(const KeptTrade& line, std::string_view delimiter) {
+  const StraySeparator found = findStraySeparator(line, delimiter);
+  if (!found) return;
+  if (trades++ == 0) {
+    firstRowID = line.rowID;
+    first = found;
+  }
+}
+
+void StraySeparators::append(const StraySeparators& later) {
+  if (trades == 0) {
+    firstRowID = later.firstRowID;
+    first = later.first;
+  }
+  trades += later.trades;
+}

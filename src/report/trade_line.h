@@ -25,3 +25,28 @@ void writeTime(ReportFile& file, const DateTimeValue& value);
 // The whole line with its line end; the memo, last, has no delimiter.
 void writeTradeLine(ReportFile& file, const KeptTrade& line, std::string_view delimiter,
                     int32_t dateFormat);
+
+// A text of a kept trade that a reader of the report would split: it holds
+// the delimiter (an empty delimiter never splits) or a line feed, which the
+// line writes as they are.
+struct StraySeparator {
+  int text = -1;          // the KeptText that holds it; -1: none does
+  bool lineFeed = false;  // a line feed (else the delimiter)
+  explicit operator bool() const { return text >= 0; }
+};
+
+// The first such text of `line`, in column order.
+StraySeparator findStraySeparator(const KeptTrade& line, std::string_view delimiter);
+
+// The kept trades that hold a stray separator, counted in the order of the
+// report's lines, with the first of them.
+struct StraySeparators {
+  size_t trades = 0;
+  int32_t firstRowID = 0;
+  StraySeparator first;
+
+  // Looks `line` through and counts it when it holds one.
+  void count(const KeptTrade& line, std::string_view delimiter);
+  // Adds the count of lines that come after the ones counted here.
+  void append(const StraySeparators& later);
+};

@@ -81,6 +81,15 @@ TEST_F(TradeLineTest, FirmMatchingIsExactAndCaseSensitive) {
   EXPECT_FALSE(firmMatches("F10", "F1"));
   EXPECT_FALSE(firmMatches("", "F1"));
   EXPECT_FALSE(firmMatches("", ""));
+  // The code in another case, which the filter does not keep, is told apart.
+  EXPECT_TRUE(firmMatchesInOtherCase("f1", "F1"));
+  EXPECT_TRUE(firmMatchesInOtherCase("rIvErSeC-2", "RiverSec-2"));
+  EXPECT_FALSE(firmMatchesInOtherCase("F1", "F1"));
+  EXPECT_FALSE(firmMatchesInOtherCase("f1 ", "F1"));
+  EXPECT_FALSE(firmMatchesInOtherCase("f", "F1"));
+  EXPECT_FALSE(firmMatchesInOtherCase("", ""));
+  EXPECT_FALSE(firmMatchesInOtherCase("[1", "{1"));            // not letters
+  EXPECT_FALSE(firmMatchesInOtherCase("CAF\xC9", "caf\xE9"));  // ASCII letters only
   EXPECT_EQ(firmSide(sampleTrade(), ""), FirmSide::None);
   EXPECT_EQ(firmSide(sampleTrade(), "F1"), FirmSide::Initiator);
   EXPECT_EQ(firmSide(sampleTrade(), "F2"), FirmSide::Confirmer);
@@ -137,6 +146,73 @@ TEST_F(TradeLineTest, DelimitersAndLineFeedsInTexts) {
             "20031215 | 10:30:15 | D1 | R1 | 77 | BS | 1 | two\r\nlines\r\n");
   EXPECT_EQ(line(sampleTrade(), "F2", ""),
             "XYZ1STCOMC777F1101.5101015XXX200312170000000422003121510:30:15D1R177LS1bye\r\n");
+}
+
+// What a reader of the report would split: the first text, in column order,
+// that holds the delimiter or a line feed, as the kept trade's texts are
+// (the joined Customer and Contra included).
+TEST_F(TradeLineTest, StraySeparatorsInTexts) {
+  auto find = [](const TradeRecord& record, const std::string& firm, std::string_view delimiter) {
+    std::string joined;
+    return findStraySeparator(keepTrade(record, firmSide(record, firm), &joined), delimiter);
+  };
+  EXPECT_FALSE(find(sampleTrade(), "F1", ";"));
+  EXPECT_FALSE(find(sampleTrade(), "F1", ""));
+  TradeRecord r = sampleTrade();
+  r.init_memo = "a;b";
+  r.trade_ref = "7\n7";
+  StraySeparator found = find(r, "F1", ";");
+  EXPECT_EQ(found.text, kTradeRefText);
+  EXPECT_TRUE(found.lineFeed);
+  r.trade_ref = "77";
+  found = find(r, "F1", ";");
+  EXPECT_EQ(found.text, kMemoText);
+  EXPECT_FALSE(found.lineFeed);
+  EXPECT_FALSE(find(r, "F2", ";"));  // the confirmer's memo is written
+  EXPECT_FALSE(find(r, "F1", ""));   // an empty delimiter splits nothing
+  EXPECT_FALSE(find(r, "F1", "; "));
+  r.init_memo = "a; b";
+  EXPECT_EQ(find(r, "F1", "; ").text, kMemoText);
+  // The joined pair of no single side's trade holds the hyphen.
+  EXPECT_EQ(find(sampleTrade(), "", "-").text, kCustomerText);
+  EXPECT_EQ(find(sampleTrade(), "F1", "5").text, kPriceText);
+  // Every length, the byte at every place, between bytes of every other value.
+  for (size_t length = 1; length <= 20; ++length) {
+    for (int filler = 1; filler < 256; ++filler) {
+      if (filler == ';' || filler == '\n') continue;
+      KeptTrade kept;
+      std::string text(length, static_cast<char>(filler));
+      kept.texts[kTradeRefText] = text;
+      ASSERT_FALSE(findStraySeparator(kept, ";")) << length << " " << filler;
+      for (size_t at = 0; at < length; ++at) {
+        for (char separator : {';', '\n'}) {
+          text.assign(length, static_cast<char>(filler));
+          text[at] = separator;
+          kept.texts[kTradeRefText] = text;
+          found = findStraySeparator(kept, ";");
+          ASSERT_EQ(found.text, kTradeRefText) << length << " " << filler << " " << at;
+          ASSERT_EQ(found.lineFeed, separator == '\n');
+        }
+      }
+    }
+  }
+  // Counted in order, with the first line's rowID.
+  StraySeparators earlier;
+  StraySeparators later;
+  std::string joined;
+  r.rowID = 5;
+  later.count(keepTrade(r, FirmSide::Initiator, &joined), " ");
+  r.rowID = 6;
+  later.count(keepTrade(r, FirmSide::Initiator, &joined), " ");
+  earlier.append(later);
+  EXPECT_EQ(earlier.trades, 2u);
+  EXPECT_EQ(earlier.firstRowID, 5);
+  r.rowID = 1;
+  StraySeparators first;
+  first.count(keepTrade(r, FirmSide::Initiator, &joined), " ");
+  first.append(earlier);
+  EXPECT_EQ(first.trades, 3u);
+  EXPECT_EQ(first.firstRowID, 1);
 }
 
 // Lines written to a file: a line larger than the write buffer, with line

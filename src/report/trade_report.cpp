@@ -1,7 +1,9 @@
 #include "report/trade_report.h"
 
 #include <cerrno>
+#include <iterator>
 #include <new>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -20,6 +22,10 @@ constexpr const char* kColumnNames[] = {
     "Amount",  "Curr",     "Settle",  "Trans",      "Date",   "Time",  "Clr",
     "TypeExt", "TradeRef", "RepoAct", "Repurchase", "Memo",
 };
+
+// The column of kColumnNames that each kept text fills, in KeptText order.
+constexpr int kColumnOfText[] = {0, 1, 3, 4, 5, 6, 7, 8, 13, 14, 15, 16, 17, 18};
+static_assert(std::size(kColumnOfText) == kKeptTextCount);
 
 DateTimeValue localDateTime() {
   const platform::LocalTime now = platform::localTime();
@@ -60,6 +66,25 @@ void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dat
   file.endLine();
 }
 
+std::string straySeparatorWarning(const StraySeparators& strayed, std::string_view delimiter) {
+  if (strayed.trades == 0) return "";
+  const bool one = strayed.trades == 1;
+  std::string text = std::to_string(strayed.trades);
+  text += one ? " trade line has a text that holds " : " trade lines have texts that hold ";
+  if (delimiter.empty()) {
+    text += "a line feed, which a reader of the report takes for a line's end: ";
+  } else {
+    text += std::string("the delimiter '").append(delimiter) +
+            "' or a line feed, which a reader of the report takes for a column's or a line's "
+            "end: ";
+  }
+  text += one ? "rowID=" : "the first is rowID=";
+  text += std::to_string(strayed.firstRowID) + ", whose " +
+          kColumnNames[kColumnOfText[strayed.first.text]] + " holds " +
+          (strayed.first.lineFeed ? "a line feed" : "the delimiter");
+  return text;
+}
+
 namespace {
 
 // Thrown out of the walk when a stop is requested: the file, not closed,
@@ -70,9 +95,11 @@ struct WritingStopped {};
 constexpr size_t kStopLookLines = 1024;
 
 // Writes the report to `file`, open already: the header when asked, then the
-// walk. Returns the number of trade lines; std::bad_alloc when the memory
-// runs out on the way, WritingStopped on a stop request.
-size_t writeContent(ReportFile& file, const ReportOptions& options, TradeStore& store) {
+// walk. Returns the number of trade lines, and the lines that hold a stray
+// separator in *strayed; std::bad_alloc when the memory runs out on the way,
+// WritingStopped on a stop request.
+size_t writeContent(ReportFile& file, const ReportOptions& options, TradeStore& store,
+                    StraySeparators* strayed) {
   if (options.printHeader != 0) writeReportHeader(file, options.delimiter, options.dateFormat);
   size_t tradeLines = 0;
   LineWriter lines(file, options.delimiter, options.dateFormat);
@@ -82,7 +109,10 @@ size_t writeContent(ReportFile& file, const ReportOptions& options, TradeStore& 
         lines.add(line);
         ++tradeLines;
       },
-      [&] { lines.finish(); });
+      [&] {
+        lines.finish();
+        *strayed = lines.strayed();
+      });
   if (platform::stopRequest()) throw WritingStopped{};
   return tradeLines;
 }
@@ -110,8 +140,9 @@ ReportOutcome writeReport(const ReportOptionsReader& readOptions, const char* in
   // Running out of memory leaves by an exception; the file, not closed,
   // then goes with its temporary file, so that half a report never takes
   // the place of the earlier one.
+  StraySeparators strayed;
   try {
-    outcome.tradeLines = writeContent(file, options, store);
+    outcome.tradeLines = writeContent(file, options, store, &strayed);
   } catch (const WritingStopped&) {
     outcome.stopped = true;
     return outcome;
@@ -134,6 +165,9 @@ ReportOutcome writeReport(const ReportOptionsReader& readOptions, const char* in
     return outcome;
   }
   outcome.written = true;
+  if (strayed.trades != 0) {
+    outcome.warnings.push_back(straySeparatorWarning(strayed, options.delimiter));
+  }
   return outcome;
 }
 

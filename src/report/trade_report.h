@@ -9,6 +9,7 @@
 
 #include "intake/trade_store.h"
 #include "report/report_file.h"
+#include "report/trade_line.h"
 
 // Read from section "options" of the INI file each time a report is written
 // (by the reader the driver hands over, which knows the keys' defaults).
@@ -34,6 +35,10 @@ struct ReportOutcome {
   // it stood at its path: an earlier report is as it was. `failure` is
   // empty then; the request's name is the driver's to tell.
   bool stopped = false;
+  // Of a report written: what its content may mislead a reader with, each a
+  // text for a line "[ZUQTradeReport] Warning: TEXT" (the texts that hold
+  // the delimiter or a line feed).
+  std::vector<std::string> warnings;
   explicit operator bool() const { return written; }
 };
 
@@ -44,9 +49,10 @@ struct ReportOutcome {
 // that is the INI file itself, or a table file the library's embedded data server reads
 // (`tableFiles`), is refused as a file that can't be opened: writing it would destroy the run's own
 // input. A report rewritten in place waits at most `lockWaitMilliseconds` for another run that is
-// writing it. A stop request is looked for between batches of lines and before the report is put
-// in place: the writing is then given up, its temporary file removed, and the earlier report
-// kept; once a report rewritten in place has its new length, it is finished first.
+// writing it. The warnings about what it wrote are the driver's to log. A stop request is looked
+// for between batches of lines and before the report is put in place: the writing is then given up,
+// its temporary file removed, and the earlier report kept; once a report rewritten in place has its
+// new length, it is finished first.
 ReportOutcome writeTradeReport(const ReportOptionsReader& readOptions, const char* iniPath,
                                TradeStore& store, const std::vector<std::string>& tableFiles = {},
                                uint32_t lockWaitMilliseconds = 0);
@@ -54,3 +60,8 @@ ReportOutcome writeTradeReport(const ReportOptionsReader& readOptions, const cha
 // The nineteen column names, each followed by the delimiter, then the local
 // date and time of writing, then the line end.
 void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dateFormat);
+
+// The warning about `strayed` trade lines of a report written with
+// `delimiter`: their count, and the first one's rowID, column and what it
+// holds. Empty when no line holds a stray separator.
+std::string straySeparatorWarning(const StraySeparators& strayed, std::string_view delimiter);

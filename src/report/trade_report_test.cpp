@@ -36,8 +36,10 @@ TEST(TradeReportTest, LinesOfEveryBatchInOrder) {
       std::string joined;
       writeTradeLine(expected, keepTrade(record, FirmSide::Initiator, &joined), ";", 0);
     }
-    ASSERT_TRUE(writeTradeReport(reportAt(dir / "report.txt"), "", store)) << count;
+    const ReportOutcome outcome = writeTradeReport(reportAt(dir / "report.txt"), "", store);
+    ASSERT_TRUE(outcome) << count;
     EXPECT_EQ(dir.read("report.txt"), expected.text()) << count;
+    EXPECT_TRUE(outcome.warnings.empty()) << count;
   }
 }
 
@@ -71,7 +73,40 @@ TEST(TradeReportTest, LinesThroughTheIndexInWalkOrder) {
     ASSERT_TRUE(outcome) << count;
     EXPECT_EQ(outcome.tradeLines, count);
     EXPECT_TRUE(dir.read("report.txt") == expected.text()) << count;
+    // The memos with line feeds, counted on both threads: the first in the
+    // walk is the last added.
+    const uint32_t last = (count - 1 - 7) / 5000 * 5000 + 7;
+    ASSERT_EQ(outcome.warnings.size(), 1u) << count;
+    EXPECT_EQ(outcome.warnings[0],
+              std::to_string((count - 1 - 7) / 5000 + 1) +
+                  " trade lines have texts that hold the delimiter ';' or a line feed, which a "
+                  "reader of the report takes for a column's or a line's end: the first is rowID=" +
+                  std::to_string(last) + ", whose Memo holds a line feed")
+        << count;
   }
+}
+
+// The warning's words, for one line and for several, with and without a
+// delimiter.
+TEST(TradeReportTest, StraySeparatorWarning) {
+  StraySeparators strayed;
+  EXPECT_EQ(straySeparatorWarning(strayed, ";"), "");
+  strayed.trades = 1;
+  strayed.firstRowID = 42;
+  strayed.first = StraySeparator{kContraText, false};
+  EXPECT_EQ(straySeparatorWarning(strayed, " | "),
+            "1 trade line has a text that holds the delimiter ' | ' or a line feed, which a reader "
+            "of the report takes for a column's or a line's end: rowID=42, whose Contra holds the "
+            "delimiter");
+  strayed.trades = 3;
+  strayed.first = StraySeparator{kMemoText, true};
+  EXPECT_EQ(straySeparatorWarning(strayed, ""),
+            "3 trade lines have texts that hold a line feed, which a reader of the report takes "
+            "for a line's end: the first is rowID=42, whose Memo holds a line feed");
+  strayed.first = StraySeparator{kIssueText, true};
+  EXPECT_NE(straySeparatorWarning(strayed, ";").find("whose Issue holds"), std::string::npos);
+  strayed.first = StraySeparator{kRepurchaseText, true};
+  EXPECT_NE(straySeparatorWarning(strayed, ";").find("whose Repurchase holds"), std::string::npos);
 }
 
 }  // namespace

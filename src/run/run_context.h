@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "intake/filter_tally.h"
 #include "intake/trade_store.h"
 #include "run/link_record.h"
 #include "run/ready_event.h"
@@ -29,4 +30,14 @@ struct RunContext {
   std::atomic<uint64_t> rowsReceived{0};
   // The link's losses and the library's last Error, for the closing line.
   LinkRecord link;
+  // What the filters turned away, counted by the notification thread as the
+  // rows come (and reset with the store by a Clear before synchronization).
+  // Copied into turnedAwayAtSynchronization once, on the table's first
+  // Synchronized and before its signal: the driver, released by that
+  // signal, reads only the copy while later rows go on being counted.
+  FilterTally turnedAway;
+  FilterTally turnedAwayAtSynchronization;
+  // "[ZUQTradeReport] Warning: " lines the run has logged (logRunWarning in
+  // run/run_warnings.h), for its closing line. Driver thread only.
+  unsigned warningsLogged = 0;
 };

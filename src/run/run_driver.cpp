@@ -18,6 +18,7 @@
 #include "report/trade_report.h"
 #include "run/option_keys.h"
 #include "run/run_context.h"
+#include "run/run_warnings.h"
 #include "run/settings_check.h"
 
 namespace {
@@ -92,8 +93,9 @@ void logRunEnd(const char* iniPath, const RunEnd& end, RunContext& run,
   if (end.status == kExitReportComplete) {
     zuqonlPrintf(
         "[ZUQTradeReport] Report complete: '%s', %u trades written (%u rows received, "
-        "%u kept), %.2f s\n",
-        end.report.absolutePath.c_str(), lines, received, kept, took.count());
+        "%u kept), %.2f s%s\n",
+        end.report.absolutePath.c_str(), lines, received, kept, took.count(),
+        warningCountText(run.warningsLogged).c_str());
     return;
   }
   if (end.report) {
@@ -151,11 +153,17 @@ RunEnd receiveAndReport(const char* iniPath, const std::vector<std::string>& tab
                                                 : "the kept trades did not fit in memory";
         break;
       }
+      // A report that will be empty says why, before it is written.
+      for (const std::string& warning : emptyReportWarnings(
+               run.turnedAwayAtSynchronization, settings.selection, run.store.added())) {
+        logRunWarning(run, warning);
+      }
       // A report rewritten in place that another run is writing is waited
       // for as long as the data server is.
       end.report =
           writeTradeReport([iniPath] { return readReportOptions(iniPath); }, iniPath, run.store,
                            tableFiles, waitMilliseconds(settings.syncTimeout, 1000));
+      for (const std::string& warning : end.report.warnings) logRunWarning(run, warning);
       end.status = end.report ? kExitReportComplete : kExitReportNotWritten;
       end.failure = end.report.failure;
       break;
@@ -209,9 +217,7 @@ int runTradeReport(const char* iniPath) {
   zuqonlPrintf("[ZUQTradeReport] Using ini path: '%s'\n", iniPath);
   const platform::Profile atStart = platform::Profile::read(iniPath);
   const ConfigurationReview review = reviewConfiguration(atStart, iniPath);
-  for (const std::string& warning : review.warnings) {
-    zuqonlPrintf("[ZUQTradeReport] Warning: %s\n", warning.c_str());
-  }
+  for (const std::string& warning : review.warnings) logRunWarning(run, warning);
   attachRunContext(&run);
 
   zuqonlSetIniPath(iniPath);
