@@ -1,0 +1,185 @@
+// The online library found and checked when the program starts: each library
+// it cannot use ends the run before any other line, with one line on
+// standard error and exit status 1; --check names the same problem.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+#include "testsupport/process.h"
+#include "testsupport/temp_dir.h"
+
+namespace e2e {
+namespace {
+
+using testsupport::TempDir;
+
+constexpr char kNoReport[] = "[ZUQTradeReport] No report: the online library ";
+constexpr char kClosing[] = "; no previous report, exit status 1";
+
+// The one line of a refused library: the run's only output, exit status 1.
+std::string refusal(const RunResult& run) {
+  EXPECT_EQ(run.exitStatus, 1) << run.log;
+  const std::vector<std::string> lines = run.lines();
+  EXPECT_EQ(lines.size(), 1u) << run.log;
+  return lines.empty() ? "" : lines.front();
+}
+
+std::string partialLibraryFolder() {
+  return std::filesystem::absolute(std::filesystem::path(testsupport::executableFolder()) /
+                                   ZUQ_PARTIAL_LIBRARY_DIR)
+      .lexically_normal()
+      .string();
+}
+
+#ifndef _WIN32
+// The program with LD_LIBRARY_PATH naming `folder`, searched before the
+// program's own library folder.
+RunResult runWithLibraryPath(const TempDir& box, const std::string& folder,
+                             const std::vector<std::string>& args) {
+  std::vector<std::string> line = {"LD_LIBRARY_PATH=" + folder, ZUQ_PROGRAM_PATH};
+  line.insert(line.end(), args.begin(), args.end());
+  return runProgram("/usr/bin/env", line, box.dir(), 30);
+}
+
+TEST(LibraryE2eTest, LibraryFoundFirstThatCannotBeUsed) {
+  TempDir box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\n"));
+  // No library at all, but a file of its name: the loader's words, our line.
+  box.write("lib/libzuqonl.so", "not a library\n");
+  std::string line = refusal(runWithLibraryPath(box, box / "lib", {"test.ini"}));
+  EXPECT_EQ(
+      line.rfind(std::string(kNoReport) + "cannot load (" + (box / "lib/libzuqonl.so") + ": ", 0),
+      0u)
+      << line;
+  EXPECT_TRUE(line.ends_with("): put the vendor's libzuqonl.so there" + std::string(kClosing)))
+      << line;
+
+  // A library lacking one operation, named.
+  const std::string partial = partialLibraryFolder();
+  line = refusal(runWithLibraryPath(box, partial, {"test.ini"}));
+  EXPECT_EQ(line, kNoReport + ("'" + partial + "/libzuqonl.so' lacks the operations " +
+                               "zuqonlOpenConnection: it is not the online library this program "
+                               "is made for" +
+                               kClosing));
+  EXPECT_FALSE(box.exists("ZUQTradeReport.txt"));
+
+  const RunResult check = runWithLibraryPath(box, partial, {"--check", "test.ini"});
+  EXPECT_EQ(check.exitStatus, 4) << check.log;
+  EXPECT_TRUE(check.hasLine("problem: the online library '" + partial +
+                            "/libzuqonl.so' lacks the operations zuqonlOpenConnection: it is not "
+                            "the online library this program is made for (a run ends with exit "
+                            "status 1)"))
+      << check.log;
+}
+#else
+// A folder holding a copy of the program and, when `library` is not empty,
+// the file `library` as its ZUQOnl.dll.
+class ProgramFolder {
+ public:
+  explicit ProgramFolder(const std::string& library = "") : folder_("zuq-program") {
+    const std::filesystem::path here = testsupport::executableFolder();
+    std::filesystem::copy_file(here / "ZUQTradeReport.exe", folder_.path() / "ZUQTradeReport.exe");
+    if (!library.empty()) std::filesystem::copy_file(library, folder_.path() / "ZUQOnl.dll");
+  }
+  const TempDir& folder() const { return folder_; }
+  std::string dll() const { return (folder_.path() / "ZUQOnl.dll").string(); }
+  RunResult run(const TempDir& box, const std::vector<std::string>& args = {"test.ini"}) const {
+    return runProgram((folder_.path() / "ZUQTradeReport.exe").string(), args, box.dir(), 30);
+  }
+
+ private:
+  TempDir folder_;
+};
+
+// The headers of a PE file of the other bitness than this program's.
+std::string otherBitnessHeader() {
+  constexpr uint32_t kPeOffset = 0x80;
+  std::string bytes(1024, '\0');
+  bytes[0] = 'M';
+  bytes[1] = 'Z';
+  bytes[0x3C] = static_cast<char>(kPeOffset);
+  bytes.replace(kPeOffset, 4, std::string("PE\0\0", 4));
+  const bool program64 = sizeof(void*) == 8;
+  bytes[kPeOffset + 4] = program64 ? '\x4C' : '\x64';  // machine: i386 or x86-64
+  bytes[kPeOffset + 5] = program64 ? '\x01' : '\x86';
+  bytes[kPeOffset + 4 + 19] = '\x21';  // characteristics: a DLL
+  bytes[kPeOffset + 24] = '\x0B';      // optional header magic: PE32 or PE32+
+  bytes[kPeOffset + 25] = program64 ? '\x01' : '\x02';
+  return bytes;
+}
+
+// No DLL, a DLL only in the current folder, the other bitness's, a file that
+// is no DLL, a DLL lacking one operation: each refused, never waiting.
+TEST(LibraryE2eTest, DllBesideTheProgramThatCannotBeUsed) {
+  TempDir box("zuq-current");
+  box.write("test.ini", iniFile("sync_timeout=1\r\n"));
+  // A ZUQOnl.dll in the current folder is never loaded.
+  std::filesystem::copy_file(std::filesystem::path(testsupport::executableFolder()) / "ZUQOnl.dll",
+                             box.path() / "ZUQOnl.dll");
+  const ProgramFolder alone;
+  std::string line = refusal(alone.run(box));
+  EXPECT_EQ(line, kNoReport + ("'" + alone.dll() +
+                               "' is not there (the program loads it from its own folder only): "
+                               "put the vendor's ZUQOnl.dll beside ZUQTradeReport.exe" +
+                               kClosing));
+
+  box.write("other-bitness.dll", otherBitnessHeader());
+  const ProgramFolder other(box / "other-bitness.dll");
+  line = refusal(other.run(box));
+  EXPECT_EQ(line, kNoReport + ("'" + other.dll() + "' is " +
+                               (sizeof(void*) == 8 ? "a 32-bit DLL; this program is 64-bit: use "
+                                                     "the win32 zip"
+                                                   : "a 64-bit DLL; this program is 32-bit: use "
+                                                     "the win64 zip") +
+                               kClosing));
+
+  box.write("text.dll", "not a DLL\r\n");
+  const ProgramFolder text(box / "text.dll");
+  line = refusal(text.run(box));
+  EXPECT_EQ(line.rfind(kNoReport + ("'" + text.dll() + "' is not a DLL (Windows error "), 0), 0u)
+      << line;
+  EXPECT_TRUE(line.ends_with("): put the vendor's ZUQOnl.dll there" + std::string(kClosing)))
+      << line;
+
+  const ProgramFolder partial(partialLibraryFolder() + "\\ZUQOnl.dll");
+  line = refusal(partial.run(box));
+  EXPECT_EQ(line, kNoReport + ("'" + partial.dll() +
+                               "' lacks the operations zuqonlOpenConnection: it is not the "
+                               "online library this program is made for" +
+                               kClosing));
+  const RunResult check = partial.run(box, {"--check", "test.ini"});
+  EXPECT_EQ(check.exitStatus, 4) << check.log;
+  EXPECT_TRUE(check.hasLine("problem: the online library '" + partial.dll() +
+                            "' lacks the operations zuqonlOpenConnection: it is not the online "
+                            "library this program is made for (a run ends with exit status 1)"))
+      << check.log;
+}
+
+// The one 32-bit program beside a stdcall DLL exporting decorated names: the
+// same report as beside the cdecl one, and the convention said once.
+TEST(LibraryE2eTest, DecoratedStdcallDllGivesTheSameReport) {
+#ifndef ZUQ_DECORATED_LIBRARY_DIR
+  GTEST_SKIP() << "the stand-in with decorated stdcall exports is built by preset "
+                  "mingw32-stdcall only";
+#else
+  const ProgramFolder decorated(testsupport::executableFolder() + "\\" ZUQ_DECORATED_LIBRARY_DIR
+                                                                  "\\ZUQOnl.dll");
+  const TempDir& folder = decorated.folder();
+  folder.write("sample.ini", exampleFile("sample.ini"));
+  folder.write("data/Trade.csv", exampleFile("data/Trade.csv"));
+  const RunResult run = decorated.run(folder, {"sample.ini"});
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  EXPECT_TRUE(
+      run.hasLine("[ZUQTradeReport] Library calls: stdcall (told by its decorated names "
+                  "(zuqonlSetIniPath@4))"))
+      << run.log;
+  expectGolden("sample-report.txt", maskHeaderStamp(folder.read("sample-report.txt")));
+#endif
+}
+#endif
+
+}  // namespace
+}  // namespace e2e
