@@ -27,9 +27,9 @@ std::string refusal(const RunResult& run) {
   return lines.empty() ? "" : lines.front();
 }
 
-std::string partialLibraryFolder() {
-  return std::filesystem::absolute(std::filesystem::path(testsupport::executableFolder()) /
-                                   ZUQ_PARTIAL_LIBRARY_DIR)
+// A test library's folder (ZUQ_..._LIBRARY_DIR), from the test's own.
+std::string testLibraryFolder(const char* folder) {
+  return std::filesystem::absolute(std::filesystem::path(testsupport::executableFolder()) / folder)
       .lexically_normal()
       .string();
 }
@@ -58,7 +58,7 @@ TEST(LibraryE2eTest, LibraryFoundFirstThatCannotBeUsed) {
       << line;
 
   // A library lacking one operation, named.
-  const std::string partial = partialLibraryFolder();
+  const std::string partial = testLibraryFolder(ZUQ_PARTIAL_LIBRARY_DIR);
   line = refusal(runWithLibraryPath(box, partial, {"test.ini"}));
   EXPECT_EQ(line, kNoReport + ("'" + partial + "/libzuqonl.so' lacks the operations " +
                                "zuqonlOpenConnection: it is not the online library this program "
@@ -144,7 +144,7 @@ TEST(LibraryE2eTest, DllBesideTheProgramThatCannotBeUsed) {
   EXPECT_TRUE(line.ends_with("): put the vendor's ZUQOnl.dll there" + std::string(kClosing)))
       << line;
 
-  const ProgramFolder partial(partialLibraryFolder() + "\\ZUQOnl.dll");
+  const ProgramFolder partial(testLibraryFolder(ZUQ_PARTIAL_LIBRARY_DIR) + "\\ZUQOnl.dll");
   line = refusal(partial.run(box));
   EXPECT_EQ(line, kNoReport + ("'" + partial.dll() +
                                "' lacks the operations zuqonlOpenConnection: it is not the "
@@ -156,6 +156,24 @@ TEST(LibraryE2eTest, DllBesideTheProgramThatCannotBeUsed) {
                             "' lacks the operations zuqonlOpenConnection: it is not the online "
                             "library this program is made for (a run ends with exit status 1)"))
       << check.log;
+}
+
+// A crash inside the DLL ends the run with the fault's code and a line that
+// names it, never with status 0 nor with a dialog.
+TEST(LibraryE2eTest, FaultInsideTheDllEndsTheRunWithItsCode) {
+  TempDir box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\n"));
+  const ProgramFolder faulting(testLibraryFolder(ZUQ_FAULTING_LIBRARY_DIR) + "\\ZUQOnl.dll");
+  const RunResult run = faulting.run(box);
+  EXPECT_EQ(run.exitStatus, -1073741819) << run.log;  // 0xC0000005
+  const std::vector<std::string> lines = run.lines();
+  ASSERT_FALSE(lines.empty()) << run.log;
+  const std::string& line = lines.back();
+  EXPECT_EQ(
+      line.rfind("[ZUQTradeReport] No report: the program stopped on a fault (0xC0000005 at ", 0),
+      0u)
+      << run.log;
+  EXPECT_TRUE(line.ends_with(" in ZUQOnl.dll), exit status -1073741819")) << run.log;
 }
 
 // The one 32-bit program beside a stdcall DLL exporting decorated names: the
