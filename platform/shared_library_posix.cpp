@@ -11,7 +11,10 @@ OpenedLibrary openProgramLibrary(const char* posixName, const char*) {
   OpenedLibrary opened;
   opened.path = posixName;
   dlerror();
-  opened.handle = dlopen(posixName, RTLD_NOW | RTLD_LOCAL);
+  // dlmopen into the program's own namespace is dlopen, but the loader
+  // takes the RUNPATH of the program that calls it also where a sanitizer's
+  // runtime stands in for dlopen (and would be taken for the caller).
+  opened.handle = dlmopen(LM_ID_BASE, posixName, RTLD_NOW | RTLD_LOCAL);
   if (opened.handle == nullptr) {
     const char* reason = dlerror();
     opened.reason = reason != nullptr ? reason : "the library did not load";
