@@ -34,6 +34,44 @@ std::string testLibraryFolder(const char* folder) {
       .string();
 }
 
+TEST(LibraryE2eTest, LibraryCallsIsCdeclOrStdcall) {
+  TempDir box;
+  box.write("test.ini", iniFile("sync_timeout=1\r\nlibrary_calls=pascal\r\n"));
+  EXPECT_EQ(refusal(runReport(box)),
+            "[ZUQTradeReport] No report: library_calls 'pascal' in [options] is neither cdecl nor "
+            "stdcall: write one of the two, or remove the key to let the program find out" +
+                std::string(kClosing));
+}
+
+#if defined(_WIN32) && !defined(_WIN64)
+// The one 32-bit program beside the build's stand-in (cdecl, or stdcall
+// with plain names): the first call tells the convention, library_calls
+// sets it, and the report is the same either way.
+TEST(LibraryE2eTest, The32BitProgramLearnsTheConventionOfItsDll) {
+  TempDir box;
+  box.write("data/Trade.csv", exampleFile("data/Trade.csv"));
+  const std::string sample = exampleFile("sample.ini");
+  const bool stdcall = std::string(ZUQ_STAND_IN_CALLS) == "stdcall";
+  std::string set = sample;
+  set.insert(set.find('\n', set.find("[options]")) + 1,
+             "library_calls=" + std::string(ZUQ_STAND_IN_CALLS) + "\r\n");
+  for (const std::string& ini : {sample, set}) {
+    box.write("sample.ini", ini);
+    const RunResult run = runReport(box, "sample.ini");
+    EXPECT_EQ(run.exitStatus, 0) << run.log;
+    const std::string how =
+        ini == sample
+            ? std::string("told by the first call, zuqonlSetIniPath, which ") +
+                  (stdcall ? "took its arguments off" : "left its arguments on") + " the stack"
+            : "set by library_calls in [options]";
+    EXPECT_TRUE(run.hasLine("[ZUQTradeReport] Library calls: " + std::string(ZUQ_STAND_IN_CALLS) +
+                            " (" + how + ")"))
+        << run.log;
+    expectGolden("sample-report.txt", maskHeaderStamp(box.read("sample-report.txt")));
+  }
+}
+#endif
+
 #ifndef _WIN32
 // The program with LD_LIBRARY_PATH naming `folder`, searched before the
 // program's own library folder.
