@@ -15,6 +15,8 @@ namespace {
 #define ZUQ_STDCALL
 #endif
 
+// Written on the program's own thread: by bindLibrary, and the convention
+// by the first call, before zuqonlOpen starts the library's thread.
 Library library;
 bool attempted = false;
 void* operations[kOperationCount] = {};
