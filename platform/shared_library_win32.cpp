@@ -45,6 +45,10 @@ std::string systemWords(DWORD error) {
   if (text != nullptr) LocalFree(text);
   while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L'.'))
     words.pop_back();
+  // Messages that name the file leave "%1" for it (no inserts are given).
+  for (size_t at = words.find(L"%1"); at != std::wstring::npos; at = words.find(L"%1", at)) {
+    words.replace(at, 2, L"the file");
+  }
   return "Windows error " + std::to_string(error) + (words.empty() ? "" : ": " + ansi(words));
 }
 
