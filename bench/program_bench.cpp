@@ -10,10 +10,14 @@
 #include "intake/firm_side.h"
 #include "intake/trade_columns.h"
 #include "intake/trade_intake.h"
+#include "online/online_library.h"
 #include "report/trade_line.h"
 #include "testsupport/temp_dir.h"
 
 namespace {
+
+// The intake converts dates through the library, bound as a run binds it.
+const bool kBound = online::bindLibrary("").problem.empty();
 
 // Rows of AddRow notifications over owned texts.
 class RowNotices {
@@ -36,6 +40,7 @@ class RowNotices {
 };
 
 void BM_IntakePerRow(benchmark::State& state) {
+  if (!kBound) state.SkipWithError(online::boundLibrary().problem.c_str());
   const RowNotices rows(1024);
   const TradeSelection selection;  // no firm code: every row is kept
   TradeStore store;

@@ -46,6 +46,10 @@ TEST(RunE2eTest, CompleteRunLogsEveryStepInOrder) {
   const size_t reportAt = log.find(report);
   ASSERT_NE(reportAt, std::string::npos) << log;
   log.replace(reportAt, report.size(), "<dir>/r.txt");
+#if defined(_WIN32) && !defined(_WIN64)
+  // The 32-bit program's one line of its own on how it calls the library.
+  log = std::regex_replace(log, std::regex("\\[ZUQTradeReport\\] Library calls: [^\n]*\n"), "");
+#endif
   expectGolden("complete_run.log",
                std::regex_replace(log, std::regex("[0-9]+\\.[0-9][0-9] s\n"), "<seconds> s\n"));
 }

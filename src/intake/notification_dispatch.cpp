@@ -28,7 +28,7 @@ void signalReady(ReadyReason reason) {
 // kept.
 void storeLimitReached(RunContext& run) {
   if (run.ready.tableSynchronized()) {
-    zuqonlPrintf(
+    online::zuqonlPrintf(
         "[ZUQTradeReport] Store limit reached: a row that came after synchronization is not "
         "kept\n");
     return;
@@ -38,7 +38,7 @@ void storeLimitReached(RunContext& run) {
   if (run.tradesLost.exchange(true)) return;
   const size_t kept = run.store.added();
   run.store.clear();
-  zuqonlPrintf(
+  online::zuqonlPrintf(
       "[ZUQTradeReport] Store limit reached: the kept trades need more than max_store_mb=%u "
       "MiB, no report is written (%u trades kept)\n",
       static_cast<unsigned>(run.settings.maxStoreMiB), static_cast<unsigned>(kept));
@@ -64,14 +64,14 @@ void takeRow(const RowNotice& row) {
 void runOutOfMemory() {
   RunContext* run = attachedRun.load(std::memory_order_acquire);
   if (run == nullptr || run->ready.tableSynchronized()) {
-    zuqonlPrintf(
+    online::zuqonlPrintf(
         "[ZUQTradeReport] Out of memory: a row that came after synchronization is not kept\n");
     return;
   }
   if (run->tradesLost.exchange(true)) return;
   const size_t kept = run->store.added();
   run->store.clear();
-  zuqonlPrintf(
+  online::zuqonlPrintf(
       "[ZUQTradeReport] Out of memory: the kept trades do not fit, no report is written "
       "(%u trades kept)\n",
       static_cast<unsigned>(kept));
@@ -122,7 +122,7 @@ void countRow() {
   if (run == nullptr) return;
   const uint64_t received = run->rowsReceived.fetch_add(1, std::memory_order_relaxed) + 1;
   if (run->settings.logRows == 0 && received % kRowsPerCountLine == 0) {
-    zuqonlPrintf("[ZUQTradeReport] Rows received: %u\n", static_cast<unsigned>(received));
+    online::zuqonlPrintf("[ZUQTradeReport] Rows received: %u\n", static_cast<unsigned>(received));
   }
 }
 
@@ -155,69 +155,70 @@ namespace {
 void dispatch(int32_t code, void* data) {
   switch (code) {
     case ZUQONL_NET_INTEGRITY_OK:
-      zuqonlPrintf("[ZUQTradeReport] NetIntegrityOk: %s\n",
-                   escapeControlBytes(noticeOf<TextNotice>(data).text).c_str());
+      online::zuqonlPrintf("[ZUQTradeReport] NetIntegrityOk: %s\n",
+                           escapeControlBytes(noticeOf<TextNotice>(data).text).c_str());
       noteLink(LinkPart::Network, false);
       break;
     case ZUQONL_NET_INTEGRITY_LOST:
-      zuqonlPrintf("[ZUQTradeReport] NetIntegrityLost\n");
+      online::zuqonlPrintf("[ZUQTradeReport] NetIntegrityLost\n");
       noteLink(LinkPart::Network, true);
       break;
     case ZUQONL_DS_CONNECTED:
-      zuqonlPrintf("[ZUQTradeReport] DS Connected\n");
+      online::zuqonlPrintf("[ZUQTradeReport] DS Connected\n");
       noteLink(LinkPart::DataServer, false);
       signalReady(ReadyReason::DataServer);
       break;
     case ZUQONL_DS_DISCONNECTED:
-      zuqonlPrintf("[ZUQTradeReport] DS Disconnected\n");
+      online::zuqonlPrintf("[ZUQTradeReport] DS Disconnected\n");
       noteLink(LinkPart::DataServer, true);
       break;
     case ZUQONL_ERROR: {
       const ErrorNotice& error = noticeOf<ErrorNotice>(data);
       const std::string text = escapeControlBytes(error.text);
-      zuqonlPrintf("[ZUQTradeReport] Error conn=%d: %s\n", error.conn, text.c_str());
+      online::zuqonlPrintf("[ZUQTradeReport] Error conn=%d: %s\n", error.conn, text.c_str());
       if (RunContext* run = attachedRun.load(std::memory_order_acquire)) run->link.error(text);
       break;
     }
     case ZUQONL_CLEAR:
-      zuqonlPrintf("[ZUQTradeReport] Clear conn=%d\n", connOf(data));
+      online::zuqonlPrintf("[ZUQTradeReport] Clear conn=%d\n", connOf(data));
       // The server delivers the table anew: rows of the earlier delivery may
       // be gone or changed since. Once synchronized, the report stands.
       discardUnsynchronizedTrades();
       break;
     case ZUQONL_FORMAT: {
       const FormatNotice& format = noticeOf<FormatNotice>(data);
-      zuqonlPrintf("[ZUQTradeReport] Format conn=%d: columnsCount=%d columnsFormat='%s'\n",
-                   format.conn, format.columnsCount,
-                   escapeControlBytes(format.columnsFormat).c_str());
+      online::zuqonlPrintf("[ZUQTradeReport] Format conn=%d: columnsCount=%d columnsFormat='%s'\n",
+                           format.conn, format.columnsCount,
+                           escapeControlBytes(format.columnsFormat).c_str());
       break;
     }
     case ZUQONL_ADD_ROW:
       if (logsRows()) {
-        zuqonlPrintf("[ZUQTradeReport] AddRow conn=%d, rowID=%d\n", rowConnOf(data), rowIdOf(data));
+        online::zuqonlPrintf("[ZUQTradeReport] AddRow conn=%d, rowID=%d\n", rowConnOf(data),
+                             rowIdOf(data));
       }
       countRow();
       if (data) takeRow(*static_cast<const RowNotice*>(data));
       break;
     case ZUQONL_UPDATE_ROW:
       if (!logsRows()) break;
-      zuqonlPrintf("[ZUQTradeReport] UpdateRow conn=%d, rowID=%d\n", rowConnOf(data),
-                   rowIdOf(data));
+      online::zuqonlPrintf("[ZUQTradeReport] UpdateRow conn=%d, rowID=%d\n", rowConnOf(data),
+                           rowIdOf(data));
       break;
     case ZUQONL_DELETE_ROW:
       if (!logsRows()) break;
-      zuqonlPrintf("[ZUQTradeReport] DeleteRow conn=%d, rowID=%d\n", rowConnOf(data),
-                   rowIdOf(data));
+      online::zuqonlPrintf("[ZUQTradeReport] DeleteRow conn=%d, rowID=%d\n", rowConnOf(data),
+                           rowIdOf(data));
       break;
     case ZUQONL_SYNCHRONIZED:
-      zuqonlPrintf("[ZUQTradeReport] Sychronized conn=%d\n", connOf(data));
+      online::zuqonlPrintf("[ZUQTradeReport] Sychronized conn=%d\n", connOf(data));
       signalSynchronized();
       break;
     case ZUQONL_CONNECTED:
-      zuqonlPrintf("[ZUQTradeReport] Connected conn=%d\n", connOf(data));
+      online::zuqonlPrintf("[ZUQTradeReport] Connected conn=%d\n", connOf(data));
       break;
     case ZUQONL_DISCONNECTED:
-      zuqonlPrintf("[ZUQTradeReport] Disconnected conn=%d\n", connOf(data));
+      online::zuqonlPrintf("[ZUQTradeReport] Disconnected conn=%d\n", connOf(data));
       break;
     default:  // 18 and 19: no name, nothing to do
       break;

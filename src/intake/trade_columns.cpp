@@ -61,7 +61,7 @@ TradeRecord decodeKeptFields(const RowNotice& row, uint32_t* key) {
 
 void decodeReportedDates(const RowNotice& row, TradeRecord* record) {
   for (int i : {tradeColumnIndex("trade_moment"), tradeColumnIndex("delivery_date")}) {
-    zuqonlStringToDateTime(row.values[i] ? row.values[i] : "",
-                           &(record->*kTradeColumns[i].dateTime));
+    online::zuqonlStringToDateTime(row.values[i] ? row.values[i] : "",
+                                   &(record->*kTradeColumns[i].dateTime));
   }
 }

@@ -121,13 +121,14 @@ ReportOutcome writeReport(const ReportOptionsReader& readOptions, const char* in
                           TradeStore& store, const std::vector<std::string>& tableFiles,
                           uint32_t lockWaitMilliseconds) {
   const ReportOptions options = readOptions();
-  zuqonlPrintf("[ZUQTradeReport] Report file: '%s'\n", options.reportFile.c_str());
-  zuqonlPrintf("[ZUQTradeReport] Report options: delimeter '%s', header %d, date format %d\n",
-               options.delimiter.c_str(), options.printHeader, options.dateFormat);
+  online::zuqonlPrintf("[ZUQTradeReport] Report file: '%s'\n", options.reportFile.c_str());
+  online::zuqonlPrintf(
+      "[ZUQTradeReport] Report options: delimeter '%s', header %d, date format %d\n",
+      options.delimiter.c_str(), options.printHeader, options.dateFormat);
   ReportOutcome outcome;
   outcome.absolutePath = platform::absolutePath(options.reportFile);
   auto cannotOpen = [&](const std::string& reason) {
-    zuqonlPrintf("[ZUQTradeReport] Can't open file '%s'\n", options.reportFile.c_str());
+    online::zuqonlPrintf("[ZUQTradeReport] Can't open file '%s'\n", options.reportFile.c_str());
     outcome.failure = "cannot open '" + outcome.absolutePath + "': " + reason;
     return outcome;
   };
@@ -153,12 +154,12 @@ ReportOutcome writeReport(const ReportOptionsReader& readOptions, const char* in
       return outcome;
     }
     if (file.lockedByOther()) {
-      zuqonlPrintf(
+      online::zuqonlPrintf(
           "[ZUQTradeReport] Report file '%s' is locked by another run: not written after "
           "waiting %u ms\n",
           options.reportFile.c_str(), static_cast<unsigned>(lockWaitMilliseconds));
     }
-    zuqonlPrintf("[ZUQTradeReport] Can't write file '%s'\n", options.reportFile.c_str());
+    online::zuqonlPrintf("[ZUQTradeReport] Can't write file '%s'\n", options.reportFile.c_str());
     outcome.failure =
         "cannot write '" + outcome.absolutePath + "': " +
         (file.lockedByOther() ? std::string("locked by another run") : reasonText(file.error()));
@@ -179,7 +180,7 @@ ReportOutcome writeTradeReport(const ReportOptionsReader& readOptions, const cha
   try {
     return writeReport(readOptions, iniPath, store, tableFiles, lockWaitMilliseconds);
   } catch (const std::bad_alloc&) {
-    zuqonlPrintf(
+    online::zuqonlPrintf(
         "[ZUQTradeReport] Out of memory: the report could not be put together and is not "
         "written\n");
     ReportOutcome outcome;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/profile.h"
+#include "platform/shared_library.h"
 #include "platform/standard_streams.h"
 #include "platform/stop_request.h"
 #include "platform/write_signals.h"
@@ -26,8 +27,9 @@ constexpr char kUsage[] =
     "      --version   show the version and exit\n"
     "      --check     read INI-FILE as a run would, print the settings it would\n"
     "                  use, its warnings and the checks that need no data server\n"
-    "                  (report file and folder, data source, table columns,\n"
-    "                  log file, waits); writes nothing and contacts no server\n"
+    "                  (online library, report file and folder, data source,\n"
+    "                  table columns, log file, waits); writes nothing and\n"
+    "                  contacts no server\n"
     "\n"
     "Options may stand before or after INI-FILE. An INI file whose name begins\n"
     "with '-' is given as ./-NAME. A misspelt key or section of [options]\n"
@@ -42,10 +44,11 @@ constexpr char kUsageEnd[] =
     "The run's last log line says what it did: \"Report complete: ...\" or\n"
     "\"No report: REASON, exit status N\".\n"
     "\n"
-    "Exit status: 0 report complete; 1 data server not reached; 2 table not\n"
-    "synchronized (or the trades did not fit), or an unknown option; 3 report\n"
-    "file not opened or not written whole; 4 a misspelt key or section that\n"
-    "would change the run (nothing is run), or --check found something;\n"
+    "Exit status: 0 report complete; 1 data server not reached, or the online\n"
+    "library cannot be used; 2 table not synchronized (or the trades did not\n"
+    "fit), or an unknown option; 3 report file not opened or not written\n"
+    "whole; 4 a misspelt key or section that would change the run (nothing is\n"
+    "run), or --check found something;\n"
     "stopped by a signal: 128 + its number (Windows, Ctrl+C or Ctrl+Break:\n"
     "-1073741510).\n";
 
@@ -99,6 +102,9 @@ constexpr int kExitUnknownOption = 2;
 }  // namespace
 
 int main(int argc, char** argv) {
+  // First: on Windows no loader's or fault's dialog waits for a click on an
+  // unattended run, and a fault ends the run with its code and a line.
+  platform::reportFaults("[ZUQTradeReport] No report: ");
   // Before any thread is started, so that every thread leaves the stop
   // signals to the service's own: a run stops in order and says so.
   platform::watchStopRequests();

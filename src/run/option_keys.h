@@ -83,6 +83,11 @@ inline constexpr OptionKey kOptionKeys[] = {
      [](Options& o) -> int32_t& { return o.run.maxStoreMb; },
      "the most memory the kept trades may take (default: half the machine's)",
      "the kept trades could take half the machine's memory"},
+    {"library_calls", OptionKind::Text, "",
+     [](Options& o) -> std::string& { return o.run.libraryCalls; }, nullptr,
+     "32-bit Windows: cdecl or stdcall, how the online library's operations are called "
+     "(empty: found out from the library)",
+     "the 32-bit program finds out from the library how to call it"},
 };
 // clang-format on
 

@@ -60,6 +60,20 @@ AtReportPath whatStandsAtReportPath(const char* iniPath) {
   return error == ENOENT || error == ENOTDIR ? AtReportPath::Nothing : AtReportPath::Other;
 }
 
+// What a "No report" line says of the report's path: an earlier report
+// there is kept; nothing there, none was written before.
+const char* previousReport(const char* iniPath) {
+  switch (whatStandsAtReportPath(iniPath)) {
+    case AtReportPath::EarlierReport:
+      return "; previous report kept";
+    case AtReportPath::Nothing:
+      return "; no previous report";
+    case AtReportPath::Other:
+      break;
+  }
+  return "";
+}
+
 // Why the data server was not reached, beyond the wait: an INI file that
 // is not there, which leaves the library without a data source.
 std::string missingIniFile(const char* iniPath) {
@@ -91,7 +105,7 @@ void logRunEnd(const char* iniPath, const RunEnd& end, RunContext& run,
   const unsigned received = static_cast<unsigned>(run.rowsReceived.load());
   const unsigned kept = static_cast<unsigned>(run.store.added());
   if (end.status == kExitReportComplete) {
-    zuqonlPrintf(
+    online::zuqonlPrintf(
         "[ZUQTradeReport] Report complete: '%s', %u trades written (%u rows received, "
         "%u kept), %.2f s%s\n",
         end.report.absolutePath.c_str(), lines, received, kept, took.count(),
@@ -100,25 +114,16 @@ void logRunEnd(const char* iniPath, const RunEnd& end, RunContext& run,
   }
   if (end.report) {
     // Stopped once the report stood whole (or was being finished in place).
-    zuqonlPrintf(
+    online::zuqonlPrintf(
         "[ZUQTradeReport] Stopped by %s after the report was written: '%s', %u trades written "
         "(%u rows received, %u kept), %.2f s, exit status %d\n",
         platform::stopRequest().name, end.report.absolutePath.c_str(), lines, received, kept,
         took.count(), end.status);
     return;
   }
-  std::string reason = end.failure;
-  switch (whatStandsAtReportPath(iniPath)) {
-    case AtReportPath::EarlierReport:
-      reason += "; previous report kept";
-      break;
-    case AtReportPath::Nothing:
-      reason += "; no previous report";
-      break;
-    case AtReportPath::Other:
-      break;
-  }
-  zuqonlPrintf("[ZUQTradeReport] No report: %s, exit status %d\n", reason.c_str(), end.status);
+  const std::string reason = end.failure + previousReport(iniPath);
+  online::zuqonlPrintf("[ZUQTradeReport] No report: %s, exit status %d\n", reason.c_str(),
+                       end.status);
 }
 
 // Every run's end, once the library is closed and no notification can
@@ -140,8 +145,9 @@ RunEnd receiveAndReport(const char* iniPath, const std::vector<std::string>& tab
   run.ready.awaitSynchronization();
   const RunSettings& settings = run.settings;
   run.store.setLimit(uint64_t{settings.maxStoreMiB} * 1024 * 1024);
-  const int32_t conn = zuqonlOpenConnection(1, "Trade", kTradeColumnList, "issue_name",
-                                            settings.issue.c_str(), settings.issue.c_str(), 0);
+  const int32_t conn =
+      online::zuqonlOpenConnection(1, "Trade", kTradeColumnList, "issue_name",
+                                   settings.issue.c_str(), settings.issue.c_str(), 0);
   RunEnd end;
   end.status = kExitNotSynchronized;
   switch (waitUnlessStopped(run.ready, waitMilliseconds(settings.syncTimeout, 10000))) {
@@ -168,8 +174,8 @@ RunEnd receiveAndReport(const char* iniPath, const std::vector<std::string>& tab
       end.failure = end.report.failure;
       break;
     case platform::kWaitTimeout:
-      zuqonlPrintf("[ZUQTradeReport] Can't receive records: timeout expired (%d sec)\n",
-                   settings.syncTimeout);
+      online::zuqonlPrintf("[ZUQTradeReport] Can't receive records: timeout expired (%d sec)\n",
+                           settings.syncTimeout);
       // What the link did meanwhile says why (the library is still open, but
       // a notification that comes now could only add to what is said).
       end.failure = "the table was not synchronized within " +
@@ -179,11 +185,11 @@ RunEnd receiveAndReport(const char* iniPath, const std::vector<std::string>& tab
     case kWaitStopped:
       break;  // the closing line names the request
     default:
-      zuqonlPrintf("[ZUQTradeReport] Error in WaitForSingleObject\n");
+      online::zuqonlPrintf("[ZUQTradeReport] Error in WaitForSingleObject\n");
       end.failure = "the wait for the table failed";
       break;
   }
-  zuqonlCloseConnection(conn);
+  online::zuqonlCloseConnection(conn);
   return end;
 }
 
@@ -212,15 +218,29 @@ int runTradeReport(const char* iniPath) {
   // wait at once; the run then closes what it opened and says so in its
   // closing line.
   platform::setStopHandler([&run] { run.ready.interrupt(); });
-  zuqonlPrintf("ZUQ KALDO Online. ZUQTradeReport v1.0\n");
-  zuqonlPrintf("Copyright (C) ZUQ KALDO. All rights reserved.\n");
-  zuqonlPrintf("[ZUQTradeReport] Using ini path: '%s'\n", iniPath);
   const platform::Profile atStart = platform::Profile::read(iniPath);
+  // Before any line: the log is the library's, so a library that cannot be
+  // used is told on standard error alone.
+  const online::Library& library = online::bindLibrary(readOptions(atStart).run.libraryCalls);
+  if (!library.problem.empty()) {
+    std::fprintf(stderr, "[ZUQTradeReport] No report: %s%s, exit status %d\n",
+                 library.problem.c_str(), previousReport(iniPath), kExitNoLibrary);
+    return kExitNoLibrary;
+  }
+  online::zuqonlPrintf("ZUQ KALDO Online. ZUQTradeReport v1.0\n");
+  online::zuqonlPrintf("Copyright (C) ZUQ KALDO. All rights reserved.\n");
+  online::zuqonlPrintf("[ZUQTradeReport] Using ini path: '%s'\n", iniPath);
   const ConfigurationReview review = reviewConfiguration(atStart, iniPath);
   for (const std::string& warning : review.warnings) logRunWarning(run, warning);
   attachRunContext(&run);
 
-  zuqonlSetIniPath(iniPath);
+  online::zuqonlSetIniPath(iniPath);
+  if (online::kTwoConventions) {
+    // Once, where the log file has it: how a 32-bit program calls this DLL.
+    online::zuqonlPrintf("[ZUQTradeReport] Library calls: %s (%s)\n",
+                         std::string(online::callsName(library.calls)).c_str(),
+                         library.callsFoundBy.c_str());
+  }
   RunEnd end;
   if (!review.refusals.empty()) {
     // A misspelt setting would make the run report other trades, or write
@@ -231,12 +251,12 @@ int runTradeReport(const char* iniPath) {
     for (const std::string& refusal : review.refusals) {
       end.failure += (end.failure.empty() ? "" : "; ") + refusal;
     }
-    zuqonlClose();
+    online::zuqonlClose();
     return endRun(iniPath, end, run, started);
   }
-  zuqonlIdentify("", "", "");
-  zuqonlRegisterCallback(onlineCallback);
-  zuqonlOpen();
+  online::zuqonlIdentify("", "", "");
+  online::zuqonlRegisterCallback(onlineCallback);
+  online::zuqonlOpen();
 
   RunSettings& settings = run.settings;
   settings.syncTimeout = readOptions(atStart).run.syncTimeout;
@@ -247,14 +267,14 @@ int runTradeReport(const char* iniPath) {
       const int32_t syncTimeout = settings.syncTimeout;
       settings = readOptions(platform::Profile::read(iniPath)).run;
       settings.syncTimeout = syncTimeout;
-      zuqonlPrintf("[ZUQTradeReport] Creating trade report for firm '%s', status %d\n",
-                   settings.selection.firmCode.c_str(), settings.selection.tradeStatus);
+      online::zuqonlPrintf("[ZUQTradeReport] Creating trade report for firm '%s', status %d\n",
+                           settings.selection.firmCode.c_str(), settings.selection.tradeStatus);
       end = receiveAndReport(iniPath, libraryTableFiles(atStart, iniPath), run);
       break;
     }
     case platform::kWaitTimeout:
-      zuqonlPrintf("[ZUQTradeReport] Can't connect to DS: timeout expired (%d sec)\n",
-                   settings.syncTimeout);
+      online::zuqonlPrintf("[ZUQTradeReport] Can't connect to DS: timeout expired (%d sec)\n",
+                           settings.syncTimeout);
       end.failure = "the data server was not reached within " +
                     std::to_string(waitMilliseconds(settings.syncTimeout, 1000) / 1000) + " s" +
                     missingIniFile(iniPath);
@@ -262,11 +282,11 @@ int runTradeReport(const char* iniPath) {
     case kWaitStopped:
       break;  // the closing line names the request
     default:
-      zuqonlPrintf("[ZUQTradeReport] Error in WaitForSingleObject\n");
+      online::zuqonlPrintf("[ZUQTradeReport] Error in WaitForSingleObject\n");
       end.failure = "the wait for the data server failed";
       break;
   }
 
-  zuqonlClose();
+  online::zuqonlClose();
   return endRun(iniPath, end, run, started);  // the run's event and store go with `run`
 }

@@ -6,6 +6,7 @@
 // Exit statuses of a run.
 inline constexpr int kExitReportComplete = 0;
 inline constexpr int kExitNoDataServer = 1;      // first wait failed
+inline constexpr int kExitNoLibrary = 1;         // the online library cannot be used
 inline constexpr int kExitNotSynchronized = 2;   // second wait failed, or the trades did not fit
 inline constexpr int kExitReportNotWritten = 3;  // report file not opened or not written whole
 inline constexpr int kExitSettingRefused = 4;    // a misspelt setting would change the run

@@ -26,6 +26,9 @@ struct RunSettings {
   int32_t maxStoreMb = 0;
   // The most MiB the kept trades may take: maxStoreMb, or the default.
   uint32_t maxStoreMiB = 0;
+  // "library_calls": how a 32-bit program calls the online library, "cdecl"
+  // or "stdcall"; empty: found out from the library.
+  std::string libraryCalls;
 };
 
 // The store's limit when none is configured, in MiB: half the machine's

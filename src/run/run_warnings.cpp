@@ -70,7 +70,7 @@ std::string otherStatusWarning(const FilterTally& turnedAway, const TradeSelecti
 }  // namespace
 
 void logRunWarning(RunContext& run, const std::string& text) {
-  zuqonlPrintf("[ZUQTradeReport] Warning: %s\n", text.c_str());
+  online::zuqonlPrintf("[ZUQTradeReport] Warning: %s\n", text.c_str());
   ++run.warningsLogged;
 }
 

@@ -6,11 +6,13 @@
 #include <string_view>
 
 #include "intake/trade_columns.h"
+#include "online/online_library.h"
 #include "platform/error_text.h"
 #include "platform/paths.h"
 #include "platform/profile.h"
 #include "platform/regular_file.h"
 #include "run/option_keys.h"
+#include "run/run_driver.h"
 
 namespace {
 
@@ -388,6 +390,27 @@ void checkWaits(const platform::Profile& profile, CheckReport& report) {
   }
 }
 
+// The online library a run would load: where, its bitness, how it is
+// called, its nine operations. Loaded, not called.
+void checkLibrary(const platform::Profile& profile, CheckReport& report) {
+  const online::Library& library = online::bindLibrary(readOptions(profile).run.libraryCalls);
+  if (!library.problem.empty()) {
+    report.problem(library.problem + " (a run ends with exit status " +
+                   std::to_string(kExitNoLibrary) + ")");
+    return;
+  }
+  report.passed("online library '" + library.path + "' loads, " +
+                std::to_string(online::kProgramBits) + "-bit as this program");
+  std::string names;
+  for (const std::string& name : library.exports) names += (names.empty() ? "" : " ") + name;
+  report.passed("its nine operations are there: " + names);
+  report.passed("its operations are called " +
+                (library.calls == online::Calls::Unknown
+                     ? std::string("cdecl or stdcall")
+                     : std::string(online::callsName(library.calls))) +
+                " (" + library.callsFoundBy + ")");
+}
+
 }  // namespace
 
 int checkConfiguration(const char* iniPath) {
@@ -412,6 +435,7 @@ int checkConfiguration(const char* iniPath) {
   for (const std::string& refusal : review.refusals) {
     report.problem(refusal + " (a run refuses to start)");
   }
+  checkLibrary(profile, report);
   checkWaits(profile, report);
   checkReportFile(profile, iniPath, report);
   checkDataSource(profile, iniPath, report);
