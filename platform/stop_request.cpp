@@ -35,10 +35,12 @@ std::atomic<int> firstRequest{0};
 namespace stop_detail {
 
 void receive(int code) {
-  StopState& stop = state();
-  MutexLock lock(stop.mutex);
+  // Noted before anything that may wait: from the moment the signal is
+  // taken off the pending ones, the program asking sees it here.
   int none = 0;
   const bool first = firstRequest.compare_exchange_strong(none, code);
+  StopState& stop = state();
+  MutexLock lock(stop.mutex);
   // Under the lock, so that clearing the handler waits for a call that runs.
   if (first && stop.handler) {
     stop.handler();
@@ -57,8 +59,20 @@ void setStopHandler(std::function<void()> handler) {
   stop.handler = std::move(handler);
 }
 
-StopRequest stopRequest() {
+// The first request, or one the system has taken and the service's thread
+// is about to receive: the program acts on it as soon as it asks, so that a
+// run that finishes meanwhile does not end as if no request had come.
+namespace {
+
+int requestCode() {
   const int code = firstRequest.load();
+  return code != 0 ? code : stop_detail::pendingCode();
+}
+
+}  // namespace
+
+StopRequest stopRequest() {
+  const int code = requestCode();
   return code == 0 ? StopRequest{} : stop_detail::describe(code);
 }
 
@@ -66,7 +80,7 @@ StopHold::StopHold() {
   StopState& stop = state();
   MutexLock lock(stop.mutex);
   ++stop.holds;
-  requestedBefore_ = firstRequest.load() != 0;
+  requestedBefore_ = requestCode() != 0;
 }
 
 StopHold::~StopHold() {
@@ -82,7 +96,7 @@ void removeOnImmediateStop(const std::string& path) {
 }
 
 void endAsStopRequested() {
-  const int code = firstRequest.load();
+  const int code = requestCode();
   if (code == 0) std::_Exit(1);
   stop_detail::endAtOnce(code);
 }

@@ -13,6 +13,12 @@ namespace platform::stop_detail {
 // returns; every other ends the process at once, once no hold is left.
 void receive(int code);
 
+// A request the system has taken but the service's thread has not yet
+// received (its code), or 0. POSIX: a stop signal pending, which would
+// otherwise be lost if the process ended first; Windows: none, its handler
+// is called by the system.
+int pendingCode();
+
 // Platform part: what the code means, for the program's closing line.
 StopRequest describe(int code);
 // Platform part: ends the process as the request `code` asks, at once.

@@ -20,6 +20,11 @@ namespace {
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+// The signals the service's thread waits for; written once, before any
+// other thread starts.
+sigset_t watchedSignals;
+bool watching = false;
+
 }  // namespace
 
 namespace stop_detail {
@@ -56,6 +61,17 @@ void endAtOnce(int code) {
 
 void removeFile(const std::string& path) { unlink(path.c_str()); }
 
+int pendingCode() {
+  sigset_t pending;
+  if (!watching || sigpending(&pending) != 0) return 0;
+  for (int number : kStopSignals) {
+    if (sigismember(&watchedSignals, number) == 1 && sigismember(&pending, number) == 1) {
+      return number;
+    }
+  }
+  return 0;
+}
+
 }  // namespace stop_detail
 
 void watchStopRequests() {
@@ -71,6 +87,8 @@ void watchStopRequests() {
   if (!any) return;
   sigset_t before;
   pthread_sigmask(SIG_BLOCK, &watched, &before);
+  watchedSignals = watched;
+  watching = true;
   try {
     std::thread([watched] {
       for (;;) {
@@ -80,6 +98,7 @@ void watchStopRequests() {
     }).detach();
   } catch (const std::system_error&) {
     // No thread to take them: the signals act as they would without us.
+    watching = false;
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
   }
 }

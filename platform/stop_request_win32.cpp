@@ -63,6 +63,8 @@ void endAtOnce(int) { ExitProcess(kControlCExit); }
 // it): it stays behind.
 void removeFile(const std::string& path) { DeleteFileA(path.c_str()); }
 
+int pendingCode() { return 0; }
+
 }  // namespace stop_detail
 
 void watchStopRequests() { SetConsoleCtrlHandler(onConsoleControl, TRUE); }
