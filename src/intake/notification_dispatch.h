@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "online/online_library.h"
 
@@ -26,9 +25,3 @@ void ZUQONL_CALL onlineCallback(int32_t code, void* data) noexcept;
 // attaches its run's intake before it registers the callback and detaches it
 // only after the library is closed, so the intake outlives every callback.
 void attachIntake(IntakeContext* intake);
-
-// A text from the data server as a log line may carry it: control bytes
-// (below 0x20, and 0x7F) written as \n, \r, \t or \xNN, so that no text can
-// end the line, start one that looks like the program's own, or steer the
-// terminal. Every other byte, Latin-1 letters included, stays as it is.
-std::string escapeControlBytes(const char* text);

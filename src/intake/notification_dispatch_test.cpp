@@ -46,14 +46,6 @@ TEST_F(DispatchTest, CodesOutsideTheKnownRangeAndNullRecordsAreHarmless) {
   onlineCallback(ZUQONL_NET_INTEGRITY_OK, &text);
 }
 
-TEST(EscapeControlBytesTest, OnlyControlBytesAreEscaped) {
-  EXPECT_EQ(escapeControlBytes(nullptr), "");
-  EXPECT_EQ(escapeControlBytes("feed lagging: 100% %s caf\xE9 \xFF ~\\n"),
-            "feed lagging: 100% %s caf\xE9 \xFF ~\\n");
-  EXPECT_EQ(escapeControlBytes("a\nb\rc\td\x1B[31m\x7F\x01\x1F"),
-            "a\\nb\\rc\\td\\x1B[31m\\x7F\\x01\\x1F");
-}
-
 TEST_F(DispatchTest, UpdateDeleteAndLateClearLeaveTheStoreAlone) {
   RowNotice added = row(7, "5");
   added.values[11] = "1.0";
