@@ -213,7 +213,8 @@ void dispatch(int32_t code, void* data) {
 }  // namespace
 
 void ZUQONL_CALL onlineCallback(int32_t code, void* data) noexcept {
-  if (static_cast<uint32_t>(code) - 14u > 14u) return;
+  // Codes outside the library's known ones are not looked at.
+  if (code < ZUQONL_NET_INTEGRITY_OK || code > ZUQONL_DISCONNECTED) return;
   // The library calls from C: no exception may cross into it.
   try {
     dispatch(code, data);
