@@ -1,5 +1,5 @@
-// The run's settings, read from section [options] of the INI file by the
-// driver (the keys and their defaults: option_keys.h).
+// The run's settings: what section [options] of the INI file sets for the
+// run (each key, its default and the member it sets: option_keys.h).
 #pragma once
 
 #include <cstddef>
