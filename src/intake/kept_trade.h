@@ -6,13 +6,15 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "intake/firm_side.h"
 #include "intake/trade_record.h"
 
 // The texts a trade line writes, in the order of the report's columns
 // (report/report_columns.h names the column of each); the rule that decides
-// each one for the firm's side is keptText() below.
+// each one for the firm's side is keptText() below (or, for a text that is
+// a column as the row has it, kTextsAsTheRowHasThem).
 enum KeptText {
   kIssueText,
   kActText,
@@ -69,16 +71,36 @@ class TextJoiner {
 // has none listed), from the Initiator column for an Initiator.
 std::string_view repoActCode(const TradeRecord& record, FirmSide side);
 
-// The kept text `Text` of `record` for the firm's `side`: one rule a text.
-// A side that is neither the Initiator nor the Confirmer alone (Both, or
-// None when no firm is configured or it is on neither side) is "no single
-// side's".
+// The kept texts that are a column of the row as it is, whichever side the
+// firm is on.
+// clang-format off
+inline constexpr std::pair<KeptText, std::string_view TradeRecord::*> kTextsAsTheRowHasThem[] = {
+    {kIssueText, &TradeRecord::issue_name}, {kPriceText, &TradeRecord::price},
+    {kQtyText, &TradeRecord::qty}, {kAmountText, &TradeRecord::volume},
+    {kCurrText, &TradeRecord::payment_currency}, {kClrText, &TradeRecord::dcc},
+    {kTypeExtText, &TradeRecord::type_ext}, {kTradeRefText, &TradeRecord::trade_ref},
+    {kRepurchaseText, &TradeRecord::repurchase},
+};
+// clang-format on
+
+// The row's column that is the kept text `text`, or null where a rule of
+// keptText() decides it.
+consteval std::string_view TradeRecord::*columnAsItIs(KeptText text) {
+  for (const auto& [kept, column] : kTextsAsTheRowHasThem) {
+    if (kept == text) return column;
+  }
+  return nullptr;
+}
+
+// The kept text `Text` of `record` for the firm's `side`. A side that is
+// neither the Initiator nor the Confirmer alone (Both, or None when no firm
+// is configured or it is on neither side) is "no single side's".
 template <KeptText Text>
 std::string_view keptText(const TradeRecord& record, FirmSide side, TextJoiner& joiner) {
   const bool initiator = side == FirmSide::Initiator;
   const bool confirmer = side == FirmSide::Confirmer;
-  if constexpr (Text == kIssueText) {
-    return record.issue_name;
+  if constexpr (columnAsItIs(Text) != nullptr) {
+    return record.*columnAsItIs(Text);
   } else if constexpr (Text == kActText) {
     // The firm's action (the Initiator's unless the firm is the Confirmer),
     // then the trade's type.
@@ -93,24 +115,8 @@ std::string_view keptText(const TradeRecord& record, FirmSide side, TextJoiner& 
     if (initiator) return record.conf_name;
     if (confirmer) return record.init_name;
     return joiner.join(record.init_name, '-', record.conf_name);
-  } else if constexpr (Text == kPriceText) {
-    return record.price;
-  } else if constexpr (Text == kQtyText) {
-    return record.qty;
-  } else if constexpr (Text == kAmountText) {
-    return record.volume;
-  } else if constexpr (Text == kCurrText) {
-    return record.payment_currency;
-  } else if constexpr (Text == kClrText) {
-    return record.dcc;
-  } else if constexpr (Text == kTypeExtText) {
-    return record.type_ext;
-  } else if constexpr (Text == kTradeRefText) {
-    return record.trade_ref;
   } else if constexpr (Text == kRepoActText) {
     return repoActCode(record, side);
-  } else if constexpr (Text == kRepurchaseText) {
-    return record.repurchase;
   } else if constexpr (Text == kMemoText) {
     // The firm's memo; the Initiator's when the firm is on both sides, none
     // when it is on neither.

@@ -27,27 +27,20 @@ struct ReportColumn {
   KeptText text = kKeptTextCount;  // the kept text of a Text column
 };
 
+// In the order of the line, read left to right.
+// clang-format off
 inline constexpr ReportColumn kReportColumns[] = {
-    {"Issue", ColumnFill::Text, kIssueText},
-    {"Act", ColumnFill::Text, kActText},
-    {"Stat", ColumnFill::Status},
-    {"Customer", ColumnFill::Text, kCustomerText},
-    {"Contra", ColumnFill::Text, kContraText},
-    {"Price", ColumnFill::Text, kPriceText},
-    {"Qty", ColumnFill::Text, kQtyText},
-    {"Amount", ColumnFill::Text, kAmountText},
-    {"Curr", ColumnFill::Text, kCurrText},
-    {"Settle", ColumnFill::Settle},
-    {"Trans", ColumnFill::Trans},
-    {"Date", ColumnFill::TradeDate},
-    {"Time", ColumnFill::TradeTime},
-    {"Clr", ColumnFill::Text, kClrText},
-    {"TypeExt", ColumnFill::Text, kTypeExtText},
-    {"TradeRef", ColumnFill::Text, kTradeRefText},
-    {"RepoAct", ColumnFill::Text, kRepoActText},
-    {"Repurchase", ColumnFill::Text, kRepurchaseText},
-    {"Memo", ColumnFill::Text, kMemoText},
+    {"Issue", ColumnFill::Text, kIssueText}, {"Act", ColumnFill::Text, kActText},
+    {"Stat", ColumnFill::Status}, {"Customer", ColumnFill::Text, kCustomerText},
+    {"Contra", ColumnFill::Text, kContraText}, {"Price", ColumnFill::Text, kPriceText},
+    {"Qty", ColumnFill::Text, kQtyText}, {"Amount", ColumnFill::Text, kAmountText},
+    {"Curr", ColumnFill::Text, kCurrText}, {"Settle", ColumnFill::Settle},
+    {"Trans", ColumnFill::Trans}, {"Date", ColumnFill::TradeDate}, {"Time", ColumnFill::TradeTime},
+    {"Clr", ColumnFill::Text, kClrText}, {"TypeExt", ColumnFill::Text, kTypeExtText},
+    {"TradeRef", ColumnFill::Text, kTradeRefText}, {"RepoAct", ColumnFill::Text, kRepoActText},
+    {"Repurchase", ColumnFill::Text, kRepurchaseText}, {"Memo", ColumnFill::Text, kMemoText},
 };
+// clang-format on
 
 inline constexpr size_t kReportColumnCount = std::size(kReportColumns);
 // One between every two columns: the last has none.
