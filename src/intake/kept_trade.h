@@ -83,14 +83,15 @@ inline constexpr std::pair<KeptText, std::string_view TradeRecord::*> kTextsAsTh
 };
 // clang-format on
 
-// The row's column that is the kept text `text`, or null where a rule of
+// The row's column that is the kept text `Text`, or null where a rule of
 // keptText() decides it.
-consteval std::string_view TradeRecord::*columnAsItIs(KeptText text) {
+template <KeptText Text>
+inline constexpr std::string_view TradeRecord::*kColumnAsItIs = [] {
   for (const auto& [kept, column] : kTextsAsTheRowHasThem) {
-    if (kept == text) return column;
+    if (kept == Text) return column;
   }
-  return nullptr;
-}
+  return static_cast<std::string_view TradeRecord::*>(nullptr);
+}();
 
 // The kept text `Text` of `record` for the firm's `side`. A side that is
 // neither the Initiator nor the Confirmer alone (Both, or None when no firm
@@ -99,8 +100,8 @@ template <KeptText Text>
 std::string_view keptText(const TradeRecord& record, FirmSide side, TextJoiner& joiner) {
   const bool initiator = side == FirmSide::Initiator;
   const bool confirmer = side == FirmSide::Confirmer;
-  if constexpr (columnAsItIs(Text) != nullptr) {
-    return record.*columnAsItIs(Text);
+  if constexpr (kColumnAsItIs<Text> != nullptr) {
+    return record.*kColumnAsItIs<Text>;
   } else if constexpr (Text == kActText) {
     // The firm's action (the Initiator's unless the firm is the Confirmer),
     // then the trade's type.
