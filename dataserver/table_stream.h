@@ -3,53 +3,10 @@
 // embedded in the stand-in library and the network emulator `zuqds` serve
 // tables through this class, so the two behave alike.
 //
-// Table file: CSV (comma-separated, optional double quotes, "" inside quotes,
-// quoted fields may hold commas, CR and LF; records end with LF or CR LF;
-// bytes verbatim). The first record names the columns. Columns whose names
-// begin with "@" steer the server and are never delivered ("@rowid", "@op",
-// "@text", "@ms", "@code").
-//
-// The details, as this engine serves them:
-// - Every record after the first is a line of the table. "@op" says what it
-//   does: empty or "add" AddRow, "update" UpdateRow, "delete" DeleteRow,
-//   "clear" Clear, "error" Error (text "@text"), "sync" Synchronized (each
-//   such line gives one; the lines after it are live rows), "stall" End at
-//   once, "pause" Pause (number "@ms", 0 to kMaxPauseMs), "ds_down" DsDown,
-//   "ds_up" DsUp, "net_lost" NetLost and "net_ok" NetOk (text "@text"),
-//   "code" Code (number "@code", any signed 32-bit value). The words are
-//   matched exactly (lower case); a scripted "error" does not end the stream.
-// - rowId: "@rowid" in decimal (optional '-', signed 32-bit). Without the
-//   column, or where its value is empty, the row's position among the row
-//   lines (add, update, delete) of the file: 1, 2, 3, ... Every row line
-//   counts, whether the key range delivers it or not, so a row has one id in
-//   every subscription.
-// - Key range: with `from` and `to` both empty every row line is delivered;
-//   otherwise those whose `keyColumn` value v has from <= v <= to, compared
-//   byte by byte as unsigned bytes. A missing key column (or one named
-//   "@...") reads as empty. Other lines are never filtered.
-// - Values: one per requested column (the `columns` text split on ',', no
-//   trimming; an empty text requests none), taken from the file column of
-//   that name (the first, if the header repeats it). A name the file lacks,
-//   or one beginning with "@", is delivered empty. Row values come with
-//   AddRow, UpdateRow and DeleteRow; other events carry none.
-// - An empty line is a record with one empty field, so it is a line of a
-//   one-column table and a malformed record otherwise. A LF at the end of the
-//   file ends the last record and starts none. A header-only file gives
-//   Synchronized, then End. A UTF-8 byte order mark at the very start of the
-//   file is skipped; anywhere else it is data like any other.
-// - A line is a line only with its line end: a file may be read while it is
-//   being written. Where the file ends without one (a last line cut, a quoted
-//   field still open, or no byte at all), the stream yields Pause events of
-//   kLineEndPollMs and reads again from that line's start, for as long as
-//   the file grows; after kLineEndPolls looks without growth it gives up
-//   with an Error: "<table>.csv:<line>: the last line has no line end", the
-//   quoted field's "unterminated quoted field", or, for a file without a
-//   header line, "<table>.csv: no header line (the file is empty)". A table
-//   without its header line is never an empty table.
-// - A malformed file gives one Error "<table>.csv:<line>: <fault>" (line
-//   1-based, where the faulty record or quoted field begins, or where a NUL
-//   byte stands), then End, and never a Synchronized it had not given yet.
-//   Lines before the fault have been delivered already.
+// Table file: CSV whose first record names the columns; columns whose names
+// begin with "@" steer the server and are never delivered. The format, and
+// how a file still being written is read, in every detail:
+// docs/table-files.md (with the README's "Table files").
 #pragma once
 
 #include <cstddef>

@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
+#include "platform/error_text.h"
 #include "testsupport/process.h"
 
 namespace testsupport {
@@ -28,7 +28,7 @@ bool Process::start(const std::string& program, const std::vector<std::string>& 
   const bool oneFile = outputPath == errorPath;
   const pid_t child = fork();
   if (child < 0) {
-    *err = "cannot start '" + path + "': " + std::strerror(errno);
+    *err = "cannot start '" + path + "': " + platform::errnoText(errno);
     return false;
   }
   if (child == 0) {

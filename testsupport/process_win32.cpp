@@ -3,8 +3,10 @@
 // Ctrl+Break reaches it alone.
 #include <windows.h>
 
+#include <system_error>
 #include <vector>
 
+#include "platform/error_text.h"
 #include "testsupport/process.h"
 
 namespace testsupport {
@@ -36,11 +38,8 @@ std::string quoted(const std::string& arg) {
 
 std::string lastError(const std::string& what) {
   const DWORD code = GetLastError();
-  char text[512] = "";
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                 sizeof text, nullptr);
-  std::string message = text;
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  const std::string message =
+      platform::errorText(std::error_code(static_cast<int>(code), std::system_category()));
   return what + ": " + message + " (error " + std::to_string(code) + ")";
 }
 

@@ -1,12 +1,14 @@
 #include "zuqds/log.h"
 
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 
 namespace zuqds {
 
@@ -21,20 +23,23 @@ void writeLine(std::string_view line) {
 // left blocked on stdout at the end must not find it gone.
 class LogQueue {
  public:
-  void start() {
-    std::lock_guard<std::mutex> lock(mutex_);
+  void start() EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     if (writer_.joinable()) return;
     writer_ = std::thread([this] { write(); });
   }
 
-  bool finish(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> lock(mutex_);
+  bool finish(std::chrono::milliseconds limit) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     if (!writer_.joinable()) return true;
     stopping_ = true;
-    wake_.notify_one();
-    if (!done_.wait_for(lock, limit, [this] { return ended_; })) {
-      writer_.detach();
-      return false;
+    wake_.notifyOne();
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!ended_) {
+      if (!done_.waitUntil(mutex_, deadline) && !ended_) {
+        writer_.detach();
+        return false;
+      }
     }
     lock.unlock();
     writer_.join();
@@ -42,8 +47,8 @@ class LogQueue {
   }
 
   // False when no writer runs: the caller writes the line itself.
-  bool put(std::string_view line) {
-    std::lock_guard<std::mutex> lock(mutex_);
+  bool put(std::string_view line) EXCLUDES(mutex_) {
+    platform::MutexLock lock(mutex_);
     if (!writer_.joinable() || stopping_) return false;
     if (queuedBytes_ + line.size() > kLogQueueBytes) {
       ++dropped_;
@@ -51,21 +56,21 @@ class LogQueue {
     }
     queuedBytes_ += line.size();
     queued_.emplace_back(line);
-    wake_.notify_one();
+    wake_.notifyOne();
     return true;
   }
 
  private:
-  void write() {
+  void write() EXCLUDES(mutex_) {
     std::vector<std::string> batch;
     for (;;) {
       uint64_t dropped = 0;
       {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this] { return stopping_ || !queued_.empty() || dropped_ != 0; });
+        platform::MutexLock lock(mutex_);
+        while (!stopping_ && queued_.empty() && dropped_ == 0) wake_.wait(mutex_);
         if (queued_.empty() && dropped_ == 0) {
           ended_ = true;
-          done_.notify_all();
+          done_.notifyAll();
           return;
         }
         batch.swap(queued_);
@@ -83,14 +88,16 @@ class LogQueue {
     }
   }
 
-  std::mutex mutex_;
-  std::condition_variable wake_;  // lines queued, or the end asked for
-  std::condition_variable done_;  // the writer has ended
-  std::vector<std::string> queued_;
-  size_t queuedBytes_ = 0;
-  uint64_t dropped_ = 0;
-  bool stopping_ = false;
-  bool ended_ = false;
+  platform::Mutex mutex_;
+  platform::CondVar wake_;  // lines queued, or the end asked for
+  platform::CondVar done_;  // the writer has ended
+  std::vector<std::string> queued_ GUARDED_BY(mutex_);
+  size_t queuedBytes_ GUARDED_BY(mutex_) = 0;
+  uint64_t dropped_ GUARDED_BY(mutex_) = 0;
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  bool ended_ GUARDED_BY(mutex_) = false;
+  // Started under the lock; joined, or let go, by finish() alone, the
+  // join outside the lock that the writer needs to end.
   std::thread writer_;
 };
 

@@ -369,11 +369,11 @@ void Session::pause(Stream& stream, int32_t ms) {
   stream.timer.expires_after(std::chrono::milliseconds(ms));
   stream.timer.async_wait(
       [self = shared_from_this(), serial = stream.serial](const asio::error_code& error) {
-        if (!error) self->resume(serial);
+        if (!error) self->wakeFromPause(serial);
       });
 }
 
-void Session::resume(uint64_t serial) {
+void Session::wakeFromPause(uint64_t serial) {
   for (const auto& stream : streams_) {
     if (stream->serial == serial) stream->paused = false;
   }
@@ -484,7 +484,7 @@ void Session::fail(const std::string& fault) {
 void Session::finish(const std::string& logTail) {
   if (state_ == State::Finishing || state_ == State::Closed) return;
   state_ = State::Finishing;
-  logEnd(logTail);
+  logSessionEnd(logTail);
   streams_.clear();
   helloTimer_.cancel();
   idleTimer_.cancel();
@@ -498,7 +498,7 @@ void Session::finish(const std::string& logTail) {
 
 void Session::closeNow(const std::string& logTail) {
   if (state_ == State::Closed) return;
-  logEnd(logTail);
+  logSessionEnd(logTail);
   state_ = State::Closed;
   streams_.clear();
   helloTimer_.cancel();
@@ -510,7 +510,7 @@ void Session::closeNow(const std::string& logTail) {
   if (config_->onClosed) config_->onClosed(id_);
 }
 
-void Session::logEnd(const std::string& tail) {
+void Session::logSessionEnd(const std::string& tail) {
   if (endLogged_) return;
   endLogged_ = true;
   logSuppressed();

@@ -112,7 +112,10 @@ class Session : public std::enable_shared_from_this<Session> {
   Stream* nextReady();
   void serve(Stream& stream);
   void pause(Stream& stream, int32_t ms);
-  void resume(uint64_t serial);
+  // A pause's timer ran out: the stream of that `serial`, if it is still
+  // subscribed (an unsubscribed one's serial is never given again), is
+  // served again.
+  void wakeFromPause(uint64_t serial);
   void postPump();
   void queueFailure(uint32_t subId, const std::string& text);
   void queueEvent(Stream& stream, const dataserver::TableEvent& event);
@@ -125,7 +128,9 @@ class Session : public std::enable_shared_from_this<Session> {
   void fail(const std::string& fault);
   void finish(const std::string& logTail);
   void closeNow(const std::string& logTail);
-  void logEnd(const std::string& tail);
+  // The session's one closing line, "client N (peer) TAIL", after the
+  // count of suppressed request lines; later calls log nothing.
+  void logSessionEnd(const std::string& tail);
   void logRequest(const std::string& line);
   void logSuppressed();
   bool requestFailed();

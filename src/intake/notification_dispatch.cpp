@@ -3,22 +3,21 @@
 #include <atomic>
 #include <new>
 
+#include "intake/escaped_text.h"
+#include "intake/intake_context.h"
 #include "intake/trade_intake.h"
 #include "intake/trade_store.h"
 #include "online/online_library.h"
-// The intake's one arrow up to the run: the library's callback takes no user
-// argument, so the notifications reach the run's context (its settings, its
-// store, its ready event) through the run attached here.
-#include "run/run_context.h"
 
 namespace {
 
-// The callback has no user argument, so the run it serves is found here: the
-// program's one mutable global.
-std::atomic<RunContext*> attachedRun{nullptr};
+// The callback has no user argument, so the intake it serves is found here:
+// the program's one mutable global.
+std::atomic<IntakeContext*> attachedIntake{nullptr};
 
 void signalReady(ReadyReason reason) {
-  if (RunContext* run = attachedRun.load(std::memory_order_acquire)) run->ready.signal(reason);
+  if (IntakeContext* intake = attachedIntake.load(std::memory_order_acquire))
+    intake->ready.signal(reason);
 }
 
 // The store has reached the run's limit (max_store_mb). Before the table
@@ -26,30 +25,29 @@ void signalReady(ReadyReason reason) {
 // out, the first such row says why, frees what was stored and releases the
 // driver, and no report is written. A row after synchronization is only not
 // kept.
-void storeLimitReached(RunContext& run) {
-  if (run.ready.tableSynchronized()) {
+void storeLimitReached(IntakeContext& intake) {
+  if (intake.ready.tableSynchronized()) {
     online::zuqonlPrintf(
         "[ZUQTradeReport] Store limit reached: a row that came after synchronization is not "
         "kept\n");
     return;
   }
-  if (run.tradesLost.load()) return;
-  run.overStoreLimit.store(true);
-  if (run.tradesLost.exchange(true)) return;
-  const size_t kept = run.store.added();
-  run.store.clear();
+  IntakeEnd running = IntakeEnd::Running;
+  if (!intake.end.compare_exchange_strong(running, IntakeEnd::OverStoreLimit)) return;
+  const size_t kept = intake.store.added();
+  intake.store.clear();
   online::zuqonlPrintf(
       "[ZUQTradeReport] Store limit reached: the kept trades need more than max_store_mb=%u "
       "MiB, no report is written (%u trades kept)\n",
-      static_cast<unsigned>(run.settings.maxStoreMiB), static_cast<unsigned>(kept));
-  run.ready.signal(ReadyReason::Synchronized);
+      static_cast<unsigned>(intake.storeLimitMiB), static_cast<unsigned>(kept));
+  intake.ready.signal(ReadyReason::Synchronized);
 }
 
 void takeRow(const RowNotice& row) {
-  RunContext* run = attachedRun.load(std::memory_order_acquire);
-  if (run != nullptr && !run->tradesLost.load(std::memory_order_relaxed)) {
-    if (!addTradeRow(row, run->settings.selection, run->store, run->turnedAway)) {
-      storeLimitReached(*run);
+  IntakeContext* intake = attachedIntake.load(std::memory_order_acquire);
+  if (intake != nullptr && intake->end.load(std::memory_order_relaxed) == IntakeEnd::Running) {
+    if (!addTradeRow(row, intake->selection, intake->store, intake->turnedAway)) {
+      storeLimitReached(*intake);
     }
   }
 }
@@ -62,44 +60,45 @@ void takeRow(const RowNotice& row) {
 // synchronized its report is settled, and a row that comes after it is only
 // not kept.
 void runOutOfMemory() {
-  RunContext* run = attachedRun.load(std::memory_order_acquire);
-  if (run == nullptr || run->ready.tableSynchronized()) {
+  IntakeContext* intake = attachedIntake.load(std::memory_order_acquire);
+  if (intake == nullptr || intake->ready.tableSynchronized()) {
     online::zuqonlPrintf(
         "[ZUQTradeReport] Out of memory: a row that came after synchronization is not kept\n");
     return;
   }
-  if (run->tradesLost.exchange(true)) return;
-  const size_t kept = run->store.added();
-  run->store.clear();
+  IntakeEnd running = IntakeEnd::Running;
+  if (!intake->end.compare_exchange_strong(running, IntakeEnd::OutOfMemory)) return;
+  const size_t kept = intake->store.added();
+  intake->store.clear();
   online::zuqonlPrintf(
       "[ZUQTradeReport] Out of memory: the kept trades do not fit, no report is written "
       "(%u trades kept)\n",
       static_cast<unsigned>(kept));
-  run->ready.signal(ReadyReason::Synchronized);
+  intake->ready.signal(ReadyReason::Synchronized);
 }
 
 void noteLink(LinkPart part, bool lost) {
-  if (RunContext* run = attachedRun.load(std::memory_order_acquire)) {
-    lost ? run->link.lost(part) : run->link.back(part);
+  if (IntakeContext* intake = attachedIntake.load(std::memory_order_acquire)) {
+    lost ? intake->link.lost(part) : intake->link.back(part);
   }
 }
 
 void discardUnsynchronizedTrades() {
-  if (RunContext* run = attachedRun.load(std::memory_order_acquire)) {
-    if (!run->ready.tableSynchronized()) {
-      run->store.clear();
-      run->turnedAway = FilterTally{};
+  if (IntakeContext* intake = attachedIntake.load(std::memory_order_acquire)) {
+    if (!intake->ready.tableSynchronized()) {
+      intake->store.clear();
+      intake->turnedAway = FilterTally{};
     }
   }
 }
 
 // The table's Synchronized: on the first one, what the filters turned away
-// is copied for the driver before the signal releases it (see RunContext).
+// is copied for the driver before the signal releases it (see IntakeContext).
 void signalSynchronized() {
-  RunContext* run = attachedRun.load(std::memory_order_acquire);
-  if (run == nullptr) return;
-  if (!run->ready.tableSynchronized()) run->turnedAwayAtSynchronization = run->turnedAway;
-  run->ready.signal(ReadyReason::Synchronized);
+  IntakeContext* intake = attachedIntake.load(std::memory_order_acquire);
+  if (intake == nullptr) return;
+  if (!intake->ready.tableSynchronized()) intake->turnedAwayAtSynchronization = intake->turnedAway;
+  intake->ready.signal(ReadyReason::Synchronized);
 }
 
 // A record the library left out reads as zero integers and empty texts.
@@ -109,19 +108,19 @@ const Notice& noticeOf(void* data) {
   return data ? *static_cast<const Notice*>(data) : kEmpty;
 }
 
-// Whether the rows' own lines are logged: always without an attached run.
+// Whether the rows' own lines are logged: always without an attached intake.
 bool logsRows() {
-  const RunContext* run = attachedRun.load(std::memory_order_acquire);
-  return run == nullptr || run->settings.logRows != 0;
+  const IntakeContext* intake = attachedIntake.load(std::memory_order_acquire);
+  return intake == nullptr || intake->logRows;
 }
 
 // Counts an added row; where rows are not logged one by one, every
 // kRowsPerCountLine rows received are told in one line instead.
 void countRow() {
-  RunContext* run = attachedRun.load(std::memory_order_acquire);
-  if (run == nullptr) return;
-  const uint64_t received = run->rowsReceived.fetch_add(1, std::memory_order_relaxed) + 1;
-  if (run->settings.logRows == 0 && received % kRowsPerCountLine == 0) {
+  IntakeContext* intake = attachedIntake.load(std::memory_order_acquire);
+  if (intake == nullptr) return;
+  const uint64_t received = intake->rowsReceived.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (!intake->logRows && received % kRowsPerCountLine == 0) {
     online::zuqonlPrintf("[ZUQTradeReport] Rows received: %u\n", static_cast<unsigned>(received));
   }
 }
@@ -132,22 +131,8 @@ int32_t rowIdOf(void* data) { return noticeOf<RowNotice>(data).rowID; }
 
 }  // namespace
 
-void attachRunContext(RunContext* run) { attachedRun.store(run, std::memory_order_release); }
-
-std::string escapeControlBytes(const char* text) {
-  std::string escaped;
-  for (const char* at = text ? text : ""; *at != '\0'; ++at) {
-    const unsigned char byte = static_cast<unsigned char>(*at);
-    if (byte >= 0x20 && byte != 0x7F) {
-      escaped += *at;
-    } else if (byte == '\n' || byte == '\r' || byte == '\t') {
-      escaped += byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : "\\t";
-    } else {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      escaped += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
-    }
-  }
-  return escaped;
+void attachIntake(IntakeContext* intake) {
+  attachedIntake.store(intake, std::memory_order_release);
 }
 
 namespace {
@@ -176,7 +161,8 @@ void dispatch(int32_t code, void* data) {
       const ErrorNotice& error = noticeOf<ErrorNotice>(data);
       const std::string text = escapeControlBytes(error.text);
       online::zuqonlPrintf("[ZUQTradeReport] Error conn=%d: %s\n", error.conn, text.c_str());
-      if (RunContext* run = attachedRun.load(std::memory_order_acquire)) run->link.error(text);
+      if (IntakeContext* intake = attachedIntake.load(std::memory_order_acquire))
+        intake->link.error(text);
       break;
     }
     case ZUQONL_CLEAR:
@@ -228,7 +214,8 @@ void dispatch(int32_t code, void* data) {
 }  // namespace
 
 void ZUQONL_CALL onlineCallback(int32_t code, void* data) noexcept {
-  if (static_cast<uint32_t>(code) - 14u > 14u) return;
+  // Codes outside the library's known ones are not looked at.
+  if (code < ZUQONL_NET_INTEGRITY_OK || code > ZUQONL_DISCONNECTED) return;
   // The library calls from C: no exception may cross into it.
   try {
     dispatch(code, data);

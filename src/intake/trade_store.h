@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "intake/block_supply.h"
 #include "intake/kept_trade.h"
-#include "intake/repeated_texts.h"
+#include "intake/store/block_supply.h"
+#include "intake/store/repeated_texts.h"
 #include "platform/large_block.h"
 #include "platform/mutex.h"
 
@@ -19,7 +19,8 @@
 // trade. A short text that repeats from trade to trade is kept once, and its
 // records hold a code for it. While the trades come in ascending order of
 // key, the records are the walk; the first key out of order brings an index
-// of places, ordered when walked.
+// of places, ordered when walked. The machinery (the record's packed form,
+// the repeated texts, the blocks made ready ahead) is in intake/store/.
 //
 // The notification thread adds while the driver's thread may be walking (the
 // "Trade" connection stays open during the report), so both hold the store's

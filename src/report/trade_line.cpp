@@ -3,6 +3,9 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+
+#include "report/report_columns.h"
 
 namespace {
 
@@ -71,11 +74,32 @@ void writeField(ReportFile& file, std::string_view text, std::string_view delimi
 
 namespace {
 
-// The most bytes a line writes besides its texts and delimiters, untranslated:
-// the status mnemonic, two dates and a time of 16-bit fields, the 32-bit
-// "Trans" and the line end.
-constexpr size_t kMostFixedBytes = 3 + 2 * (3 * 5 + 2) + (3 * 5 + 2) + 11 + 2;
-constexpr int kDelimiters = 18;
+// The most bytes a column of `fill` writes besides a kept text: the status
+// mnemonic, a date or a time of 16-bit fields, the 32-bit "Trans".
+constexpr size_t mostFixedBytes(ColumnFill fill) {
+  switch (fill) {
+    case ColumnFill::Status:
+      return 3;
+    case ColumnFill::Settle:
+    case ColumnFill::TradeDate:
+    case ColumnFill::TradeTime:
+      return 3 * 5 + 2;
+    case ColumnFill::Trans:
+      return 11;
+    case ColumnFill::Text:
+      break;
+  }
+  return 0;
+}
+
+// The most bytes a line writes besides its texts and delimiters,
+// untranslated: its columns' and the line end.
+constexpr size_t mostFixedLineBytes() {
+  size_t bytes = 2;
+  for (const ReportColumn& column : kReportColumns) bytes += mostFixedBytes(column.fill);
+  return bytes;
+}
+constexpr size_t kMostFixedBytes = mostFixedLineBytes();
 // Room enough for a date, a time or the "Trans" number, formatted.
 constexpr size_t kMostFormattedBytes = 40;
 
@@ -100,34 +124,42 @@ char* formatTime(char* out, const DateTimeValue& value) {
   return out + formatPadded<2>(out, value.second);
 }
 
+// Lays column `Column` of the line out through `out`.
+template <size_t Column, typename Out>
+void layOutColumn(Out& out, const KeptTrade& line, int32_t dateFormat) {
+  constexpr ReportColumn kColumn = kReportColumns[Column];
+  if constexpr (kColumn.fill == ColumnFill::Text) {
+    out.text(line.texts[kColumn.text]);
+  } else if constexpr (kColumn.fill == ColumnFill::Status) {
+    out.text(statusMnemonic(line.status));
+  } else if constexpr (kColumn.fill == ColumnFill::Settle) {
+    out.formatted([&](char* at) { return formatDate(at, line.deliveryDate, dateFormat); });
+  } else if constexpr (kColumn.fill == ColumnFill::Trans) {
+    out.formatted([&](char* at) { return at + formatPadded<9>(at, line.rowID); });
+  } else if constexpr (kColumn.fill == ColumnFill::TradeDate) {
+    out.formatted([&](char* at) { return formatDate(at, line.tradeMoment, dateFormat); });
+  } else {
+    static_assert(kColumn.fill == ColumnFill::TradeTime);
+    out.formatted([&](char* at) { return formatTime(at, line.tradeMoment); });
+  }
+}
+
 // Lays the line out, without its line end, as it stands in memory: one
 // byte, text or formatted number after the other through `out`, which takes
 // text(view), byte(c) and formatted(f), where f(char* at) writes at most
-// kMostFormattedBytes at `at` and returns the end.
+// kMostFormattedBytes at `at` and returns the end. Every column but the
+// last is followed by the delimiter.
 template <typename Out>
 void layOutLine(Out& out, const KeptTrade& line, std::string_view delimiter, int32_t dateFormat) {
-  const std::string_view* const texts = line.texts;
   // Most reports have a one-byte delimiter, usually ";".
   const bool oneByte = delimiter.size() == 1;
   auto delimit = [&] { oneByte ? out.byte(delimiter[0]) : out.text(delimiter); };
-  auto field = [&](std::string_view text) {
-    out.text(text);
-    delimit();
-  };
-  field(texts[kIssueText]);
-  field(texts[kActText]);
-  field(statusMnemonic(line.status));
-  for (int i = kCustomerText; i <= kCurrText; ++i) field(texts[i]);
-  out.formatted([&](char* at) { return formatDate(at, line.deliveryDate, dateFormat); });
-  delimit();
-  out.formatted([&](char* at) { return at + formatPadded<9>(at, line.rowID); });
-  delimit();
-  out.formatted([&](char* at) { return formatDate(at, line.tradeMoment, dateFormat); });
-  delimit();
-  out.formatted([&](char* at) { return formatTime(at, line.tradeMoment); });
-  delimit();
-  for (int i = kClrText; i <= kRepurchaseText; ++i) field(texts[i]);
-  out.text(texts[kMemoText]);
+  [&]<size_t... Columns>(std::index_sequence<Columns...>) {
+    ((layOutColumn<Columns>(out, line, dateFormat),
+      Columns + 1 < kReportColumnCount ? delimit() : void()),
+     ...);
+  }
+  (std::make_index_sequence<kReportColumnCount>());
 }
 
 // Lays a line out straight into room reserved in the report's buffer, as
@@ -172,7 +204,7 @@ void writeTime(ReportFile& file, const DateTimeValue& value) {
 
 void writeTradeLine(ReportFile& file, const KeptTrade& line, std::string_view delimiter,
                     int32_t dateFormat) {
-  size_t most = kMostFixedBytes + kDelimiters * delimiter.size();
+  size_t most = kMostFixedBytes + kReportDelimiters * delimiter.size();
   for (std::string_view text : line.texts) most += text.size();
   // The common case is written in one go, without a check per field: texts
   // are copied whole into the buffer, then the line is looked through once

@@ -1,4 +1,4 @@
-// One report line: nineteen columns of a kept trade, seen from the configured
+// One report line: the columns of a kept trade (report_columns.h), seen from the configured
 // firm's side, written to the report file.
 #pragma once
 

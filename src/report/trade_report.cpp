@@ -1,7 +1,6 @@
 #include "report/trade_report.h"
 
 #include <cerrno>
-#include <iterator>
 #include <new>
 #include <string>
 #include <system_error>
@@ -13,19 +12,10 @@
 #include "platform/paths.h"
 #include "platform/stop_request.h"
 #include "report/line_writer.h"
+#include "report/report_columns.h"
 #include "report/trade_line.h"
 
 namespace {
-
-constexpr const char* kColumnNames[] = {
-    "Issue",   "Act",      "Stat",    "Customer",   "Contra", "Price", "Qty",
-    "Amount",  "Curr",     "Settle",  "Trans",      "Date",   "Time",  "Clr",
-    "TypeExt", "TradeRef", "RepoAct", "Repurchase", "Memo",
-};
-
-// The column of kColumnNames that each kept text fills, in KeptText order.
-constexpr int kColumnOfText[] = {0, 1, 3, 4, 5, 6, 7, 8, 13, 14, 15, 16, 17, 18};
-static_assert(std::size(kColumnOfText) == kKeptTextCount);
 
 DateTimeValue localDateTime() {
   const platform::LocalTime now = platform::localTime();
@@ -58,7 +48,7 @@ std::string ownInputAt(const std::string& reportFile, const char* iniPath,
 }  // namespace
 
 void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dateFormat) {
-  for (const char* name : kColumnNames) writeField(file, name, delimiter);
+  for (const ReportColumn& column : kReportColumns) writeField(file, column.name, delimiter);
   const DateTimeValue now = localDateTime();
   writeDate(file, now, dateFormat);
   file.append(" ");
@@ -80,7 +70,7 @@ std::string straySeparatorWarning(const StraySeparators& strayed, std::string_vi
   }
   text += one ? "rowID=" : "the first is rowID=";
   text += std::to_string(strayed.firstRowID) + ", whose " +
-          kColumnNames[kColumnOfText[strayed.first.text]] + " holds " +
+          kReportColumns[kColumnOfText[strayed.first.text]].name + " holds " +
           (strayed.first.lineFeed ? "a line feed" : "the delimiter");
   return text;
 }

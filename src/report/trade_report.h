@@ -57,7 +57,7 @@ ReportOutcome writeTradeReport(const ReportOptionsReader& readOptions, const cha
                                TradeStore& store, const std::vector<std::string>& tableFiles = {},
                                uint32_t lockWaitMilliseconds = 0);
 
-// The nineteen column names, each followed by the delimiter, then the local
+// The column names (report_columns.h), each followed by the delimiter, then the local
 // date and time of writing, then the line end.
 void writeReportHeader(ReportFile& file, std::string_view delimiter, int32_t dateFormat);
 

@@ -9,11 +9,11 @@
 #include <set>
 #include <string>
 
+#include "intake/intake_context.h"
 #include "intake/notification_dispatch.h"
 #include "platform/event.h"
 #include "report/trade_report.h"
 #include "run/option_keys.h"
-#include "run/run_context.h"
 #include "testsupport/sanitizers.h"
 #include "testsupport/temp_dir.h"
 
@@ -69,10 +69,10 @@ class OutOfMemoryTest : public ::testing::Test {
 #ifdef ZUQ_ALLOCATOR_SANITIZED
     GTEST_SKIP() << "the sanitizer's allocator cannot be made to fail on cue";
 #endif
-    attachRunContext(&run);
-    run.ready.awaitSynchronization();
+    attachIntake(&intake);
+    intake.ready.awaitSynchronization();
   }
-  void TearDown() override { attachRunContext(nullptr); }
+  void TearDown() override { attachIntake(nullptr); }
 
   // A row that every run keeps. A `large` one has a pair text too long for
   // its line to be put together without a larger allocation than any row
@@ -87,43 +87,43 @@ class OutOfMemoryTest : public ::testing::Test {
   }
 
   const std::string longPair = std::string(kLargeAllocation, 'p');
-  RunContext run;
+  IntakeContext intake;
   ConnNotice conn{1};
 };
 
 TEST_F(OutOfMemoryTest, ATradeThatDoesNotFitEndsTheIntakeAndReleasesTheDriver) {
   RowNotice first = row(1, "1");
   onlineCallback(ZUQONL_ADD_ROW, &first);
-  ASSERT_EQ(run.store.size(), 1u);
+  ASSERT_EQ(intake.store.size(), 1u);
   RowNotice second = row(2, "2", true);
   failNextAllocation = true;
   onlineCallback(ZUQONL_ADD_ROW, &second);  // must not throw into the library
   ASSERT_FALSE(failNextAllocation);
-  EXPECT_TRUE(run.tradesLost);
-  EXPECT_EQ(run.store.size(), 0u);  // freed, so that the run can close
+  EXPECT_EQ(intake.end.load(), IntakeEnd::OutOfMemory);
+  EXPECT_EQ(intake.store.size(), 0u);  // freed, so that the run can close
   // The driver is released at once, not after ten times the timeout.
-  EXPECT_EQ(run.ready.wait(0), platform::kWaitSignalled);
+  EXPECT_EQ(intake.ready.wait(0), platform::kWaitSignalled);
 
   // Memory is back, but the table is no longer whole: nothing more is kept.
   RowNotice third = row(3, "3");
   onlineCallback(ZUQONL_ADD_ROW, &third);
   onlineCallback(ZUQONL_SYNCHRONIZED, &conn);
-  EXPECT_EQ(run.store.size(), 0u);
-  EXPECT_TRUE(run.tradesLost);
+  EXPECT_EQ(intake.store.size(), 0u);
+  EXPECT_EQ(intake.end.load(), IntakeEnd::OutOfMemory);
 }
 
 TEST_F(OutOfMemoryTest, ARowAfterSynchronizationThatDoesNotFitLeavesTheReportAlone) {
   RowNotice first = row(1, "1");
   onlineCallback(ZUQONL_ADD_ROW, &first);
   onlineCallback(ZUQONL_SYNCHRONIZED, &conn);
-  EXPECT_EQ(run.ready.wait(0), platform::kWaitSignalled);
+  EXPECT_EQ(intake.ready.wait(0), platform::kWaitSignalled);
   RowNotice late = row(2, "2", true);
   failNextAllocation = true;
   onlineCallback(ZUQONL_ADD_ROW, &late);
   ASSERT_FALSE(failNextAllocation);
-  EXPECT_FALSE(run.tradesLost);
-  EXPECT_EQ(run.store.size(), 1u);
-  EXPECT_EQ(run.ready.wait(0), platform::kWaitTimeout);
+  EXPECT_EQ(intake.end.load(), IntakeEnd::Running);
+  EXPECT_EQ(intake.store.size(), 1u);
+  EXPECT_EQ(intake.ready.wait(0), platform::kWaitTimeout);
 }
 
 TEST_F(OutOfMemoryTest, AnyNotificationThatRunsOutOfMemoryStaysOnThisSideOfTheLibrary) {
@@ -133,7 +133,7 @@ TEST_F(OutOfMemoryTest, AnyNotificationThatRunsOutOfMemoryStaysOnThisSideOfTheLi
   failNextAllocation = true;
   onlineCallback(ZUQONL_ERROR, &error);
   ASSERT_FALSE(failNextAllocation);
-  EXPECT_TRUE(run.tradesLost);
+  EXPECT_EQ(intake.end.load(), IntakeEnd::OutOfMemory);
   failNextAllocation = true;
   onlineCallback(ZUQONL_NET_INTEGRITY_OK, &netOk);
   failNextAllocation = false;

@@ -102,8 +102,8 @@ void logRunEnd(const char* iniPath, const RunEnd& end, RunContext& run,
                std::chrono::steady_clock::time_point started) {
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
   const unsigned lines = static_cast<unsigned>(end.report.tradeLines);
-  const unsigned received = static_cast<unsigned>(run.rowsReceived.load());
-  const unsigned kept = static_cast<unsigned>(run.store.added());
+  const unsigned received = static_cast<unsigned>(run.intake.rowsReceived.load());
+  const unsigned kept = static_cast<unsigned>(run.intake.store.added());
   if (end.status == kExitReportComplete) {
     online::zuqonlPrintf(
         "[ZUQTradeReport] Report complete: '%s', %u trades written (%u rows received, "
@@ -134,7 +134,7 @@ int endRun(const char* iniPath, RunEnd& end, RunContext& run,
   applyStopRequest(end);
   logRunEnd(iniPath, end, run, started);
   platform::setStopHandler(nullptr);
-  attachRunContext(nullptr);
+  attachIntake(nullptr);
   return end.status;
 }
 
@@ -142,33 +142,35 @@ int endRun(const char* iniPath, RunEnd& end, RunContext& run,
 // must not overwrite the table files `tableFiles`.
 RunEnd receiveAndReport(const char* iniPath, const std::vector<std::string>& tableFiles,
                         RunContext& run) {
-  run.ready.awaitSynchronization();
+  run.intake.ready.awaitSynchronization();
   const RunSettings& settings = run.settings;
-  run.store.setLimit(uint64_t{settings.maxStoreMiB} * 1024 * 1024);
+  run.intake.store.setLimit(uint64_t{settings.maxStoreMiB} * 1024 * 1024);
   const int32_t conn =
       online::zuqonlOpenConnection(1, "Trade", kTradeColumnList, "issue_name",
                                    settings.issue.c_str(), settings.issue.c_str(), 0);
   RunEnd end;
   end.status = kExitNotSynchronized;
-  switch (waitUnlessStopped(run.ready, waitMilliseconds(settings.syncTimeout, 10000))) {
+  switch (waitUnlessStopped(run.intake.ready, waitMilliseconds(settings.syncTimeout, 10000))) {
     case platform::kWaitSignalled:
       // Trades lost to a lack of memory have been logged by the intake: the
       // table was not received whole, so there is nothing true to report.
-      if (run.tradesLost.load()) {
-        end.failure = run.overStoreLimit.load() ? "the kept trades exceed max_store_mb"
-                                                : "the kept trades did not fit in memory";
+      if (const IntakeEnd intakeEnd = run.intake.end.load(); intakeEnd != IntakeEnd::Running) {
+        end.failure = intakeEnd == IntakeEnd::OverStoreLimit
+                          ? "the kept trades exceed max_store_mb"
+                          : "the kept trades did not fit in memory";
         break;
       }
       // A report that will be empty says why, before it is written.
-      for (const std::string& warning : emptyReportWarnings(
-               run.turnedAwayAtSynchronization, settings.selection, run.store.added())) {
+      for (const std::string& warning :
+           emptyReportWarnings(run.intake.turnedAwayAtSynchronization, settings.selection,
+                               run.intake.store.added())) {
         logRunWarning(run, warning);
       }
       // A report rewritten in place that another run is writing is waited
       // for as long as the data server is.
-      end.report =
-          writeTradeReport([iniPath] { return readReportOptions(iniPath); }, iniPath, run.store,
-                           tableFiles, waitMilliseconds(settings.syncTimeout, 1000));
+      end.report = writeTradeReport([iniPath] { return readReportOptions(iniPath); }, iniPath,
+                                    run.intake.store, tableFiles,
+                                    waitMilliseconds(settings.syncTimeout, 1000));
       for (const std::string& warning : end.report.warnings) logRunWarning(run, warning);
       end.status = end.report ? kExitReportComplete : kExitReportNotWritten;
       end.failure = end.report.failure;
@@ -180,7 +182,7 @@ RunEnd receiveAndReport(const char* iniPath, const std::vector<std::string>& tab
       // a notification that comes now could only add to what is said).
       end.failure = "the table was not synchronized within " +
                     std::to_string(waitMilliseconds(settings.syncTimeout, 10000) / 1000) + " s" +
-                    run.link.closingClauses();
+                    run.intake.link.closingClauses();
       break;
     case kWaitStopped:
       break;  // the closing line names the request
@@ -217,7 +219,7 @@ int runTradeReport(const char* iniPath) {
   // From the first line on, a stop request releases the driver's pending
   // wait at once; the run then closes what it opened and says so in its
   // closing line.
-  platform::setStopHandler([&run] { run.ready.interrupt(); });
+  platform::setStopHandler([&run] { run.intake.ready.interrupt(); });
   const platform::Profile atStart = platform::Profile::read(iniPath);
   // Before any line: the log is the library's, so a library that cannot be
   // used is told on standard error alone.
@@ -232,7 +234,7 @@ int runTradeReport(const char* iniPath) {
   online::zuqonlPrintf("[ZUQTradeReport] Using ini path: '%s'\n", iniPath);
   const ConfigurationReview review = reviewConfiguration(atStart, iniPath);
   for (const std::string& warning : review.warnings) logRunWarning(run, warning);
-  attachRunContext(&run);
+  attachIntake(&run.intake);
 
   online::zuqonlSetIniPath(iniPath);
   if (online::kTwoConventions) {
@@ -260,13 +262,16 @@ int runTradeReport(const char* iniPath) {
 
   RunSettings& settings = run.settings;
   settings.syncTimeout = readOptions(atStart).run.syncTimeout;
-  switch (waitUnlessStopped(run.ready, waitMilliseconds(settings.syncTimeout, 1000))) {
+  switch (waitUnlessStopped(run.intake.ready, waitMilliseconds(settings.syncTimeout, 1000))) {
     case platform::kWaitSignalled: {
       // The selection as the INI file holds it once the data server is
       // there; the waits keep the sync timeout they began with.
       const int32_t syncTimeout = settings.syncTimeout;
       settings = readOptions(platform::Profile::read(iniPath)).run;
       settings.syncTimeout = syncTimeout;
+      run.intake.selection = settings.selection;
+      run.intake.logRows = settings.logRows != 0;
+      run.intake.storeLimitMiB = settings.maxStoreMiB;
       online::zuqonlPrintf("[ZUQTradeReport] Creating trade report for firm '%s', status %d\n",
                            settings.selection.firmCode.c_str(), settings.selection.tradeStatus);
       end = receiveAndReport(iniPath, libraryTableFiles(atStart, iniPath), run);

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "intake/ready_event.h"
 #include "platform/event.h"
-#include "run/ready_event.h"
 #include "run/run_settings.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// The run's settings, read from section [options] of the INI file by the
-// driver (the keys and their defaults: option_keys.h).
+// The run's settings: what section [options] of the INI file sets for the
+// run (each key, its default and the member it sets: option_keys.h).
 #pragma once
 
 #include <cstddef>
@@ -7,9 +7,6 @@
 #include <string>
 
 #include "intake/trade_selection.h"
-
-// With "log_rows" 0, a line counts the rows received every so many rows.
-inline constexpr uint64_t kRowsPerCountLine = 100000;
 
 // Written by the driver only: the sync timeout before the first wait, the
 // rest after it and before the "Trade" connection is opened, so every row
@@ -19,7 +16,8 @@ struct RunSettings {
   std::string issue;         // "trade_issue"
   TradeSelection selection;  // the firm and the statuses kept
   // "log_rows": non-zero logs every AddRow, UpdateRow and DeleteRow; 0 logs
-  // none of them, only a count every kRowsPerCountLine rows received.
+  // none of them, only a count every so many rows received
+  // (kRowsPerCountLine, intake/intake_context.h).
   int32_t logRows = 0;
   // "max_store_mb" as configured; a value that is not positive gives
   // defaultStoreLimitMiB.

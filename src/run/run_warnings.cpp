@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "intake/notification_dispatch.h"
+#include "intake/escaped_text.h"
 #include "online/online_library.h"
 #include "report/trade_line.h"
 #include "run/run_context.h"

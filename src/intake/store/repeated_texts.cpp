@@ -1,4 +1,4 @@
-#include "intake/repeated_texts.h"
+#include "intake/store/repeated_texts.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "intake/block_supply.h"
+#include "intake/store/block_supply.h"
 
 #include <new>
 #include <system_error>

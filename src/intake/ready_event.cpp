@@ -1,4 +1,4 @@
-#include "run/ready_event.h"
+#include "intake/ready_event.h"
 
 ReadyEvent::ReadyEvent() : handle_(platform::createAutoResetEvent()) {}
 

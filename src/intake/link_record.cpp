@@ -1,4 +1,4 @@
-#include "run/link_record.h"
+#include "intake/link_record.h"
 
 #include <cstdio>
 
