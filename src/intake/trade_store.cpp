@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr size_t kBlockBytes = 16u << 20;
+constexpr size_t kBlockBytes = 4u << 20;
 
 }  // namespace
 
@@ -28,7 +28,7 @@ void TradeStore::setLimit(uint64_t bytes) {
 
 bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
   uint64_t entered = 0;
-  const RecordLayout layout = layOutRecord(line, repeated_, &entered);
+  const RecordLayout layout = layOutRecord(key, line, repeated_, &entered);
   counted_ += entered;
   // Counted before any memory is taken: a record too large for the limit
   // never reaches the blocks.
@@ -63,7 +63,9 @@ void TradeStore::clear() {
   ascending_ = true;
   lastKey_ = 0;
   places_.clear();
+  places_.shrink_to_fit();
   unindexed_ = Place{0, 0, 0};
+  indexedCount_ = 0;
   for (RepeatedTexts& texts : repeated_) texts.clear();
 }
 
@@ -82,6 +84,7 @@ size_t TradeStore::size() {
 void TradeStore::walk(const std::function<void(uint32_t, const KeptTrade&)>& visit,
                       const std::function<void()>& end) {
   platform::MutexLock lock(mutex_);
+  supply_.discardNext();
   KeptTrade line;
   if (ascending_) {
     for (const Block& block : blocks_) {
@@ -103,27 +106,30 @@ void TradeStore::walk(const std::function<void(uint32_t, const KeptTrade&)>& vis
   if (end) end();
 }
 
-// Stable throughout, so among records of one key the first added comes
-// first: the indexed part precedes everything added after it, and the part
-// added since keeps its order of arrival.
+// Among records of one key the first added comes first: places are ordered
+// by key, then by where they lie, which is their order of arrival. The sort
+// needs no memory beside the index itself.
 void TradeStore::index() {
   const size_t indexed = places_.size();
+  if (unindexed_.block < blocks_.size()) places_.reserve(indexed + (count_ - indexedCount_));
   for (; unindexed_.block < blocks_.size(); ++unindexed_.block, unindexed_.offset = 0) {
     const Block& block = blocks_[unindexed_.block];
     while (unindexed_.offset != block.used) {
       const char* record = block.memory.data() + unindexed_.offset;
       places_.push_back(Place{recordKey(record), unindexed_.block, unindexed_.offset});
+      ++indexedCount_;
       unindexed_.offset = static_cast<uint32_t>(skipRecord(record) - block.memory.data());
     }
     // The last block may still grow: the next index goes on from here.
     if (unindexed_.block + 1 == blocks_.size()) break;
   }
   if (places_.size() == indexed) return;
-  auto byKey = [](const Place& a, const Place& b) { return a.key < b.key; };
-  const auto added = places_.begin() + static_cast<std::ptrdiff_t>(indexed);
-  if (!std::is_sorted(added, places_.end(), byKey)) std::stable_sort(added, places_.end(), byKey);
-  if (indexed != 0 && added[0].key < added[-1].key) {
-    std::inplace_merge(places_.begin(), added, places_.end(), byKey);
+  auto before = [](const Place& a, const Place& b) {
+    if (a.key != b.key) return a.key < b.key;
+    return a.block != b.block ? a.block < b.block : a.offset < b.offset;
+  };
+  if (!std::is_sorted(places_.begin(), places_.end(), before)) {
+    std::sort(places_.begin(), places_.end(), before);
   }
   auto sameKey = [](const Place& a, const Place& b) { return a.key == b.key; };
   places_.erase(std::unique(places_.begin(), places_.end(), sameKey), places_.end());

@@ -42,7 +42,7 @@ class TradeStore {
   // Driver, before any trade is added: the most bytes the stored trades may
   // take, their records, their places in the index and their repeated texts
   // counted. The blocks
-  // they are packed in may hold up to two blocks (32 MiB) more. No limit
+  // they are packed in may hold up to two blocks (8 MiB) more. No limit
   // until set. Also starts making the first block ready: the connection
   // that brings the trades is opened next.
   void setLimit(uint64_t bytes) EXCLUDES(mutex_);
@@ -104,7 +104,8 @@ class TradeStore {
   // in it.
   std::vector<Place> places_ GUARDED_BY(mutex_);
   Place unindexed_ GUARDED_BY(mutex_){0, 0, 0};
-  std::string joined_ GUARDED_BY(mutex_);  // the joined texts of the line being added
+  size_t indexedCount_ GUARDED_BY(mutex_) = 0;  // records the index has taken in
+  std::string joined_ GUARDED_BY(mutex_);       // the joined texts of the line being added
   // Per text column, the texts that repeat, which records name by code.
   RepeatedTexts repeated_[kKeptTextCount] GUARDED_BY(mutex_);
 };

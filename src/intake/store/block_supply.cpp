@@ -23,6 +23,12 @@ void BlockSupply::waitForNext() {
   if (preparing_.joinable()) preparing_.join();
 }
 
+void BlockSupply::discardNext() {
+  waitForNext();
+  asked_ = false;
+  next_ = platform::LargeBlock();
+}
+
 platform::LargeBlock BlockSupply::take(size_t bytes) {
   if (bytes > blockBytes_) return platform::LargeBlock(bytes);
   waitForNext();

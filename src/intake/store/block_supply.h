@@ -33,6 +33,10 @@ class BlockSupply {
 
   size_t blockBytes() const { return blockBytes_; }
 
+  // Gives back the block made ready or on its way, if any: once the trades
+  // are in, its memory is better spent on the report.
+  void discardNext();
+
  private:
   void waitForNext();
   void startPreparing();

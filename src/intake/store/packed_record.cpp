@@ -4,19 +4,11 @@
 
 namespace {
 
-constexpr size_t kMomentFields = 6;
-constexpr size_t kDateFields = 3;
-constexpr size_t kHeaderBytes = 3 * sizeof(uint32_t) + (kMomentFields + kDateFields) * 2;
+constexpr size_t kHeaderNumbers = RecordLayout::kHeaderNumbers;
 
 // Copies `bytes` of `value` to `at`; returns the end of the copy.
 char* storeBytes(char* at, const void* value, size_t bytes) {
   std::memcpy(at, value, bytes);
-  return at + bytes;
-}
-
-// Copies `bytes` at `at` to `value`; returns the end of what was read.
-const char* loadBytes(const char* at, void* value, size_t bytes) {
-  std::memcpy(value, at, bytes);
   return at + bytes;
 }
 
@@ -46,11 +38,42 @@ const char* loadTag(const char* at, size_t* tag) {
   return at;
 }
 
+// The row's ID is kept as its difference from the key, folded so that a
+// small difference either way is a small number: a row's place in the
+// table and its revision usually keep close. The delivery date's year is
+// kept as its difference in bits from the trade moment's, usually none.
+uint32_t foldedDifference(uint32_t rowID, uint32_t key) {
+  const uint32_t difference = rowID - key;
+  return (difference << 1) ^ (0u - (difference >> 31));
+}
+
+uint32_t unfoldedDifference(uint32_t folded) { return (folded >> 1) ^ (0u - (folded & 1)); }
+
+uint16_t field(size_t number) { return static_cast<uint16_t>(number); }
+
 }  // namespace
 
-RecordLayout layOutRecord(const KeptTrade& line, RepeatedTexts* repeated, uint64_t* entered) {
+RecordLayout layOutRecord(uint32_t key, const KeptTrade& line, RepeatedTexts* repeated,
+                          uint64_t* entered) {
   RecordLayout layout;
-  layout.bytes = kHeaderBytes;
+  const DateTimeValue& m = line.tradeMoment;
+  const DateTimeValue& d = line.deliveryDate;
+  const size_t numbers[kHeaderNumbers] = {foldedDifference(static_cast<uint32_t>(line.rowID), key),
+                                          static_cast<uint32_t>(line.status),
+                                          m.year,
+                                          m.month,
+                                          m.day,
+                                          m.hour,
+                                          m.minute,
+                                          m.second,
+                                          static_cast<uint16_t>(d.year ^ m.year),
+                                          d.month,
+                                          d.day};
+  layout.bytes = sizeof key;
+  for (size_t i = 0; i < kHeaderNumbers; ++i) {
+    layout.numbers[i] = numbers[i];
+    layout.bytes += tagBytes(numbers[i]);
+  }
   for (int column = 0; column < kKeptTextCount; ++column) {
     const std::string_view text = line.texts[column];
     const int code = repeated[column].codeOf(text, entered);
@@ -62,14 +85,7 @@ RecordLayout layOutRecord(const KeptTrade& line, RepeatedTexts* repeated, uint64
 
 char* writeRecord(char* at, uint32_t key, const KeptTrade& line, const RecordLayout& layout) {
   at = storeBytes(at, &key, sizeof key);
-  at = storeBytes(at, &line.rowID, sizeof line.rowID);
-  at = storeBytes(at, &line.status, sizeof line.status);
-  const DateTimeValue& m = line.tradeMoment;
-  const uint16_t moment[kMomentFields] = {m.year, m.month, m.day, m.hour, m.minute, m.second};
-  at = storeBytes(at, moment, sizeof moment);
-  const DateTimeValue& d = line.deliveryDate;
-  const uint16_t delivery[kDateFields] = {d.year, d.month, d.day};
-  at = storeBytes(at, delivery, sizeof delivery);
+  for (const size_t number : layout.numbers) at = storeTag(at, number);
   for (int column = 0; column < kKeptTextCount; ++column) {
     at = storeTag(at, layout.tags[column]);
     if ((layout.tags[column] & 1) == 0 && !line.texts[column].empty()) {
@@ -86,16 +102,16 @@ uint32_t recordKey(const char* record) {
 }
 
 const char* readRecord(const char* at, const RepeatedTexts* repeated, KeptTrade* line) {
-  uint32_t key;
-  at = loadBytes(at, &key, sizeof key);
-  at = loadBytes(at, &line->rowID, sizeof line->rowID);
-  at = loadBytes(at, &line->status, sizeof line->status);
-  uint16_t m[kMomentFields];
-  at = loadBytes(at, m, sizeof m);
-  line->tradeMoment = DateTimeValue{m[0], m[1], 0, m[2], m[3], m[4], m[5], 0};
-  uint16_t d[kDateFields];
-  at = loadBytes(at, d, sizeof d);
-  line->deliveryDate = DateTimeValue{d[0], d[1], 0, d[2], 0, 0, 0, 0};
+  const uint32_t key = recordKey(at);
+  at += sizeof key;
+  size_t n[kHeaderNumbers];
+  for (size_t& number : n) at = loadTag(at, &number);
+  line->rowID = static_cast<int32_t>(key + unfoldedDifference(static_cast<uint32_t>(n[0])));
+  line->status = static_cast<int32_t>(static_cast<uint32_t>(n[1]));
+  line->tradeMoment = DateTimeValue{field(n[2]), field(n[3]), 0,           field(n[4]),
+                                    field(n[5]), field(n[6]), field(n[7]), 0};
+  line->deliveryDate = DateTimeValue{
+      static_cast<uint16_t>(field(n[8]) ^ field(n[2])), field(n[9]), 0, field(n[10]), 0, 0, 0, 0};
   for (int column = 0; column < kKeptTextCount; ++column) {
     size_t tag = 0;
     at = loadTag(at, &tag);
@@ -110,7 +126,9 @@ const char* readRecord(const char* at, const RepeatedTexts* repeated, KeptTrade*
 }
 
 const char* skipRecord(const char* at) {
-  at += kHeaderBytes;
+  at += sizeof(uint32_t);
+  size_t ignored = 0;
+  for (size_t i = 0; i < kHeaderNumbers; ++i) at = loadTag(at, &ignored);
   for (int column = 0; column < kKeptTextCount; ++column) {
     size_t tag = 0;
     at = loadTag(at, &tag);

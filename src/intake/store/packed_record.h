@@ -8,20 +8,25 @@
 #include "intake/kept_trade.h"
 #include "intake/store/repeated_texts.h"
 
-// A record: the key, the row's ID and status, the six printed fields of the
-// trade moment and the three of the delivery date, then the line's texts,
-// each as a tag in 7-bit groups, low group first, the top bit set on all but
-// the last group: a text of its column's repeated texts has the tag
-// code * 2 + 1; any other text the tag length * 2, followed by its bytes.
+// A record: the key, then the row's ID and status, the six printed fields of
+// the trade moment and the three of the delivery date as numbers, then the
+// line's texts, each as a tag. Numbers and tags are written in 7-bit groups,
+// low group first, the top bit set on all but the last group, so that the
+// small numbers of a date take a byte each. A text of its column's repeated
+// texts has the tag code * 2 + 1; any other text the tag length * 2,
+// followed by its bytes.
 struct RecordLayout {
+  static constexpr size_t kHeaderNumbers = 11;
+  size_t numbers[kHeaderNumbers];
   size_t tags[kKeptTextCount];
   size_t bytes = 0;  // the whole record's
 };
 
-// The tags and size of the record of `line`, whose texts are looked up in
+// The numbers, tags and size of the record of `line` under `key`, whose texts are looked up in
 // (and, when new, entered into) `repeated`, one per text column; *entered
 // grows by the bytes the newly entered texts take.
-RecordLayout layOutRecord(const KeptTrade& line, RepeatedTexts* repeated, uint64_t* entered);
+RecordLayout layOutRecord(uint32_t key, const KeptTrade& line, RepeatedTexts* repeated,
+                          uint64_t* entered);
 
 // Writes the record of `line` under `key` as laid out, at `at` (room for
 // layout.bytes); returns its end.

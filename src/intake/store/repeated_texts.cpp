@@ -25,7 +25,7 @@ int RepeatedTexts::lookUp(std::string_view text, uint64_t* entered) {
            static_cast<unsigned>(static_cast<unsigned char>(bytes[size - 1])) << 16;
   }
   const uint64_t mixed = (head ^ (tail * 0x9E3779B97F4A7C15u) ^ size) * 0xFF51AFD7ED558CCDu;
-  const int slot = static_cast<int>(mixed >> 56);
+  const int slot = static_cast<int>(mixed >> (64 - kSlotBits));
   bool coded = true;
   if (sizes_[slot] == 0) {
     heads_[slot] = head;

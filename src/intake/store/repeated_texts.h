@@ -19,7 +19,8 @@
 // Not thread-safe: used under the store's lock.
 class RepeatedTexts {
  public:
-  static constexpr int kSlots = 256;
+  static constexpr int kSlotBits = 10;
+  static constexpr int kSlots = 1 << kSlotBits;
   // Longer texts are never coded: their copy in the record costs less than
   // comparing them trade after trade.
   static constexpr size_t kMaxCodedBytes = 32;
