@@ -20,4 +20,9 @@ fi
 if wineserver -p600 </dev/null >/dev/null 2>&1; then
   "$loader" wineboot </dev/null >/dev/null 2>&1
 fi
-exec "$loader" "$@"
+"$loader" "$@"
+status=$?
+# A test program that ends with no output of its own still leaves this line,
+# so that a failure under Wine always says how the program ended.
+[ "$status" -eq 0 ] || echo "wine-run.sh: $1 ended with exit status $status" >&2
+exit "$status"
