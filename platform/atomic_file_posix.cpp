@@ -20,9 +20,12 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/atomic_file_internal.h"
 #include "platform/stop_request.h"
 
 namespace platform {
+
+using namespace atomic_file_detail;
 
 namespace {
 
@@ -153,29 +156,6 @@ bool openInPlace(const std::string& target, int fd, AtomicFile::Handles* file) {
   return true;
 }
 
-// `target` is a regular file that stands already.
-bool openOverExisting(const std::string& target, const struct stat& existing,
-                      AtomicFile::Handles* file) {
-  // The right to write it, tested as the open that empties it would test it
-  // (mode, ACLs, root, a read-only file system), without emptying it.
-  const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  if (mayReplace(target, existing)) {
-    if (openTemporary(target, &existing, file)) {
-      close(fd);
-      return true;
-    }
-    // Only a folder we may not create in (or one nested so deep that the
-    // temporary file's path passes the system's limit) leads to writing in
-    // place; a full disk must not cost the file.
-    if (errno != EACCES && errno != EPERM && errno != ENAMETOOLONG) {
-      close(fd);
-      return false;
-    }
-  }
-  return openInPlace(target, fd, file);
-}
-
 // Makes the file `fd`, now `length` bytes long, `size` bytes long when that
 // is more, taking the disk space for it now. False, with the length as it
 // was and the bytes untouched, when the disk or a file-size limit refuses.
@@ -190,8 +170,55 @@ bool reserve(int fd, off_t length, off_t size) {
   return false;
 }
 
-// Takes the exclusive lock on `fd`, waiting at most `waitMilliseconds` for
-// another holder to let go of it, and no longer once a stop is requested.
+}  // namespace
+
+namespace atomic_file_detail {
+
+Existing look(const char* path, std::string* target) {
+  *target = path;
+  const std::optional<std::string> name = finalName(path);
+  if (!name) return Existing::Other;
+  *target = *name;
+  struct stat status;
+  errno = 0;
+  if (stat(name->c_str(), &status) == 0) {
+    return S_ISREG(status.st_mode) ? Existing::RegularFile : Existing::Other;
+  }
+  return errno == ENOENT ? Existing::Nothing : Existing::Other;
+}
+
+bool folderRefusesNewFiles(int error) {
+  return error == EACCES || error == EPERM || error == ENAMETOOLONG;
+}
+
+bool openNew(const std::string& target, AtomicFile::Handles* file) {
+  return openTemporary(target, nullptr, file);
+}
+
+// `target` is a regular file that stands already.
+bool openOverExisting(const std::string& target, AtomicFile::Handles* file) {
+  struct stat existing;
+  if (stat(target.c_str(), &existing) != 0) return false;
+  // The right to write it, tested as the open that empties it would test it
+  // (mode, ACLs, root, a read-only file system), without emptying it.
+  const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  if (mayReplace(target, existing)) {
+    if (openTemporary(target, &existing, file)) {
+      close(fd);
+      return true;
+    }
+    // Only a folder we may not create in (or one nested so deep that the
+    // temporary file's path passes the system's limit) leads to writing in
+    // place; a full disk must not cost the file.
+    if (!folderRefusesNewFiles(errno)) {
+      close(fd);
+      return false;
+    }
+  }
+  return openInPlace(target, fd, file);
+}
+
 // The lock goes with the descriptor.
 bool lockExclusive(int fd, uint32_t waitMilliseconds) {
   const auto deadline =
@@ -206,9 +233,8 @@ bool lockExclusive(int fd, uint32_t waitMilliseconds) {
   }
 }
 
-// Copies the scratch file `scratch` over the start of `fd` and cuts `fd` to
-// its length. Once the space is reserved, only a kill or an I/O error can
-// leave the file cut: the caller holds stop requests meanwhile.
+// Once the space is reserved, only a kill or an I/O error can leave the
+// file cut: the caller holds stop requests meanwhile.
 bool rewriteInPlace(std::FILE* scratch, int fd) {
   struct stat from, to;
   if (fstat(fileno(scratch), &from) != 0 || fstat(fd, &to) != 0) return false;
@@ -227,9 +253,8 @@ bool rewriteInPlace(std::FILE* scratch, int fd) {
   return ftruncate(fd, from.st_size) == 0 && fsync(fd) == 0;
 }
 
-// Opens what is no regular file (a device, a pipe) as a plain open for
-// writing would, but without blocking: a FIFO that no program reads fails
-// at once (ENXIO) instead of holding the run forever.
+// A FIFO that no program reads fails at once (ENXIO) instead of holding the
+// run forever.
 std::FILE* openDirectly(const char* path) {
   const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
@@ -243,32 +268,17 @@ std::FILE* openDirectly(const char* path) {
   return stream;
 }
 
-}  // namespace
+bool closeDescriptor(int fd) { return close(fd) == 0; }
 
-bool AtomicFile::open(const char* path) {
-  discard();
-  handles_ = Handles{};
-  lockedByOther_ = false;
-  if (path == nullptr || *path == '\0') {
-    errno = ENOENT;
-    return false;
-  }
-  Handles* const file = &handles_;
-  if (const std::optional<std::string> target = finalName(path)) {
-    struct stat status;
-    errno = 0;
-    const bool exists = stat(target->c_str(), &status) == 0;
-    if (exists && S_ISREG(status.st_mode)) return openOverExisting(*target, status, file);
-    if (!exists && errno == ENOENT) {
-      if (openTemporary(*target, nullptr, file)) return true;
-      // A folder we may not create in refuses the plain open below as well.
-      if (errno != EACCES && errno != EPERM && errno != ENAMETOOLONG) return false;
-    }
-  }
-  file->path = path;
-  file->stream = openDirectly(path);
-  return file->stream != nullptr;
+bool flushToDisk(std::FILE* stream) { return fsync(fileno(stream)) == 0; }
+
+bool replace(const std::string& temp, const std::string& path) {
+  return std::rename(temp.c_str(), path.c_str()) == 0;
 }
+
+void removeFile(const std::string& path) { unlink(path.c_str()); }
+
+}  // namespace atomic_file_detail
 
 void AtomicFile::writeBehind() {
 #ifdef SYNC_FILE_RANGE_WRITE
@@ -276,41 +286,6 @@ void AtomicFile::writeBehind() {
   // Only a start: a failure here shows again in the closing fsync.
   sync_file_range(fileno(handles_.stream), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
-}
-
-bool AtomicFile::close(bool complete, uint32_t lockWaitMilliseconds) {
-  Handles file = std::move(handles_);
-  handles_ = Handles{};
-  bool ok = complete && std::fflush(file.stream) == 0 && std::ferror(file.stream) == 0;
-  if (file.inPlace >= 0) {
-    if (ok && !lockExclusive(file.inPlace, lockWaitMilliseconds)) {
-      ok = false;
-      stopped_ = static_cast<bool>(stopRequest());
-      lockedByOther_ = !stopped_;
-    }
-    if (ok) {
-      // From the new length to the last byte the old report is gone and the
-      // new one not yet whole: a stop request waits for the end.
-      const StopHold hold;
-      stopped_ = hold.stopRequestedBefore();
-      ok = !stopped_ && rewriteInPlace(file.stream, file.inPlace);
-    }
-    if (std::fclose(file.stream) != 0) ok = false;
-    if (::close(file.inPlace) != 0) ok = false;
-    return ok;
-  }
-  if (ok && !file.tempPath.empty()) ok = fsync(fileno(file.stream)) == 0;
-  if (std::fclose(file.stream) != 0) ok = false;
-  if (file.tempPath.empty()) return ok;
-  // A stop requested until now keeps what stands at the path.
-  if (ok && stopRequest()) {
-    stopped_ = true;
-    ok = false;
-  }
-  if (ok) ok = std::rename(file.tempPath.c_str(), file.path.c_str()) == 0;
-  if (!ok) unlink(file.tempPath.c_str());
-  removeOnImmediateStop("");
-  return ok;
 }
 
 }  // namespace platform

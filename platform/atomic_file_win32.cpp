@@ -14,45 +14,15 @@
 #include <utility>
 
 #include "platform/atomic_file.h"
+#include "platform/atomic_file_internal.h"
 #include "platform/errno_win32.h"
 #include "platform/stop_request.h"
 
 namespace platform {
 
+using namespace atomic_file_detail;
+
 namespace {
-
-// What stands at `path`: nothing yet, a file on a disk, or something else
-// (a device such as NUL or CON, a pipe, a folder, an unreachable path).
-enum class Existing { Nothing, DiskFile, Other };
-
-// Looks at `path` without opening it for reading or writing; for a disk file
-// reached through a symbolic link, *target becomes the link's final target.
-Existing look(const char* path, std::string* target) {
-  *target = path;
-  // Names in the device namespace (\\.\pipe\..., \\.\COM1) are never files.
-  if (std::string(path).rfind("\\\\.\\", 0) == 0) return Existing::Other;
-  const DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return GetLastError() == ERROR_FILE_NOT_FOUND ? Existing::Nothing : Existing::Other;
-  }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Existing::Other;
-  const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return Existing::Other;
-  Existing kind = GetFileType(handle) == FILE_TYPE_DISK ? Existing::DiskFile : Existing::Other;
-  if (kind == Existing::DiskFile && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    char finalPath[MAX_PATH * 4];
-    const DWORD length = GetFinalPathNameByHandleA(handle, finalPath, sizeof finalPath,
-                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0 || length >= sizeof finalPath) {
-      kind = Existing::Other;
-    } else {
-      target->assign(finalPath, length);
-    }
-  }
-  CloseHandle(handle);
-  return kind;
-}
 
 // The folder part of `path`, with its last separator ("" for a bare name).
 std::string folderPrefix(const std::string& path) {
@@ -127,7 +97,48 @@ std::FILE* openScratch() {
   return stream;
 }
 
-// `target` is a file on a disk that stands already.
+bool setLength(HANDLE handle, LARGE_INTEGER length) {
+  return SetFilePointerEx(handle, length, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
+}
+
+}  // namespace
+
+namespace atomic_file_detail {
+
+// A device such as NUL or CON, a pipe or a folder is no regular file.
+Existing look(const char* path, std::string* target) {
+  *target = path;
+  // Names in the device namespace (\\.\pipe\..., \\.\COM1) are never files.
+  if (std::string(path).rfind("\\\\.\\", 0) == 0) return Existing::Other;
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return GetLastError() == ERROR_FILE_NOT_FOUND ? Existing::Nothing : Existing::Other;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Existing::Other;
+  const HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return Existing::Other;
+  Existing kind = GetFileType(handle) == FILE_TYPE_DISK ? Existing::RegularFile : Existing::Other;
+  if (kind == Existing::RegularFile && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    char finalPath[MAX_PATH * 4];
+    const DWORD length = GetFinalPathNameByHandleA(handle, finalPath, sizeof finalPath,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= sizeof finalPath) {
+      kind = Existing::Other;
+    } else {
+      target->assign(finalPath, length);
+    }
+  }
+  CloseHandle(handle);
+  return kind;
+}
+
+bool folderRefusesNewFiles(int error) { return error == EACCES; }
+
+bool openNew(const std::string& target, AtomicFile::Handles* file) {
+  return openTemporary(target, file);
+}
+
 bool openOverExisting(const std::string& target, AtomicFile::Handles* file) {
   // The right to write it, tested as the open that empties it would test it,
   // without emptying it: a read-only file, one whose rights refuse writing,
@@ -151,7 +162,7 @@ bool openOverExisting(const std::string& target, AtomicFile::Handles* file) {
     }
     // Only a folder we may not create in leads to writing in place; a full
     // disk must not cost the file.
-    if (errno != EACCES) {
+    if (!folderRefusesNewFiles(errno)) {
       CloseHandle(handle);
       return false;
     }
@@ -171,14 +182,11 @@ bool openOverExisting(const std::string& target, AtomicFile::Handles* file) {
   return true;
 }
 
-bool setLength(HANDLE handle, LARGE_INTEGER length) {
-  return SetFilePointerEx(handle, length, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
-}
+std::FILE* openDirectly(const char* path) { return std::fopen(path, "wb"); }
 
-// Takes the exclusive lock on the whole of `target`, waiting at most
-// `waitMilliseconds` for another holder to let go of it, and no longer once
-// a stop is requested. The lock goes with the handle.
-bool lockExclusive(HANDLE target, uint32_t waitMilliseconds) {
+// The lock, on the whole file, goes with the handle.
+bool lockExclusive(int fd, uint32_t waitMilliseconds) {
+  const HANDLE target = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   const ULONGLONG deadline = GetTickCount64() + waitMilliseconds;
   for (;;) {
     OVERLAPPED whole{};
@@ -194,12 +202,11 @@ bool lockExclusive(HANDLE target, uint32_t waitMilliseconds) {
   }
 }
 
-// Copies the scratch file `scratch` over the start of `target` and cuts
-// `target` to its length. The file is first made as long as the new one,
-// which takes its space on the disk; when that is refused, its old length
-// is set again and its bytes are untouched. The caller holds stop requests
-// meanwhile.
-bool rewriteInPlace(std::FILE* scratch, HANDLE target) {
+// The file is first made as long as the new one, which takes its space on
+// the disk; when that is refused, its old length is set again and its bytes
+// are untouched. The caller holds stop requests meanwhile.
+bool rewriteInPlace(std::FILE* scratch, int fd) {
+  const HANDLE target = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   const HANDLE from = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(scratch)));
   LARGE_INTEGER size, length, start{};
   if (!GetFileSizeEx(from, &size) || !GetFileSizeEx(target, &length)) return false;
@@ -225,74 +232,20 @@ bool rewriteInPlace(std::FILE* scratch, HANDLE target) {
   return setLength(target, size) && FlushFileBuffers(target);
 }
 
-}  // namespace
+bool closeDescriptor(int fd) { return _close(fd) == 0; }
 
-bool AtomicFile::open(const char* path) {
-  discard();
-  handles_ = Handles{};
-  lockedByOther_ = false;
-  if (path == nullptr || *path == '\0') {
-    errno = ENOENT;
-    return false;
-  }
-  Handles* const file = &handles_;
-  std::string target;
-  switch (look(path, &target)) {
-    case Existing::DiskFile:
-      return openOverExisting(target, file);
-    case Existing::Nothing:
-      if (openTemporary(target, file)) return true;
-      // A folder we may not create in refuses the plain open below as well.
-      if (errno != EACCES) return false;
-      break;
-    case Existing::Other:
-      break;
-  }
-  file->path = path;
-  file->stream = std::fopen(path, "wb");
-  return file->stream != nullptr;
+bool flushToDisk(std::FILE* stream) { return _commit(_fileno(stream)) == 0; }
+
+bool replace(const std::string& temp, const std::string& path) {
+  return MoveFileExA(temp.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
+
+void removeFile(const std::string& path) { DeleteFileA(path.c_str()); }
+
+}  // namespace atomic_file_detail
 
 // Windows can only flush a file whole and waits for it.
 void AtomicFile::writeBehind() {}
-
-bool AtomicFile::close(bool complete, uint32_t lockWaitMilliseconds) {
-  Handles file = std::move(handles_);
-  handles_ = Handles{};
-  bool ok = complete && std::fflush(file.stream) == 0 && std::ferror(file.stream) == 0;
-  if (file.inPlace >= 0) {
-    const HANDLE target = reinterpret_cast<HANDLE>(_get_osfhandle(file.inPlace));
-    if (ok && !lockExclusive(target, lockWaitMilliseconds)) {
-      ok = false;
-      stopped_ = static_cast<bool>(stopRequest());
-      lockedByOther_ = !stopped_;
-    }
-    if (ok) {
-      // From the new length to the last byte the old report is gone and the
-      // new one not yet whole: a stop request waits for the end.
-      const StopHold hold;
-      stopped_ = hold.stopRequestedBefore();
-      ok = !stopped_ && rewriteInPlace(file.stream, target);
-    }
-    if (std::fclose(file.stream) != 0) ok = false;
-    if (_close(file.inPlace) != 0) ok = false;
-    return ok;
-  }
-  if (ok && !file.tempPath.empty()) ok = _commit(_fileno(file.stream)) == 0;
-  if (std::fclose(file.stream) != 0) ok = false;
-  if (file.tempPath.empty()) return ok;
-  // A stop requested until now keeps what stands at the path.
-  if (ok && stopRequest()) {
-    stopped_ = true;
-    ok = false;
-  }
-  if (ok) {
-    ok = MoveFileExA(file.tempPath.c_str(), file.path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  }
-  if (!ok) DeleteFileA(file.tempPath.c_str());
-  removeOnImmediateStop("");
-  return ok;
-}
 
 }  // namespace platform
