@@ -22,13 +22,13 @@ struct OpenedLibrary {
   unsigned long systemError = 0;
 };
 
-// Loads the library as the program's own: on Windows only `windowsName` in
+// Loads the library file `name` as the program's own: on Windows only from
 // the running program's folder (never the current folder or PATH), its
-// dependencies looked for in that folder first; elsewhere `posixName` where
-// the dynamic loader looks for the program's libraries (LD_LIBRARY_PATH,
-// then the program's RUNPATH). The library stays loaded until the process
-// ends. The program's own thread, before the library is used.
-OpenedLibrary openProgramLibrary(const char* posixName, const char* windowsName);
+// dependencies looked for in that folder first; elsewhere where the dynamic
+// loader looks for the program's libraries (LD_LIBRARY_PATH, then the
+// program's RUNPATH). The library stays loaded until the process ends. The
+// program's own thread, before the library is used.
+OpenedLibrary openProgramLibrary(const char* name);
 
 // The address of the export `name` of `library`; null when it has none.
 void* librarySymbol(void* library, const char* name);

@@ -88,16 +88,16 @@ LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* pointers) {
 
 }  // namespace
 
-OpenedLibrary openProgramLibrary(const char*, const char* windowsName) {
+OpenedLibrary openProgramLibrary(const char* name) {
   OpenedLibrary opened;
   std::wstring path = programPath();
   const size_t folderEnd = path.find_last_of(L"\\/");
   path.resize(folderEnd == std::wstring::npos ? 0 : folderEnd + 1);
-  const int length = MultiByteToWideChar(CP_ACP, 0, windowsName, -1, nullptr, 0);
-  std::wstring name(length > 0 ? static_cast<size_t>(length) : 0, L'\0');
-  if (length > 0) MultiByteToWideChar(CP_ACP, 0, windowsName, -1, name.data(), length);
-  if (!name.empty()) name.pop_back();  // the terminator
-  path += name;
+  const int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+  std::wstring wideName(length > 0 ? static_cast<size_t>(length) : 0, L'\0');
+  if (length > 0) MultiByteToWideChar(CP_ACP, 0, name, -1, wideName.data(), length);
+  if (!wideName.empty()) wideName.pop_back();  // the terminator
+  path += wideName;
   opened.path = ansi(path);
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {

@@ -210,7 +210,7 @@ const Library& bindLibrary(std::string_view setting) {
                       "remove the key to let the program find out";
     return library;
   }
-  const platform::OpenedLibrary opened = platform::openProgramLibrary("libzuqonl.so", "ZUQOnl.dll");
+  const platform::OpenedLibrary opened = platform::openProgramLibrary(kLibraryFile);
   library.path = opened.path;
   if (opened.handle == nullptr) {
     library.problem = oneLine(loadProblem(opened));
