@@ -28,7 +28,7 @@ void TradeStore::setLimit(uint64_t bytes) {
 
 bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
   uint64_t entered = 0;
-  const RecordLayout layout = layOutRecord(key, line, repeated_, &entered);
+  const RecordLayout layout = layOutRecord(key, lastKey_, line, repeated_, &entered);
   counted_ += entered;
   // Counted before any memory is taken: a record too large for the limit
   // never reaches the blocks.
@@ -36,7 +36,7 @@ bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
   if (counted > limit_ || counted_ > limit_ - counted) return false;
   char* const start = reserve(layout.bytes);
   counted_ += counted;
-  char* const at = writeRecord(start, key, line, layout);
+  char* const at = writeRecord(start, line, layout);
   Block& block = blocks_.back();
   block.used += static_cast<size_t>(at - start);
   if (block.used > supply_.blockBytes() / 2) supply_.prepareNext();
@@ -65,6 +65,7 @@ void TradeStore::clear() {
   places_.clear();
   places_.shrink_to_fit();
   unindexed_ = Place{0, 0, 0};
+  unindexedKey_ = 0;
   indexedCount_ = 0;
   for (RepeatedTexts& texts : repeated_) texts.clear();
 }
@@ -87,19 +88,20 @@ void TradeStore::walk(const std::function<void(uint32_t, const KeptTrade&)>& vis
   supply_.discardNext();
   KeptTrade line;
   if (ascending_) {
+    uint32_t key = 0;
     for (const Block& block : blocks_) {
       const char* at = block.memory.data();
       const char* const end = at + block.used;
       while (at != end) {
-        const uint32_t key = recordKey(at);
-        at = readRecord(at, repeated_, &line);
+        key = recordKey(at, key);
+        at = readRecord(at, key, repeated_, &line);
         visit(key, line);
       }
     }
   } else {
     index();
     for (const Place& place : places_) {
-      readRecord(recordAt(place), repeated_, &line);
+      readRecord(recordAt(place), place.key, repeated_, &line);
       visit(place.key, line);
     }
   }
@@ -116,7 +118,8 @@ void TradeStore::index() {
     const Block& block = blocks_[unindexed_.block];
     while (unindexed_.offset != block.used) {
       const char* record = block.memory.data() + unindexed_.offset;
-      places_.push_back(Place{recordKey(record), unindexed_.block, unindexed_.offset});
+      unindexedKey_ = recordKey(record, unindexedKey_);
+      places_.push_back(Place{unindexedKey_, unindexed_.block, unindexed_.offset});
       ++indexedCount_;
       unindexed_.offset = static_cast<uint32_t>(skipRecord(record) - block.memory.data());
     }

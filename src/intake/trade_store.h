@@ -99,11 +99,15 @@ class TradeStore {
   // Every record's key is above the one before: the records themselves are
   // then the walk, with no index. Tables usually come in revision order.
   bool ascending_ GUARDED_BY(mutex_) = true;
+  // The key of the record added last (0 before the first): the next
+  // record keeps its key as the difference from it.
   uint32_t lastKey_ GUARDED_BY(mutex_) = 0;
-  // Once a key came out of order: the index, and the first record not yet
-  // in it.
+  // Once a key came out of order: the index, the first record not yet in
+  // it, and the key of the record before that one (each record's key is
+  // kept as its difference from that).
   std::vector<Place> places_ GUARDED_BY(mutex_);
   Place unindexed_ GUARDED_BY(mutex_){0, 0, 0};
+  uint32_t unindexedKey_ GUARDED_BY(mutex_) = 0;
   size_t indexedCount_ GUARDED_BY(mutex_) = 0;  // records the index has taken in
   std::string joined_ GUARDED_BY(mutex_);       // the joined texts of the line being added
   // Per text column, the texts that repeat, which records name by code.
