@@ -1,6 +1,8 @@
 #include "intake/trade_store.h"
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 #include "intake/store/packed_record.h"
 
@@ -62,8 +64,7 @@ void TradeStore::clear() {
   counted_ = 0;
   ascending_ = true;
   lastKey_ = 0;
-  places_.clear();
-  places_.shrink_to_fit();
+  places_ = PlaceIndex();
   unindexed_ = Place{0, 0, 0};
   unindexedKey_ = 0;
   indexedCount_ = 0;
@@ -79,7 +80,7 @@ size_t TradeStore::size() {
   platform::MutexLock lock(mutex_);
   if (ascending_) return count_;
   index();
-  return places_.size();
+  return places_.size;
 }
 
 void TradeStore::walk(const std::function<void(uint32_t, const KeptTrade&)>& visit,
@@ -112,21 +113,21 @@ void TradeStore::walk(const std::function<void(uint32_t, const KeptTrade&)>& vis
 // by key, then by where they lie, which is their order of arrival. The sort
 // needs no memory beside the index itself.
 void TradeStore::index() {
-  const size_t indexed = places_.size();
+  const size_t indexed = places_.size;
   if (unindexed_.block < blocks_.size()) places_.reserve(indexed + (count_ - indexedCount_));
   for (; unindexed_.block < blocks_.size(); ++unindexed_.block, unindexed_.offset = 0) {
     const Block& block = blocks_[unindexed_.block];
     while (unindexed_.offset != block.used) {
       const char* record = block.memory.data() + unindexed_.offset;
       unindexedKey_ = recordKey(record, unindexedKey_);
-      places_.push_back(Place{unindexedKey_, unindexed_.block, unindexed_.offset});
+      places_.begin()[places_.size++] = Place{unindexedKey_, unindexed_.block, unindexed_.offset};
       ++indexedCount_;
       unindexed_.offset = static_cast<uint32_t>(skipRecord(record) - block.memory.data());
     }
     // The last block may still grow: the next index goes on from here.
     if (unindexed_.block + 1 == blocks_.size()) break;
   }
-  if (places_.size() == indexed) return;
+  if (places_.size == indexed) return;
   auto before = [](const Place& a, const Place& b) {
     if (a.key != b.key) return a.key < b.key;
     return a.block != b.block ? a.block < b.block : a.offset < b.offset;
@@ -135,5 +136,13 @@ void TradeStore::index() {
     std::sort(places_.begin(), places_.end(), before);
   }
   auto sameKey = [](const Place& a, const Place& b) { return a.key == b.key; };
-  places_.erase(std::unique(places_.begin(), places_.end(), sameKey), places_.end());
+  places_.size =
+      static_cast<size_t>(std::unique(places_.begin(), places_.end(), sameKey) - places_.begin());
+}
+
+void TradeStore::PlaceIndex::reserve(size_t count) {
+  if (count <= memory.size() / sizeof(Place)) return;
+  platform::LargeBlock grown(count * sizeof(Place));
+  if (size != 0) std::memcpy(grown.data(), memory.data(), size * sizeof(Place));
+  memory = std::move(grown);
 }

@@ -73,6 +73,19 @@ class TradeStore {
     uint32_t offset;  // of the record in that block
   };
 
+  // The index's places, in a large block of their own: a large day's index
+  // is written once, page after page, and large pages map it in a few steps
+  // where ordinary ones would take thousands.
+  struct PlaceIndex {
+    platform::LargeBlock memory;
+    size_t size = 0;
+
+    Place* begin() const { return reinterpret_cast<Place*>(memory.data()); }
+    Place* end() const { return begin() + size; }
+    // Room for `count` places in all, the places held kept.
+    void reserve(size_t count);
+  };
+
   struct Block {
     platform::LargeBlock memory;
     size_t used = 0;
@@ -105,7 +118,7 @@ class TradeStore {
   // Once a key came out of order: the index, the first record not yet in
   // it, and the key of the record before that one (each record's key is
   // kept as its difference from that).
-  std::vector<Place> places_ GUARDED_BY(mutex_);
+  PlaceIndex places_ GUARDED_BY(mutex_);
   Place unindexed_ GUARDED_BY(mutex_){0, 0, 0};
   uint32_t unindexedKey_ GUARDED_BY(mutex_) = 0;
   size_t indexedCount_ GUARDED_BY(mutex_) = 0;  // records the index has taken in
