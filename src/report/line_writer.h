@@ -53,7 +53,7 @@ class LineWriter {
   const StraySeparators& strayed() const { return strayed_; }
 
  private:
-  static constexpr size_t kBatchLines = 4096;
+  static constexpr size_t kBatchLines = 2048;
 
   void writeLines(ReportFile& file, const std::vector<KeptTrade>& lines, StraySeparators& strayed);
   bool passBatchToHelper();
