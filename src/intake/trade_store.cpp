@@ -85,9 +85,19 @@ size_t TradeStore::size() {
 
 void TradeStore::walk(const std::function<void(uint32_t, const KeptTrade&)>& visit,
                       const std::function<void()>& end) {
+  KeptTrade line;
+  walkStored(
+      [&](const StoredTrade& trade) {
+        read(trade, &line);
+        visit(trade.key, line);
+      },
+      end);
+}
+
+void TradeStore::walkStored(const std::function<void(const StoredTrade&)>& visit,
+                            const std::function<void()>& end) {
   platform::MutexLock lock(mutex_);
   supply_.discardNext();
-  KeptTrade line;
   if (ascending_) {
     uint32_t key = 0;
     for (const Block& block : blocks_) {
@@ -95,18 +105,19 @@ void TradeStore::walk(const std::function<void(uint32_t, const KeptTrade&)>& vis
       const char* const end = at + block.used;
       while (at != end) {
         key = recordKey(at, key);
-        at = readRecord(at, key, repeated_, &line);
-        visit(key, line);
+        visit(StoredTrade{at, key});
+        at = skipRecord(at);
       }
     }
   } else {
     index();
-    for (const Place& place : places_) {
-      readRecord(recordAt(place), place.key, repeated_, &line);
-      visit(place.key, line);
-    }
+    for (const Place& place : places_) visit(StoredTrade{recordAt(place), place.key});
   }
   if (end) end();
+}
+
+void TradeStore::read(const StoredTrade& trade, KeptTrade* line) const {
+  readRecord(trade.record, trade.key, repeated_, line);
 }
 
 // Among records of one key the first added comes first: places are ordered

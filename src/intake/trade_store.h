@@ -65,6 +65,23 @@ class TradeStore {
   void walk(const std::function<void(uint32_t key, const KeptTrade& line)>& visit,
             const std::function<void()>& end = {}) EXCLUDES(mutex_);
 
+  // A trade as walkStored() finds it: its key, and its record not yet read.
+  struct StoredTrade {
+    const char* record;
+    uint32_t key;
+  };
+
+  // As walk(), each trade's record left unread: read() gives its line, on
+  // any thread, so that the reading of a large walk can be shared out.
+  void walkStored(const std::function<void(const StoredTrade& trade)>& visit,
+                  const std::function<void()>& end = {}) EXCLUDES(mutex_);
+
+  // Reads the line of a trade that walkStored() visited into *line; its
+  // texts live until that walk's `end` returns. Called from any thread
+  // while that walk has not ended: its thread holds the lock, so nothing
+  // changes the records or their repeated texts meanwhile.
+  void read(const StoredTrade& trade, KeptTrade* line) const NO_THREAD_SAFETY_ANALYSIS;
+
  private:
   // Where a trade's record lies, and its key, for ordering.
   struct Place {
