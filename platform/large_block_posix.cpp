@@ -21,8 +21,12 @@ size_t roundUp(size_t value, size_t unit) { return (value + unit - 1) / unit * u
 }  // namespace
 
 LargeBlock::LargeBlock(size_t bytes) {
-  const size_t size = roundUp(bytes == 0 ? 1 : bytes, kLargePage);
-  if (size < bytes) throw std::bad_alloc();
+  // Whole small pages: the stretch past the last whole large page is mapped
+  // in small ones, so that a block of any size takes no more memory than
+  // it holds.
+  static const size_t smallPage = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t size = roundUp(bytes == 0 ? 1 : bytes, smallPage);
+  if (size < bytes || size > SIZE_MAX - kLargePage) throw std::bad_alloc();
   // One large page more than needed, so that an aligned stretch fits.
   const size_t mappingSize = size + kLargePage;
   void* mapping =

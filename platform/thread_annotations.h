@@ -16,3 +16,6 @@
 #define ACQUIRE(...) ZUQ_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) ZUQ_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define EXCLUDES(...) ZUQ_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
+// For a function whose reads are safe by another thread's hold of the lock,
+// which the analysis cannot see; its comment must say why.
+#define NO_THREAD_SAFETY_ANALYSIS ZUQ_THREAD_ANNOTATION(no_thread_safety_analysis)

@@ -1,6 +1,8 @@
 #include "intake/trade_store.h"
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 #include "intake/store/packed_record.h"
 
@@ -28,7 +30,7 @@ void TradeStore::setLimit(uint64_t bytes) {
 
 bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
   uint64_t entered = 0;
-  const RecordLayout layout = layOutRecord(key, line, repeated_, &entered);
+  const RecordLayout layout = layOutRecord(key, lastKey_, line, repeated_, &entered);
   counted_ += entered;
   // Counted before any memory is taken: a record too large for the limit
   // never reaches the blocks.
@@ -36,7 +38,7 @@ bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
   if (counted > limit_ || counted_ > limit_ - counted) return false;
   char* const start = reserve(layout.bytes);
   counted_ += counted;
-  char* const at = writeRecord(start, key, line, layout);
+  char* const at = writeRecord(start, line, layout);
   Block& block = blocks_.back();
   block.used += static_cast<size_t>(at - start);
   if (block.used > supply_.blockBytes() / 2) supply_.prepareNext();
@@ -62,9 +64,9 @@ void TradeStore::clear() {
   counted_ = 0;
   ascending_ = true;
   lastKey_ = 0;
-  places_.clear();
-  places_.shrink_to_fit();
+  places_ = PlaceIndex();
   unindexed_ = Place{0, 0, 0};
+  unindexedKey_ = 0;
   indexedCount_ = 0;
   for (RepeatedTexts& texts : repeated_) texts.clear();
 }
@@ -78,52 +80,65 @@ size_t TradeStore::size() {
   platform::MutexLock lock(mutex_);
   if (ascending_) return count_;
   index();
-  return places_.size();
+  return places_.size;
 }
 
 void TradeStore::walk(const std::function<void(uint32_t, const KeptTrade&)>& visit,
                       const std::function<void()>& end) {
+  KeptTrade line;
+  walkStored(
+      [&](const StoredTrade& trade) {
+        read(trade, &line);
+        visit(trade.key, line);
+      },
+      end);
+}
+
+void TradeStore::walkStored(const std::function<void(const StoredTrade&)>& visit,
+                            const std::function<void()>& end) {
   platform::MutexLock lock(mutex_);
   supply_.discardNext();
-  KeptTrade line;
   if (ascending_) {
+    uint32_t key = 0;
     for (const Block& block : blocks_) {
       const char* at = block.memory.data();
       const char* const end = at + block.used;
       while (at != end) {
-        const uint32_t key = recordKey(at);
-        at = readRecord(at, repeated_, &line);
-        visit(key, line);
+        key = recordKey(at, key);
+        visit(StoredTrade{at, key});
+        at = skipRecord(at);
       }
     }
   } else {
     index();
-    for (const Place& place : places_) {
-      readRecord(recordAt(place), repeated_, &line);
-      visit(place.key, line);
-    }
+    for (const Place& place : places_) visit(StoredTrade{recordAt(place), place.key});
   }
   if (end) end();
+}
+
+void TradeStore::read(const StoredTrade& trade, KeptTrade* line) const {
+  readRecord(trade.record, trade.key, repeated_, line);
 }
 
 // Among records of one key the first added comes first: places are ordered
 // by key, then by where they lie, which is their order of arrival. The sort
 // needs no memory beside the index itself.
 void TradeStore::index() {
-  const size_t indexed = places_.size();
+  const size_t indexed = places_.size;
   if (unindexed_.block < blocks_.size()) places_.reserve(indexed + (count_ - indexedCount_));
   for (; unindexed_.block < blocks_.size(); ++unindexed_.block, unindexed_.offset = 0) {
     const Block& block = blocks_[unindexed_.block];
     while (unindexed_.offset != block.used) {
       const char* record = block.memory.data() + unindexed_.offset;
-      places_.push_back(Place{recordKey(record), unindexed_.block, unindexed_.offset});
+      unindexedKey_ = recordKey(record, unindexedKey_);
+      places_.begin()[places_.size++] = Place{unindexedKey_, unindexed_.block, unindexed_.offset};
       ++indexedCount_;
       unindexed_.offset = static_cast<uint32_t>(skipRecord(record) - block.memory.data());
     }
     // The last block may still grow: the next index goes on from here.
     if (unindexed_.block + 1 == blocks_.size()) break;
   }
-  if (places_.size() == indexed) return;
+  if (places_.size == indexed) return;
   auto before = [](const Place& a, const Place& b) {
     if (a.key != b.key) return a.key < b.key;
     return a.block != b.block ? a.block < b.block : a.offset < b.offset;
@@ -132,5 +147,13 @@ void TradeStore::index() {
     std::sort(places_.begin(), places_.end(), before);
   }
   auto sameKey = [](const Place& a, const Place& b) { return a.key == b.key; };
-  places_.erase(std::unique(places_.begin(), places_.end(), sameKey), places_.end());
+  places_.size =
+      static_cast<size_t>(std::unique(places_.begin(), places_.end(), sameKey) - places_.begin());
+}
+
+void TradeStore::PlaceIndex::reserve(size_t count) {
+  if (count <= memory.size() / sizeof(Place)) return;
+  platform::LargeBlock grown(count * sizeof(Place));
+  if (size != 0) std::memcpy(grown.data(), memory.data(), size * sizeof(Place));
+  memory = std::move(grown);
 }

@@ -65,12 +65,42 @@ class TradeStore {
   void walk(const std::function<void(uint32_t key, const KeptTrade& line)>& visit,
             const std::function<void()>& end = {}) EXCLUDES(mutex_);
 
+  // A trade as walkStored() finds it: its key, and its record not yet read.
+  struct StoredTrade {
+    const char* record;
+    uint32_t key;
+  };
+
+  // As walk(), each trade's record left unread: read() gives its line, on
+  // any thread, so that the reading of a large walk can be shared out.
+  void walkStored(const std::function<void(const StoredTrade& trade)>& visit,
+                  const std::function<void()>& end = {}) EXCLUDES(mutex_);
+
+  // Reads the line of a trade that walkStored() visited into *line; its
+  // texts live until that walk's `end` returns. Called from any thread
+  // while that walk has not ended: its thread holds the lock, so nothing
+  // changes the records or their repeated texts meanwhile.
+  void read(const StoredTrade& trade, KeptTrade* line) const NO_THREAD_SAFETY_ANALYSIS;
+
  private:
   // Where a trade's record lies, and its key, for ordering.
   struct Place {
     uint32_t key;
     uint32_t block;   // index into blocks_
     uint32_t offset;  // of the record in that block
+  };
+
+  // The index's places, in a large block of their own: a large day's index
+  // is written once, page after page, and large pages map it in a few steps
+  // where ordinary ones would take thousands.
+  struct PlaceIndex {
+    platform::LargeBlock memory;
+    size_t size = 0;
+
+    Place* begin() const { return reinterpret_cast<Place*>(memory.data()); }
+    Place* end() const { return begin() + size; }
+    // Room for `count` places in all, the places held kept.
+    void reserve(size_t count);
   };
 
   struct Block {
@@ -99,11 +129,15 @@ class TradeStore {
   // Every record's key is above the one before: the records themselves are
   // then the walk, with no index. Tables usually come in revision order.
   bool ascending_ GUARDED_BY(mutex_) = true;
+  // The key of the record added last (0 before the first): the next
+  // record keeps its key as the difference from it.
   uint32_t lastKey_ GUARDED_BY(mutex_) = 0;
-  // Once a key came out of order: the index, and the first record not yet
-  // in it.
-  std::vector<Place> places_ GUARDED_BY(mutex_);
+  // Once a key came out of order: the index, the first record not yet in
+  // it, and the key of the record before that one (each record's key is
+  // kept as its difference from that).
+  PlaceIndex places_ GUARDED_BY(mutex_);
   Place unindexed_ GUARDED_BY(mutex_){0, 0, 0};
+  uint32_t unindexedKey_ GUARDED_BY(mutex_) = 0;
   size_t indexedCount_ GUARDED_BY(mutex_) = 0;  // records the index has taken in
   std::string joined_ GUARDED_BY(mutex_);       // the joined texts of the line being added
   // Per text column, the texts that repeat, which records name by code.

@@ -5,8 +5,9 @@
 
 #include "report/trade_line.h"
 
-LineWriter::LineWriter(ReportFile& file, std::string_view delimiter, int32_t dateFormat)
-    : file_(file), delimiter_(delimiter), dateFormat_(dateFormat) {}
+LineWriter::LineWriter(ReportFile& file, const TradeStore& store, std::string_view delimiter,
+                       int32_t dateFormat)
+    : file_(file), store_(store), delimiter_(delimiter), dateFormat_(dateFormat) {}
 
 LineWriter::~LineWriter() {
   if (!helper_.joinable()) return;
@@ -18,79 +19,91 @@ LineWriter::~LineWriter() {
   helper_.join();
 }
 
-void LineWriter::add(const KeptTrade& trade) {
+void LineWriter::add(const TradeStore::StoredTrade& trade) {
   if (formattingHere_) {
-    // This thread's half is formatted as it comes, with no copy.
-    writeTradeLine(localBatch_, trade, delimiter_, dateFormat_);
-    localStrayed_.count(trade, delimiter_);
-    if (++localLines_ == kBatchLines) writeBothBatches();
+    // This thread's batch is read and formatted as it comes.
+    writeLine(localBatch_, trade, localStrayed_);
+    if (++localLines_ == kBatchLines) formattingHere_ = false;
     return;
   }
-  helperLines_.push_back(trade);
-  if (helperLines_.size() < kBatchLines) return;
-  if (passBatchToHelper()) {
-    formattingHere_ = true;
-    localBatch_.clear();
-    localLines_ = 0;
-    localStrayed_ = {};
-  } else {
-    writeLines(file_, helperLines_, strayed_);
-    helperLines_.clear();
-  }
+  gathering_.push_back(trade);
+  if (gathering_.size() == kBatchLines) passFullBatch();
 }
 
 void LineWriter::finish() {
-  if (formattingHere_) {
-    writeBothBatches();
-  } else {
-    writeLines(file_, helperLines_, strayed_);
-    helperLines_.clear();
-  }
+  writeFormatted(waitForHelper());
+  writeLines(file_, gathering_, strayed_);
+  gathering_.clear();
+  formattingHere_ = false;
 }
 
-void LineWriter::writeLines(ReportFile& file, const std::vector<KeptTrade>& lines,
+void LineWriter::writeLine(ReportFile& file, const TradeStore::StoredTrade& trade,
+                           StraySeparators& strayed) {
+  KeptTrade line;
+  store_.read(trade, &line);
+  writeTradeLine(file, line, delimiter_, dateFormat_);
+  strayed.count(line, delimiter_);
+}
+
+void LineWriter::writeLines(ReportFile& file, const std::vector<TradeStore::StoredTrade>& trades,
                             StraySeparators& strayed) {
-  for (const KeptTrade& line : lines) {
-    writeTradeLine(file, line, delimiter_, dateFormat_);
-    strayed.count(line, delimiter_);
-  }
+  for (const TradeStore::StoredTrade& trade : trades) writeLine(file, trade, strayed);
 }
 
-// Gives the batch to the helper, started on first use; false when no thread
-// can be started (the batch is then this thread's to write).
-bool LineWriter::passBatchToHelper() {
-  if (!helper_.joinable()) {
-    try {
-      helper_ = std::thread([this] { helperLoop(); });
-    } catch (const std::system_error&) {
-      return false;
-    }
+void LineWriter::passFullBatch() {
+  if (!startHelper()) {
+    writeLines(file_, gathering_, strayed_);
+    gathering_.clear();
+    return;
   }
+  const int written = waitForHelper();
+  std::swap(gathering_, helperTrades_);
+  gathering_.clear();
+  const int slot = written == 0 ? 1 : 0;
   {
     platform::MutexLock lock(mutex_);
+    helperSlot_ = slot;
     helperBusy_ = true;
   }
   changed_.notifyAll();
+  pendingSlot_ = slot;
+  // While the helper formats the new batch, the lines before it reach the
+  // file: the helper's batch before, then this thread's.
+  writeFormatted(written);
+  formattingHere_ = true;
+}
+
+// Starts the helper on first use; false when no thread can be started.
+bool LineWriter::startHelper() {
+  if (helper_.joinable()) return true;
+  try {
+    helper_ = std::thread([this] { helperLoop(); });
+  } catch (const std::system_error&) {
+    return false;
+  }
   return true;
 }
 
-// Once this thread's batch is formatted: waits for the helper's, then writes
-// both in order. std::bad_alloc when the helper found no memory for its
-// batch.
-void LineWriter::writeBothBatches() {
-  const std::string_view local = localBatch_.text();
+int LineWriter::waitForHelper() {
+  if (pendingSlot_ < 0) return -1;
   {
     platform::MutexLock lock(mutex_);
     while (helperBusy_) changed_.wait(mutex_);
     if (helperOutOfMemory_) throw std::bad_alloc();
   }
-  file_.appendVerbatim(helperBatch_->text());
-  file_.appendVerbatim(local);
-  // The helper's batch holds the earlier lines.
-  strayed_.append(helperStrayed_);
+  return std::exchange(pendingSlot_, -1);
+}
+
+void LineWriter::writeFormatted(int slot) {
+  if (slot >= 0) {
+    file_.appendVerbatim(helperText_[slot]->text());
+    strayed_.append(helperStrayed_[slot]);
+  }
+  file_.appendVerbatim(localBatch_.text());
   strayed_.append(localStrayed_);
-  helperLines_.clear();
-  formattingHere_ = false;
+  localBatch_.clear();
+  localLines_ = 0;
+  localStrayed_ = {};
 }
 
 void LineWriter::helperLoop() {
@@ -98,13 +111,15 @@ void LineWriter::helperLoop() {
   for (;;) {
     while (!helperBusy_ && !stop_) changed_.wait(mutex_);
     if (stop_) return;
+    const int slot = helperSlot_;
     lock.unlock();
     bool outOfMemory = false;
     try {
-      if (!helperBatch_) helperBatch_.emplace(ReportFile::InMemory{});
-      helperBatch_->clear();
-      helperStrayed_ = {};
-      writeLines(*helperBatch_, helperLines_, helperStrayed_);
+      std::optional<ReportFile>& text = helperText_[slot];
+      if (!text) text.emplace(ReportFile::InMemory{});
+      text->clear();
+      helperStrayed_[slot] = {};
+      writeLines(*text, helperTrades_, helperStrayed_[slot]);
     } catch (const std::bad_alloc&) {
       outOfMemory = true;  // told to the writer's thread, which ends the report
     }

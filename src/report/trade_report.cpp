@@ -92,11 +92,11 @@ size_t writeContent(ReportFile& file, const ReportOptions& options, TradeStore& 
                     StraySeparators* strayed) {
   if (options.printHeader != 0) writeReportHeader(file, options.delimiter, options.dateFormat);
   size_t tradeLines = 0;
-  LineWriter lines(file, options.delimiter, options.dateFormat);
-  store.walk(
-      [&](uint32_t, const KeptTrade& line) {
+  LineWriter lines(file, store, options.delimiter, options.dateFormat);
+  store.walkStored(
+      [&](const TradeStore::StoredTrade& trade) {
         if (tradeLines % kStopLookLines == 0 && platform::stopRequest()) throw WritingStopped{};
-        lines.add(line);
+        lines.add(trade);
         ++tradeLines;
       },
       [&] {

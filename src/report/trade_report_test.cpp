@@ -21,9 +21,10 @@ ReportOptionsReader reportAt(const std::string& path) {
 }
 
 // A report of many batches of lines, formatted partly on a second thread,
-// holds every line once and in order, whatever the count of lines left over.
+// holds every line once and in order, whatever the count of batches (even
+// or odd: the last one the helper's or this thread's) and of lines left over.
 TEST(TradeReportTest, LinesOfEveryBatchInOrder) {
-  for (uint32_t count : {0u, 1u, 4096u, 8192u, 8193u, 12345u, 20480u}) {
+  for (uint32_t count : {0u, 1u, 2048u, 2049u, 4096u, 6144u, 8192u, 8193u, 12345u, 20480u}) {
     const testsupport::TempDir dir;
     TradeStore store;
     ReportFile expected(ReportFile::InMemory{});

@@ -38,12 +38,13 @@ const char* loadTag(const char* at, size_t* tag) {
   return at;
 }
 
-// The row's ID is kept as its difference from the key, folded so that a
-// small difference either way is a small number: a row's place in the
-// table and its revision usually keep close. The delivery date's year is
+// The key is kept as its difference from the key before, and the row's ID
+// as its difference from the key, folded so that a small difference either
+// way is a small number: revisions come nearly in order, and a row's place
+// in the table and its revision usually keep close. The delivery date's year is
 // kept as its difference in bits from the trade moment's, usually none.
-uint32_t foldedDifference(uint32_t rowID, uint32_t key) {
-  const uint32_t difference = rowID - key;
+uint32_t foldedDifference(uint32_t value, uint32_t from) {
+  const uint32_t difference = value - from;
   return (difference << 1) ^ (0u - (difference >> 31));
 }
 
@@ -53,12 +54,13 @@ uint16_t field(size_t number) { return static_cast<uint16_t>(number); }
 
 }  // namespace
 
-RecordLayout layOutRecord(uint32_t key, const KeptTrade& line, RepeatedTexts* repeated,
-                          uint64_t* entered) {
+RecordLayout layOutRecord(uint32_t key, uint32_t previousKey, const KeptTrade& line,
+                          RepeatedTexts* repeated, uint64_t* entered) {
   RecordLayout layout;
   const DateTimeValue& m = line.tradeMoment;
   const DateTimeValue& d = line.deliveryDate;
-  const size_t numbers[kHeaderNumbers] = {foldedDifference(static_cast<uint32_t>(line.rowID), key),
+  const size_t numbers[kHeaderNumbers] = {foldedDifference(key, previousKey),
+                                          foldedDifference(static_cast<uint32_t>(line.rowID), key),
                                           static_cast<uint32_t>(line.status),
                                           m.year,
                                           m.month,
@@ -69,22 +71,22 @@ RecordLayout layOutRecord(uint32_t key, const KeptTrade& line, RepeatedTexts* re
                                           static_cast<uint16_t>(d.year ^ m.year),
                                           d.month,
                                           d.day};
-  layout.bytes = sizeof key;
   for (size_t i = 0; i < kHeaderNumbers; ++i) {
     layout.numbers[i] = numbers[i];
-    layout.bytes += tagBytes(numbers[i]);
+    layout.length += tagBytes(numbers[i]);
   }
   for (int column = 0; column < kKeptTextCount; ++column) {
     const std::string_view text = line.texts[column];
     const int code = repeated[column].codeOf(text, entered);
     layout.tags[column] = code >= 0 ? size_t(code) * 2 + 1 : text.size() * 2;
-    layout.bytes += tagBytes(layout.tags[column]) + (code >= 0 ? 0 : text.size());
+    layout.length += tagBytes(layout.tags[column]) + (code >= 0 ? 0 : text.size());
   }
+  layout.bytes = tagBytes(layout.length) + layout.length;
   return layout;
 }
 
-char* writeRecord(char* at, uint32_t key, const KeptTrade& line, const RecordLayout& layout) {
-  at = storeBytes(at, &key, sizeof key);
+char* writeRecord(char* at, const KeptTrade& line, const RecordLayout& layout) {
+  at = storeTag(at, layout.length);
   for (const size_t number : layout.numbers) at = storeTag(at, number);
   for (int column = 0; column < kKeptTextCount; ++column) {
     at = storeTag(at, layout.tags[column]);
@@ -95,23 +97,24 @@ char* writeRecord(char* at, uint32_t key, const KeptTrade& line, const RecordLay
   return at;
 }
 
-uint32_t recordKey(const char* record) {
-  uint32_t key;
-  std::memcpy(&key, record, sizeof key);
-  return key;
+uint32_t recordKey(const char* record, uint32_t previousKey) {
+  size_t ignored = 0;
+  size_t difference = 0;
+  loadTag(loadTag(record, &ignored), &difference);
+  return previousKey + unfoldedDifference(static_cast<uint32_t>(difference));
 }
 
-const char* readRecord(const char* at, const RepeatedTexts* repeated, KeptTrade* line) {
-  const uint32_t key = recordKey(at);
-  at += sizeof key;
+const char* readRecord(const char* at, uint32_t key, const RepeatedTexts* repeated,
+                       KeptTrade* line) {
   size_t n[kHeaderNumbers];
+  at = loadTag(at, &n[0]);  // the length
   for (size_t& number : n) at = loadTag(at, &number);
-  line->rowID = static_cast<int32_t>(key + unfoldedDifference(static_cast<uint32_t>(n[0])));
-  line->status = static_cast<int32_t>(static_cast<uint32_t>(n[1]));
-  line->tradeMoment = DateTimeValue{field(n[2]), field(n[3]), 0,           field(n[4]),
-                                    field(n[5]), field(n[6]), field(n[7]), 0};
+  line->rowID = static_cast<int32_t>(key + unfoldedDifference(static_cast<uint32_t>(n[1])));
+  line->status = static_cast<int32_t>(static_cast<uint32_t>(n[2]));
+  line->tradeMoment = DateTimeValue{field(n[3]), field(n[4]), 0,           field(n[5]),
+                                    field(n[6]), field(n[7]), field(n[8]), 0};
   line->deliveryDate = DateTimeValue{
-      static_cast<uint16_t>(field(n[8]) ^ field(n[2])), field(n[9]), 0, field(n[10]), 0, 0, 0, 0};
+      static_cast<uint16_t>(field(n[9]) ^ field(n[3])), field(n[10]), 0, field(n[11]), 0, 0, 0, 0};
   for (int column = 0; column < kKeptTextCount; ++column) {
     size_t tag = 0;
     at = loadTag(at, &tag);
@@ -126,13 +129,7 @@ const char* readRecord(const char* at, const RepeatedTexts* repeated, KeptTrade*
 }
 
 const char* skipRecord(const char* at) {
-  at += sizeof(uint32_t);
-  size_t ignored = 0;
-  for (size_t i = 0; i < kHeaderNumbers; ++i) at = loadTag(at, &ignored);
-  for (int column = 0; column < kKeptTextCount; ++column) {
-    size_t tag = 0;
-    at = loadTag(at, &tag);
-    if ((tag & 1) == 0) at += tag >> 1;
-  }
-  return at;
+  size_t length = 0;
+  at = loadTag(at, &length);
+  return at + length;
 }

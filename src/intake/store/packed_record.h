@@ -8,35 +8,44 @@
 #include "intake/kept_trade.h"
 #include "intake/store/repeated_texts.h"
 
-// A record: the key, then the row's ID and status, the six printed fields of
-// the trade moment and the three of the delivery date as numbers, then the
-// line's texts, each as a tag. Numbers and tags are written in 7-bit groups,
-// low group first, the top bit set on all but the last group, so that the
-// small numbers of a date take a byte each. A text of its column's repeated
-// texts has the tag code * 2 + 1; any other text the tag length * 2,
-// followed by its bytes.
+// A record: its length (the bytes after that number), its key as the
+// difference from the key of the record added before it (the first: from
+// 0), then the row's ID and status, the six printed fields of the trade
+// moment and the three of the delivery date as numbers, then the line's
+// texts, each as a tag. Numbers and tags are written in 7-bit groups, low
+// group first, the top bit set on all but the last group, so that the small
+// numbers of a date take a byte each. A text of its column's repeated texts
+// has the tag code * 2 + 1; any other text the tag length * 2, followed by
+// its bytes. The length lets the index step from record to record without
+// reading their numbers and tags; the key's difference is usually one byte
+// where the key itself took four.
 struct RecordLayout {
-  static constexpr size_t kHeaderNumbers = 11;
+  static constexpr size_t kHeaderNumbers = 12;
   size_t numbers[kHeaderNumbers];
   size_t tags[kKeptTextCount];
-  size_t bytes = 0;  // the whole record's
+  size_t length = 0;  // of the record after its length
+  size_t bytes = 0;   // the whole record's
 };
 
-// The numbers, tags and size of the record of `line` under `key`, whose texts are looked up in
-// (and, when new, entered into) `repeated`, one per text column; *entered
-// grows by the bytes the newly entered texts take.
-RecordLayout layOutRecord(uint32_t key, const KeptTrade& line, RepeatedTexts* repeated,
-                          uint64_t* entered);
+// The numbers, tags and size of the record of `line` under `key`, coming
+// after a record under `previousKey` (0 for the first record), whose texts
+// are looked up in (and, when new, entered into) `repeated`, one per text
+// column; *entered grows by the bytes the newly entered texts take.
+RecordLayout layOutRecord(uint32_t key, uint32_t previousKey, const KeptTrade& line,
+                          RepeatedTexts* repeated, uint64_t* entered);
 
-// Writes the record of `line` under `key` as laid out, at `at` (room for
-// layout.bytes); returns its end.
-char* writeRecord(char* at, uint32_t key, const KeptTrade& line, const RecordLayout& layout);
+// Writes the record of `line` as laid out, at `at` (room for layout.bytes);
+// returns its end.
+char* writeRecord(char* at, const KeptTrade& line, const RecordLayout& layout);
 
-// The key of the record at `record`.
-uint32_t recordKey(const char* record);
+// The key of the record at `record`, which comes after a record under
+// `previousKey` (0 for the first record).
+uint32_t recordKey(const char* record, uint32_t previousKey);
 
-// Reads the record at `at` into *line; returns where the next one begins.
-const char* readRecord(const char* at, const RepeatedTexts* repeated, KeptTrade* line);
+// Reads the record at `at`, whose key is `key`, into *line; returns where
+// the next one begins.
+const char* readRecord(const char* at, uint32_t key, const RepeatedTexts* repeated,
+                       KeptTrade* line);
 
-// Where the record at `at` ends, its texts not looked at.
+// Where the record at `at` ends, its numbers and texts not looked at.
 const char* skipRecord(const char* at);
