@@ -204,7 +204,9 @@ void printSettings(const platform::Profile& profile) {
     const bool given = present(keys, option.name);
     std::string value;
     if (option.kind == OptionKind::Text) {
-      value = "'" + optionText(profile, option) + "'";
+      value = "'";  // appended: GCC 12 at -O3 misreads "'" + a temporary (-Wrestrict)
+      value += optionText(profile, option);
+      value += "'";
     } else if (given || option.defaultValue != nullptr) {
       value = std::to_string(optionInteger(profile, option));
     } else {
