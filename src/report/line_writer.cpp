@@ -9,7 +9,9 @@ LineWriter::LineWriter(ReportFile& file, const TradeStore& store, std::string_vi
                        int32_t dateFormat)
     : file_(file), store_(store), delimiter_(delimiter), dateFormat_(dateFormat) {}
 
-LineWriter::~LineWriter() {
+LineWriter::~LineWriter() { stopHelper(); }
+
+void LineWriter::stopHelper() {
   if (!helper_.joinable()) return;
   {
     platform::MutexLock lock(mutex_);

@@ -54,6 +54,12 @@ class LineWriter {
   // Writes every line added and not yet written.
   void finish();
 
+  // Ends the helper once it is done with the batch it may be reading; the
+  // lines not yet written are then never written. For a report given up
+  // during the walk: called before the walk ends, since the helper reads
+  // records the walk lends only while it lasts.
+  void stopHelper();
+
   // After finish(): the lines written whose texts hold the delimiter or a
   // line feed, which a reader of the report will split.
   const StraySeparators& strayed() const { return strayed_; }

@@ -95,8 +95,13 @@ size_t writeContent(ReportFile& file, const ReportOptions& options, TradeStore& 
   LineWriter lines(file, store, options.delimiter, options.dateFormat);
   store.walkStored(
       [&](const TradeStore::StoredTrade& trade) {
-        if (tradeLines % kStopLookLines == 0 && platform::stopRequest()) throw WritingStopped{};
-        lines.add(trade);
+        try {
+          if (tradeLines % kStopLookLines == 0 && platform::stopRequest()) throw WritingStopped{};
+          lines.add(trade);
+        } catch (...) {
+          lines.stopHelper();
+          throw;
+        }
         ++tradeLines;
       },
       [&] {
