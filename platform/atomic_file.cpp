@@ -8,6 +8,7 @@
 
 #include "platform/atomic_file_internal.h"
 #include "platform/stop_request.h"
+#include "platform/stop_request_internal.h"
 
 namespace platform {
 
@@ -68,7 +69,7 @@ bool AtomicFile::close(bool complete, uint32_t lockWaitMilliseconds) {
     ok = false;
   }
   if (ok) ok = replace(file.tempPath, file.path);
-  if (!ok) removeFile(file.tempPath);
+  if (!ok) stop_detail::removeFile(file.tempPath);
   removeOnImmediateStop("");
   return ok;
 }

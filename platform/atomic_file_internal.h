@@ -50,6 +50,5 @@ bool closeDescriptor(int fd);
 bool flushToDisk(std::FILE* stream);
 // Moves `temp` over `path` in one step.
 bool replace(const std::string& temp, const std::string& path);
-void removeFile(const std::string& path);
 
 }  // namespace platform::atomic_file_detail

@@ -276,8 +276,6 @@ bool replace(const std::string& temp, const std::string& path) {
   return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
-void removeFile(const std::string& path) { unlink(path.c_str()); }
-
 }  // namespace atomic_file_detail
 
 void AtomicFile::writeBehind() {

@@ -241,8 +241,6 @@ bool replace(const std::string& temp, const std::string& path) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-void removeFile(const std::string& path) { DeleteFileA(path.c_str()); }
-
 }  // namespace atomic_file_detail
 
 // Windows can only flush a file whole and waits for it.
