@@ -455,6 +455,13 @@ TEST(ReportE2eTest, AStopRequestWhileWritingLeavesNothingBehind) {
       run->sendSignal(SIGCONT);
       const RunResult stopped = run->wait();
       EXPECT_EQ(stopped.endSignal, signal.number) << stopped.log;
+      // Stopped between its last look at the requests and the move into
+      // place, the run puts its whole report there and says so: run again.
+      if (stopped.lines().back().starts_with(std::string("[ZUQTradeReport] Stopped by ") +
+                                             signal.name + " after the report was written")) {
+        EXPECT_TRUE(box.read("r.txt") == slow.text);
+        continue;
+      }
       EXPECT_EQ(stopped.lines().back(), std::string("[ZUQTradeReport] No report: stopped by ") +
                                             signal.name + "; previous report kept, exit status " +
                                             std::to_string(signal.status));
