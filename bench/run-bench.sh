@@ -6,8 +6,8 @@
 # the median; the machine's load is printed first, since other jobs skew the
 # figures.
 #
-# Usage: bench/run-bench.sh [TABLE] [BUILD-DIR] [N] [RUNS]
-#        bench/run-bench.sh --large [TABLE] [BUILD-DIR] [RUNS]
+# Usage: bench/run-bench.sh [OPTIONS] [TABLE] [BUILD-DIR] [N] [RUNS]
+#        bench/run-bench.sh --large [OPTIONS] [TABLE] [BUILD-DIR] [RUNS]
 # TABLE chooses the table (default: the generated one of make_trades.py):
 #   --table FILE     a "Trade" table file of your own; N is then ignored
 #   --gen-trades     the varied table of gen_trades.py (beside the project, in
@@ -15,6 +15,9 @@
 #                    references, revisions out of order, as a live day's are
 # --large runs the 10,000,000-trade case; its table, report and log need
 # about 4 GB of disk, so it is never run by default.
+# --log-to-null (before TABLE) sends the program's log to /dev/null instead
+# of a file, as a run whose output nobody keeps: writing a million "AddRow"
+# lines to a file costs the notification thread some 50 ms.
 # --peers (before TABLE) also times the awk+sort and DuckDB peers of
 # shared/bench on the same table, taking turns with the program's embedded
 # runs, and checks that their reports are the program's byte for byte. The
@@ -30,8 +33,16 @@ count=1000000
 peers=no
 table=
 generator=make_trades
-[ "${1:-}" = "--large" ] && { count=10000000; large=yes; shift; } || large=no
-[ "${1:-}" = "--peers" ] && { peers=yes; shift; }
+large=no
+log_to=file
+while :; do
+  case "${1:-}" in
+    --large) count=10000000; large=yes; shift ;;
+    --peers) peers=yes; shift ;;
+    --log-to-null) log_to=null; shift ;;
+    *) break ;;
+  esac
+done
 case "${1:-}" in
   --table)
     table=$(realpath "$2")
@@ -89,11 +100,13 @@ summary() {
 }
 
 # One timed run of case $1: the command after it, its standard output to
-# $1.out. Prints the run's line and keeps its figures in $1.times.
+# $1.out (the program's log to /dev/null with --log-to-null). Prints the
+# run's line and keeps its figures in $1.times.
 time_run() {
-  local name=$1 status=0
+  local name=$1 status=0 out=$1.out
   shift
-  /usr/bin/time -o time.txt -f "%e %M" "$@" >"$name.out" || status=$?
+  [ "$log_to" = null ] && [ "$name" != awk ] && [ "$name" != duckdb ] && out=/dev/null
+  /usr/bin/time -o time.txt -f "%e %M" "$@" >"$out" || status=$?
   read -r wall peak < <(tail -n 1 time.txt)
   echo "$name run $((++run_count[$name])): wall $wall s, peak memory $peak KiB, exit status $status"
   echo "$wall $peak" >>"$name.times"
@@ -124,7 +137,9 @@ for ((run = 1; run <= runs; ++run)); do
   done
 done
 for name in "${cases[@]}"; do report_summary "$name"; done
-echo "embedded: report lines $(wc -l <report.txt 2>/dev/null || echo none), log lines $(wc -l <embedded.out)"
+log_lines="log lines $(wc -l <embedded.out 2>/dev/null || echo none)"
+[ "$log_to" = null ] && log_lines="log sent to /dev/null"
+echo "embedded: report lines $(wc -l <report.txt 2>/dev/null || echo none), $log_lines"
 if [ -f report.txt ]; then cp report.txt embedded-report.txt; fi
 for name in "${cases[@]:1}"; do
   if cmp -s "$name.out" embedded-report.txt; then
