@@ -43,8 +43,7 @@ void LineWriter::writeLine(ReportFile& file, const TradeStore::StoredTrade& trad
                            StraySeparators& strayed) {
   KeptTrade line;
   store_.read(trade, &line);
-  writeTradeLine(file, line, delimiter_, dateFormat_);
-  strayed.count(line, delimiter_);
+  writeCountedTradeLine(file, line, delimiter_, dateFormat_, &strayed);
 }
 
 void LineWriter::writeLines(ReportFile& file, const std::vector<TradeStore::StoredTrade>& trades,
