@@ -10,6 +10,33 @@ namespace {
 
 constexpr size_t kBlockBytes = 4u << 20;
 
+// Sorts [begin, end) by `before` by insertion, each element moved back past
+// the ones it belongs before, unless that takes more than `budget` moves:
+// false then, the elements left in some order of their own. Keys that come
+// nearly in order are each moved a few places, and it is stable.
+template <typename Element, typename Before>
+bool sortByInsertion(Element* begin, Element* end, Before before, size_t budget) {
+  for (Element* next = begin + (begin != end); next < end; ++next) {
+    if (!before(*next, next[-1])) continue;
+    const Element moving = *next;
+    Element* at = next;
+    do {
+      *at = at[-1];
+      --at;
+    } while (at != begin && before(moving, at[-1]) && --budget != 0);
+    *at = moving;
+    if (budget == 0) return false;
+  }
+  return true;
+}
+
+// About the comparisons a sort of `count` elements makes: log2(count) each.
+size_t sortCost(size_t count) {
+  size_t levels = 1;
+  for (size_t rest = count; rest > 1; rest >>= 1) ++levels;
+  return count * levels;
+}
+
 }  // namespace
 
 TradeStore::TradeStore() : supply_(kBlockBytes) {}
@@ -122,7 +149,10 @@ void TradeStore::read(const StoredTrade& trade, KeptTrade* line) const {
 
 // Among records of one key the first added comes first: places are ordered
 // by key, then by where they lie, which is their order of arrival. The sort
-// needs no memory beside the index itself.
+// needs no memory beside the index itself. Revisions usually come nearly in
+// order, each a few places from its own: moving each back to its place
+// costs a few moves per place, against a full sort's comparisons, so it is
+// tried first, for at most what the full sort would cost.
 void TradeStore::index() {
   const size_t indexed = places_.size;
   if (unindexed_.block < blocks_.size()) places_.reserve(indexed + (count_ - indexedCount_));
@@ -143,7 +173,7 @@ void TradeStore::index() {
     if (a.key != b.key) return a.key < b.key;
     return a.block != b.block ? a.block < b.block : a.offset < b.offset;
   };
-  if (!std::is_sorted(places_.begin(), places_.end(), before)) {
+  if (!sortByInsertion(places_.begin(), places_.end(), before, sortCost(places_.size))) {
     std::sort(places_.begin(), places_.end(), before);
   }
   auto sameKey = [](const Place& a, const Place& b) { return a.key == b.key; };

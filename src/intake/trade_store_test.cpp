@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -184,6 +185,34 @@ TEST(TradeStoreTest, TextsOfAnyLengthAreKeptWhole) {
 
 // Records fill several blocks, one larger than a block: walked in order
 // while the keys ascend, and through the index once one comes out of order.
+// Keys a few places from their own, as revisions usually come, and keys far
+// out of order (each sorted its own way), both with repeated keys: the walk
+// is in key order, with the first trade added under each key.
+TEST(TradeStoreTest, KeysNearlyAndFarOutOfOrder) {
+  constexpr uint32_t kCount = 5000;
+  std::vector<uint32_t> nearly(kCount);
+  std::vector<uint32_t> far(kCount);
+  for (uint32_t i = 0; i < kCount; ++i) {
+    nearly[i] = i / 2;  // every key twice
+    far[i] = i < 4 * kCount / 5 ? kCount - i : kCount - i % 1000;  // the last fifth repeated
+  }
+  for (uint32_t i = 0; i + 7 < kCount; i += 3) std::swap(nearly[i], nearly[i + 1 + i % 7]);
+  for (const std::vector<uint32_t>& keys : {nearly, far}) {
+    TradeStore store;
+    Walked expected;
+    for (uint32_t i = 0; i < kCount; ++i) {
+      add(store, keys[i], tradeWith(static_cast<int32_t>(i)));
+      expected.emplace_back(keys[i], static_cast<int32_t>(i));
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    expected.erase(std::unique(expected.begin(), expected.end(),
+                               [](const auto& a, const auto& b) { return a.first == b.first; }),
+                   expected.end());
+    EXPECT_EQ(walked(store), expected);
+  }
+}
+
 TEST(TradeStoreTest, RecordsAcrossBlocksInAndOutOfOrder) {
   TradeStore store;
   const std::string large(20u << 20, 'x');
