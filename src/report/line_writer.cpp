@@ -25,7 +25,7 @@ void LineWriter::add(const TradeStore::StoredTrade& trade) {
   if (formattingHere_) {
     // This thread's batch is read and formatted as it comes.
     writeLine(localBatch_, trade, localStrayed_);
-    if (++localLines_ == kBatchLines) formattingHere_ = false;
+    if (++localLines_ == kLocalBatchLines) formattingHere_ = false;
     return;
   }
   gathering_.push_back(trade);

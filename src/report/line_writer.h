@@ -25,7 +25,7 @@
 // given into memory of its own.
 //
 // What it writes: each line added, through writeTradeLine, after the ones
-// before it, to `file`. Batches alternate: one is the helper's, the next is
+// before it, to `file`. Batches alternate: one is the helper's, the next, smaller, is
 // formatted here as it comes. Once the following batch for the helper is
 // gathered, the helper takes it at once, and the two batches before it reach
 // the file while the helper formats; the helper's text so alternates
@@ -66,6 +66,10 @@ class LineWriter {
 
  private:
   static constexpr size_t kBatchLines = 2048;
+  // The lines of this thread's batch: fewer than the helper's, since this
+  // thread also hands every line to the file and, before the first batch,
+  // orders the store's index while the helper waits.
+  static constexpr size_t kLocalBatchLines = kBatchLines * 5 / 8;
 
   // Reads, formats and looks through the line of `trade`.
   void writeLine(ReportFile& file, const TradeStore::StoredTrade& trade, StraySeparators& strayed);
