@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "intake/store/packed_record.h"
@@ -29,6 +31,38 @@ bool sortByInsertion(Element* begin, Element* end, Before before, size_t budget)
   }
   return true;
 }
+
+// Writes once to every page of a stretch of memory on a thread of its own,
+// so that the system maps them while the thread that asked writes
+// elsewhere; that thread writes to the stretch only after join(). A fresh
+// page costs more to map than the index spends writing it.
+class PagesMadeReady {
+ public:
+  PagesMadeReady(char* begin, char* end) {
+    if (end - begin < kLeastBytes) return;
+    try {
+      thread_ = std::thread([begin, end] {
+        for (volatile char* at = begin; at < end; at += kPageBytes) *at = 0;
+      });
+    } catch (const std::system_error&) {
+      // No thread to spare: the pages are mapped as they are written.
+    }
+  }
+  ~PagesMadeReady() { join(); }
+  PagesMadeReady(const PagesMadeReady&) = delete;
+  PagesMadeReady& operator=(const PagesMadeReady&) = delete;
+  void join() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  // The smallest page size of the platforms served; writing once per such
+  // stretch reaches every page, large or small.
+  static constexpr size_t kPageBytes = 4096;
+  // Less is mapped sooner than a thread is started.
+  static constexpr ptrdiff_t kLeastBytes = 1 << 20;
+  std::thread thread_;
+};
 
 // About the comparisons a sort of `count` elements makes: log2(count) each.
 size_t sortCost(size_t count) {
@@ -155,12 +189,19 @@ void TradeStore::read(const StoredTrade& trade, KeptTrade* line) const {
 // tried first, for at most what the full sort would cost.
 void TradeStore::index() {
   const size_t indexed = places_.size;
-  if (unindexed_.block < blocks_.size()) places_.reserve(indexed + (count_ - indexedCount_));
+  const size_t adding = count_ - indexedCount_;
+  if (unindexed_.block < blocks_.size()) places_.reserve(indexed + adding);
+  // The pages of the later half of the new places are mapped beside the
+  // writing of the earlier half.
+  const size_t laterHalf = indexed + adding / 2;
+  PagesMadeReady ready(reinterpret_cast<char*>(places_.begin() + laterHalf),
+                       reinterpret_cast<char*>(places_.begin()) + places_.memory.size());
   for (; unindexed_.block < blocks_.size(); ++unindexed_.block, unindexed_.offset = 0) {
     const Block& block = blocks_[unindexed_.block];
     while (unindexed_.offset != block.used) {
       const char* record = block.memory.data() + unindexed_.offset;
       unindexedKey_ = recordKey(record, unindexedKey_);
+      if (places_.size == laterHalf) ready.join();
       places_.begin()[places_.size++] = Place{unindexedKey_, unindexed_.block, unindexed_.offset};
       ++indexedCount_;
       unindexed_.offset = static_cast<uint32_t>(skipRecord(record) - block.memory.data());
