@@ -20,6 +20,16 @@ constexpr StatusName kStatusNames[] = {
     {23, "BAY"}, {24, "NEO"}, {25, "EOM"}, {26, "EOA"},
 };
 
+// Every mnemonic, the unknown status's too, has three letters: a line
+// writes them without measuring them.
+constexpr size_t kMnemonicBytes = 3;
+static_assert([] {
+  for (const StatusName& name : kStatusNames) {
+    if (std::char_traits<char>::length(name.mnemonic) != kMnemonicBytes) return false;
+  }
+  return true;
+}());
+
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -79,7 +89,7 @@ namespace {
 constexpr size_t mostFixedBytes(ColumnFill fill) {
   switch (fill) {
     case ColumnFill::Status:
-      return 3;
+      return kMnemonicBytes;
     case ColumnFill::Settle:
     case ColumnFill::TradeDate:
     case ColumnFill::TradeTime:
@@ -131,7 +141,7 @@ void layOutColumn(Out& out, const KeptTrade& line, int32_t dateFormat) {
   if constexpr (kColumn.fill == ColumnFill::Text) {
     out.text(line.texts[kColumn.text]);
   } else if constexpr (kColumn.fill == ColumnFill::Status) {
-    out.text(statusMnemonic(line.status));
+    out.text(std::string_view(statusMnemonic(line.status), kMnemonicBytes));
   } else if constexpr (kColumn.fill == ColumnFill::Settle) {
     out.formatted([&](char* at) { return formatDate(at, line.deliveryDate, dateFormat); });
   } else if constexpr (kColumn.fill == ColumnFill::Trans) {
