@@ -16,6 +16,52 @@ constexpr size_t kBlockBytes = 4u << 20;
 // a memory load's wait outlasts the visit of one.
 constexpr ptrdiff_t kRecordsAhead = 16;
 
+// The packed place: the key in the high 32 bits, then the block's index,
+// then the record's offset in the block in the low kOffsetBits, so that
+// places order as numbers, with the records of one key in their order of
+// arrival. A block larger than the usual size holds one record, at offset
+// 0, so every offset fits.
+using PackedPlace = uint64_t;
+constexpr int kOffsetBits = 22;
+constexpr size_t kNarrowBlocks = size_t{1} << (32 - kOffsetBits);
+static_assert(kBlockBytes <= size_t{1} << kOffsetBits);
+
+template <typename P>
+P placeOf(uint32_t key, uint32_t block, uint32_t offset) {
+  return P{key, block, offset};
+}
+template <>
+PackedPlace placeOf<PackedPlace>(uint32_t key, uint32_t block, uint32_t offset) {
+  return PackedPlace{key} << 32 | PackedPlace{block} << kOffsetBits | offset;
+}
+
+uint32_t keyOf(PackedPlace place) { return static_cast<uint32_t>(place >> 32); }
+uint32_t blockOf(PackedPlace place) {
+  return static_cast<uint32_t>(place >> kOffsetBits) & ((1u << (32 - kOffsetBits)) - 1);
+}
+uint32_t offsetOf(PackedPlace place) {
+  return static_cast<uint32_t>(place) & ((1u << kOffsetBits) - 1);
+}
+bool before(PackedPlace a, PackedPlace b) { return a < b; }
+
+template <typename P>
+uint32_t keyOf(const P& place) {
+  return place.key;
+}
+template <typename P>
+uint32_t blockOf(const P& place) {
+  return place.block;
+}
+template <typename P>
+uint32_t offsetOf(const P& place) {
+  return place.offset;
+}
+template <typename P>
+bool before(const P& a, const P& b) {
+  if (a.key != b.key) return a.key < b.key;
+  return a.block != b.block ? a.block < b.block : a.offset < b.offset;
+}
+
 // Sorts [begin, end) by `before` by insertion, each element moved back past
 // the ones it belongs before, unless that takes more than `budget` moves:
 // false then, the elements left in some order of their own. Keys that come
@@ -77,7 +123,10 @@ size_t sortCost(size_t count) {
 
 }  // namespace
 
-TradeStore::TradeStore() : supply_(kBlockBytes) {}
+TradeStore::TradeStore() : TradeStore(kNarrowBlocks) {}
+
+TradeStore::TradeStore(size_t packedBlocks)
+    : packedBlocks_(std::min(packedBlocks, kNarrowBlocks)), supply_(kBlockBytes) {}
 
 bool TradeStore::add(uint32_t key, const TradeRecord& record, FirmSide side) {
   platform::MutexLock lock(mutex_);
@@ -114,7 +163,10 @@ bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
 }
 
 char* TradeStore::reserve(size_t bytes) {
-  if (blocks_.empty() || blocks_.back().memory.size() - blocks_.back().used < bytes) {
+  // A block larger than the usual size holds its one large record only,
+  // so that every record of a usual block lies within its usual size.
+  if (blocks_.empty() || blocks_.back().memory.size() > supply_.blockBytes() ||
+      blocks_.back().memory.size() - blocks_.back().used < bytes) {
     Block& block = blocks_.emplace_back();
     block.memory = supply_.take(bytes);
   }
@@ -176,15 +228,28 @@ void TradeStore::walkStored(const std::function<void(const StoredTrade&)>& visit
     }
   } else {
     index();
-    // Out of order, the records are not where the processor looks ahead
-    // by itself: each is asked for some places before it is visited.
-    const Place* const last = places_.end();
-    for (const Place* place = places_.begin(); place != last; ++place) {
-      if (last - place > kRecordsAhead) prefetchRecord(recordAt(place[kRecordsAhead]));
-      visit(StoredTrade{recordAt(*place), place->key});
+    if (places_.wide) {
+      walkPlaces<Place>(visit);
+    } else {
+      walkPlaces<PackedPlace>(visit);
     }
   }
   if (end) end();
+}
+
+template <typename P>
+void TradeStore::walkPlaces(const std::function<void(const StoredTrade&)>& visit) {
+  // Out of order, the records are not where the processor looks ahead by
+  // itself: each is asked for some places before it is visited.
+  const P* const first = places_.begin<P>();
+  const P* const last = first + places_.size;
+  for (const P* place = first; place != last; ++place) {
+    if (last - place > kRecordsAhead) {
+      const P& ahead = place[kRecordsAhead];
+      prefetchRecord(recordAt(blockOf(ahead), offsetOf(ahead)));
+    }
+    visit(StoredTrade{recordAt(blockOf(*place), offsetOf(*place)), keyOf(*place)});
+  }
 }
 
 void TradeStore::read(const StoredTrade& trade, KeptTrade* line) const {
@@ -198,21 +263,32 @@ void TradeStore::read(const StoredTrade& trade, KeptTrade* line) const {
 // costs a few moves per place, against a full sort's comparisons, so it is
 // tried first, for at most what the full sort would cost.
 void TradeStore::index() {
+  if (!places_.wide && blocks_.size() > packedBlocks_) widen();
+  if (places_.wide) {
+    indexAs<Place>();
+  } else {
+    indexAs<PackedPlace>();
+  }
+}
+
+template <typename P>
+void TradeStore::indexAs() {
   const size_t indexed = places_.size;
   const size_t adding = count_ - indexedCount_;
-  if (unindexed_.block < blocks_.size()) places_.reserve(indexed + adding);
+  if (unindexed_.block < blocks_.size()) places_.reserve<P>(indexed + adding);
+  P* const places = places_.begin<P>();
   // The pages of the later half of the new places are mapped beside the
   // writing of the earlier half.
   const size_t laterHalf = indexed + adding / 2;
-  PagesMadeReady ready(reinterpret_cast<char*>(places_.begin() + laterHalf),
-                       reinterpret_cast<char*>(places_.begin()) + places_.memory.size());
+  PagesMadeReady ready(reinterpret_cast<char*>(places + laterHalf),
+                       reinterpret_cast<char*>(places) + places_.memory.size());
   for (; unindexed_.block < blocks_.size(); ++unindexed_.block, unindexed_.offset = 0) {
     const Block& block = blocks_[unindexed_.block];
     while (unindexed_.offset != block.used) {
       const char* record = block.memory.data() + unindexed_.offset;
       unindexedKey_ = recordKey(record, unindexedKey_);
       if (places_.size == laterHalf) ready.join();
-      places_.begin()[places_.size++] = Place{unindexedKey_, unindexed_.block, unindexed_.offset};
+      places[places_.size++] = placeOf<P>(unindexedKey_, unindexed_.block, unindexed_.offset);
       ++indexedCount_;
       unindexed_.offset = static_cast<uint32_t>(skipRecord(record) - block.memory.data());
     }
@@ -220,21 +296,32 @@ void TradeStore::index() {
     if (unindexed_.block + 1 == blocks_.size()) break;
   }
   if (places_.size == indexed) return;
-  auto before = [](const Place& a, const Place& b) {
-    if (a.key != b.key) return a.key < b.key;
-    return a.block != b.block ? a.block < b.block : a.offset < b.offset;
-  };
-  if (!sortByInsertion(places_.begin(), places_.end(), before, sortCost(places_.size))) {
-    std::sort(places_.begin(), places_.end(), before);
+  P* const end = places + places_.size;
+  auto ordered = [](const P& a, const P& b) { return before(a, b); };
+  if (!sortByInsertion(places, end, ordered, sortCost(places_.size))) {
+    std::sort(places, end, ordered);
   }
-  auto sameKey = [](const Place& a, const Place& b) { return a.key == b.key; };
-  places_.size =
-      static_cast<size_t>(std::unique(places_.begin(), places_.end(), sameKey) - places_.begin());
+  auto sameKey = [](const P& a, const P& b) { return keyOf(a) == keyOf(b); };
+  places_.size = static_cast<size_t>(std::unique(places, end, sameKey) - places);
 }
 
+void TradeStore::widen() {
+  PlaceIndex wide;
+  wide.wide = true;
+  wide.reserve<Place>(places_.size);
+  const PackedPlace* const packed = places_.begin<PackedPlace>();
+  Place* const places = wide.begin<Place>();
+  for (size_t i = 0; i < places_.size; ++i) {
+    places[i] = Place{keyOf(packed[i]), blockOf(packed[i]), offsetOf(packed[i])};
+  }
+  wide.size = places_.size;
+  places_ = std::move(wide);
+}
+
+template <typename P>
 void TradeStore::PlaceIndex::reserve(size_t count) {
-  if (count <= memory.size() / sizeof(Place)) return;
-  platform::LargeBlock grown(count * sizeof(Place));
-  if (size != 0) std::memcpy(grown.data(), memory.data(), size * sizeof(Place));
+  if (count <= memory.size() / sizeof(P)) return;
+  platform::LargeBlock grown(count * sizeof(P));
+  if (size != 0) std::memcpy(grown.data(), memory.data(), size * sizeof(P));
   memory = std::move(grown);
 }

@@ -193,7 +193,7 @@ TEST(TradeStoreTest, KeysNearlyAndFarOutOfOrder) {
   std::vector<uint32_t> nearly(kCount);
   std::vector<uint32_t> far(kCount);
   for (uint32_t i = 0; i < kCount; ++i) {
-    nearly[i] = i / 2;  // every key twice
+    nearly[i] = i / 2;                                             // every key twice
     far[i] = i < 4 * kCount / 5 ? kCount - i : kCount - i % 1000;  // the last fifth repeated
   }
   for (uint32_t i = 0; i + 7 < kCount; i += 3) std::swap(nearly[i], nearly[i + 1 + i % 7]);
@@ -211,6 +211,30 @@ TEST(TradeStoreTest, KeysNearlyAndFarOutOfOrder) {
                    expected.end());
     EXPECT_EQ(walked(store), expected);
   }
+}
+
+// A store that outgrows the packed form of its index's places, between two
+// walks, walks on in order; records after a block of one large record lie
+// in a block of their own.
+TEST(TradeStoreTest, IndexOutgrowsItsPackedForm) {
+  TradeStore store(3);
+  const std::string memo(1u << 20, 'm');
+  const std::string large(5u << 20, 'L');
+  Walked expected;
+  auto addBoth = [&](uint32_t key, int32_t rowID, const std::string& text) {
+    add(store, key, tradeWith(rowID, text));
+    expected.emplace_back(key, rowID);
+  };
+  addBoth(100, 1, memo);
+  addBoth(50, 2, memo);
+  addBoth(60, 3, large);
+  addBoth(55, 4, "after the large one");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(walked(store), expected);
+  for (int32_t i = 0; i < 12; ++i) addBoth(static_cast<uint32_t>(200 - i), 10 + i, memo);
+  add(store, 50, tradeWith(99));  // a key walked before keeps its first trade
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(walked(store), expected);
 }
 
 TEST(TradeStoreTest, RecordsAcrossBlocksInAndOutOfOrder) {
