@@ -69,7 +69,7 @@ class LineWriter {
   // The lines of this thread's batch: fewer than the helper's, since this
   // thread also hands every line to the file and, before the first batch,
   // orders the store's index while the helper waits.
-  static constexpr size_t kLocalBatchLines = kBatchLines * 5 / 8;
+  static constexpr size_t kLocalBatchLines = kBatchLines / 3;
 
   // Reads, formats and looks through the line of `trade`.
   void writeLine(ReportFile& file, const TradeStore::StoredTrade& trade, StraySeparators& strayed);
