@@ -256,6 +256,8 @@ void TradeStore::read(const StoredTrade& trade, KeptTrade* line) const {
   readRecord(trade.record, trade.key, repeated_, line);
 }
 
+void TradeStore::prefetch(const StoredTrade& trade) { prefetchRecord(trade.record); }
+
 // Among records of one key the first added comes first: places are ordered
 // by key, then by where they lie, which is their order of arrival. The sort
 // needs no memory beside the index itself. Revisions usually come nearly in

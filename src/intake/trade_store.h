@@ -85,6 +85,10 @@ class TradeStore {
   // changes the records or their repeated texts meanwhile.
   void read(const StoredTrade& trade, KeptTrade* line) const NO_THREAD_SAFETY_ANALYSIS;
 
+  // Asks the processor to start loading the record of a trade that
+  // walkStored() visited, for a read() soon after on the same thread.
+  static void prefetch(const StoredTrade& trade);
+
  private:
   // Where a trade's record lies, and its key, for ordering. A store of at
   // most kNarrowBlocks blocks packs the three in one number of 8 bytes
