@@ -82,37 +82,35 @@ bool sortByInsertion(Element* begin, Element* end, Before before, size_t budget)
   return true;
 }
 
-// Writes once to every page of a stretch of memory on a thread of its own,
-// so that the system maps them while the thread that asked writes
-// elsewhere; that thread writes to the stretch only after join(). A fresh
-// page costs more to map than the index spends writing it.
-class PagesMadeReady {
- public:
-  PagesMadeReady(char* begin, char* end) {
-    if (end - begin < kLeastBytes) return;
-    try {
-      thread_ = std::thread([begin, end] {
-        for (volatile char* at = begin; at < end; at += kPageBytes) *at = 0;
-      });
-    } catch (const std::system_error&) {
-      // No thread to spare: the pages are mapped as they are written.
+// Writes the places of the records of blocks [block, endBlock) to `out`,
+// those of the first block from `offset` on, their keys following from
+// `key`; returns the last key.
+template <typename P, typename Block>
+uint32_t writePlaces(const Block* blocks, uint32_t block, uint32_t offset, uint32_t endBlock,
+                     uint32_t key, P* out) {
+  for (; block < endBlock; ++block, offset = 0) {
+    const char* const data = blocks[block].memory.data();
+    while (offset != blocks[block].used) {
+      key = recordKey(data + offset, key);
+      *out++ = placeOf<P>(key, block, offset);
+      offset = static_cast<uint32_t>(skipRecord(data + offset) - data);
     }
   }
-  ~PagesMadeReady() { join(); }
-  PagesMadeReady(const PagesMadeReady&) = delete;
-  PagesMadeReady& operator=(const PagesMadeReady&) = delete;
-  void join() {
-    if (thread_.joinable()) thread_.join();
-  }
+  return key;
+}
 
- private:
-  // The smallest page size of the platforms served; writing once per such
-  // stretch reaches every page, large or small.
-  static constexpr size_t kPageBytes = 4096;
-  // Less is mapped sooner than a thread is started.
-  static constexpr ptrdiff_t kLeastBytes = 1 << 20;
-  std::thread thread_;
-};
+// Adds `base` to the key of every place of [begin, end), as unsigned
+// numbers.
+void addToKeys(PackedPlace* begin, PackedPlace* end, uint32_t base) {
+  for (; begin != end; ++begin) *begin += PackedPlace{base} << 32;
+}
+template <typename P>
+void addToKeys(P* begin, P* end, uint32_t base) {
+  for (; begin != end; ++begin) begin->key += base;
+}
+
+// Fewer places are written sooner than a thread is started.
+constexpr size_t kLeastSharedPlaces = 1 << 16;
 
 // About the comparisons a sort of `count` elements makes: log2(count) each.
 size_t sortCost(size_t count) {
@@ -155,6 +153,7 @@ bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
   char* const at = writeRecord(start, line, layout);
   Block& block = blocks_.back();
   block.used += static_cast<size_t>(at - start);
+  ++block.records;
   if (block.used > supply_.blockBytes() / 2) supply_.prepareNext();
   if (count_ != 0 && key <= lastKey_) ascending_ = false;
   lastKey_ = key;
@@ -273,33 +272,52 @@ void TradeStore::index() {
   }
 }
 
+// A large index is written by two threads: the later half of the blocks'
+// places, with their keys counted from 0, on a thread of its own, sorted
+// there, then moved to their keys once the earlier half's last key is
+// known. The sort of the whole that follows finds two sorted halves.
 template <typename P>
 void TradeStore::indexAs() {
   const size_t indexed = places_.size;
   const size_t adding = count_ - indexedCount_;
-  if (unindexed_.block < blocks_.size()) places_.reserve<P>(indexed + adding);
+  if (adding == 0) return;
+  places_.reserve<P>(indexed + adding);
   P* const places = places_.begin<P>();
-  // The pages of the later half of the new places are mapped beside the
-  // writing of the earlier half.
-  const size_t laterHalf = indexed + adding / 2;
-  PagesMadeReady ready(reinterpret_cast<char*>(places + laterHalf),
-                       reinterpret_cast<char*>(places) + places_.memory.size());
-  for (; unindexed_.block < blocks_.size(); ++unindexed_.block, unindexed_.offset = 0) {
-    const Block& block = blocks_[unindexed_.block];
-    while (unindexed_.offset != block.used) {
-      const char* record = block.memory.data() + unindexed_.offset;
-      unindexedKey_ = recordKey(record, unindexedKey_);
-      if (places_.size == laterHalf) ready.join();
-      places[places_.size++] = placeOf<P>(unindexedKey_, unindexed_.block, unindexed_.offset);
-      ++indexedCount_;
-      unindexed_.offset = static_cast<uint32_t>(skipRecord(record) - block.memory.data());
-    }
-    // The last block may still grow: the next index goes on from here.
-    if (unindexed_.block + 1 == blocks_.size()) break;
-  }
-  if (places_.size == indexed) return;
-  P* const end = places + places_.size;
+  P* const end = places + indexed + adding;
   auto ordered = [](const P& a, const P& b) { return before(a, b); };
+  const Block* const blocks = blocks_.data();
+  const auto blockCount = static_cast<uint32_t>(blocks_.size());
+  const uint32_t laterBlock = unindexed_.block + (blockCount - unindexed_.block) / 2;
+  size_t laterPlaces = 0;
+  for (uint32_t block = laterBlock; block < blockCount; ++block)
+    laterPlaces += blocks[block].records;
+  P* const later = end - laterPlaces;
+  uint32_t laterKey = 0;  // counted from 0
+  std::thread laterHalf;
+  if (laterBlock > unindexed_.block && adding >= kLeastSharedPlaces) {
+    try {
+      laterHalf = std::thread([=, &laterKey] {
+        laterKey = writePlaces(blocks, laterBlock, 0, blockCount, 0, later);
+        sortByInsertion(later, end, ordered, sortCost(laterPlaces));
+      });
+    } catch (const std::system_error&) {
+      // No thread to spare: this one writes every place.
+    }
+  }
+  const uint32_t earlierEnd = laterHalf.joinable() ? laterBlock : blockCount;
+  uint32_t key = writePlaces(blocks, unindexed_.block, unindexed_.offset, earlierEnd, unindexedKey_,
+                             places + indexed);
+  if (laterHalf.joinable()) {
+    laterHalf.join();
+    addToKeys(later, end, key);
+    key += laterKey;
+  }
+  // The last block may still grow: the next index goes on from its end.
+  unindexed_.block = blockCount - 1;
+  unindexed_.offset = static_cast<uint32_t>(blocks[blockCount - 1].used);
+  unindexedKey_ = key;
+  indexedCount_ += adding;
+  places_.size += adding;
   if (!sortByInsertion(places, end, ordered, sortCost(places_.size))) {
     std::sort(places, end, ordered);
   }

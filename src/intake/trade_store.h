@@ -119,6 +119,7 @@ class TradeStore {
   struct Block {
     platform::LargeBlock memory;
     size_t used = 0;
+    size_t records = 0;
   };
 
   bool pack(uint32_t key, const KeptTrade& line) REQUIRES(mutex_);

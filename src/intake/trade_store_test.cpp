@@ -213,6 +213,43 @@ TEST(TradeStoreTest, KeysNearlyAndFarOutOfOrder) {
   }
 }
 
+// A large index, its places written by two threads, the later blocks'
+// counted from a key not yet known: keys nearly in order that run past the
+// largest key and start again from 0 in the later blocks, or not, with
+// keys repeated across the blocks.
+TEST(TradeStoreTest, LargeIndexOfManyBlocks) {
+  constexpr uint32_t kCount = 70000;
+  const std::string memo(100, 'm');
+  for (const uint32_t first : {uint32_t{1000}, uint32_t(0) - kCount / 2}) {
+    TradeStore store;
+    Walked added;
+    auto addOne = [&](uint32_t key, int32_t rowID) {
+      add(store, key, tradeWith(rowID, memo));
+      added.emplace_back(key, rowID);
+    };
+    auto expected = [&] {
+      Walked keys = added;
+      std::stable_sort(keys.begin(), keys.end(),
+                       [](const auto& a, const auto& b) { return a.first < b.first; });
+      keys.erase(std::unique(keys.begin(), keys.end(),
+                             [](const auto& a, const auto& b) { return a.first == b.first; }),
+                 keys.end());
+      return keys;
+    };
+    for (uint32_t i = 0; i < kCount; ++i) {
+      uint32_t key = first + (i % 4 == 0 && i + 5 < kCount ? i + 5 : i);
+      if (i % 1000 == 999) key = first + i - 60000 * (i > 60000);  // an earlier key, or its own
+      addOne(key, static_cast<int32_t>(i));
+    }
+    EXPECT_EQ(walked(store), expected()) << first;
+    // Trades added after the walk follow on from the last record's key.
+    addOne(first + kCount + 10, -1);
+    addOne(first + 3, -2);
+    addOne(first + kCount + 5, -3);
+    EXPECT_EQ(walked(store), expected()) << first;
+  }
+}
+
 // A store that outgrows the packed form of its index's places, between two
 // walks, walks on in order; records after a block of one large record lie
 // in a block of their own.
