@@ -25,7 +25,13 @@ void LineWriter::add(const TradeStore::StoredTrade& trade) {
   if (formattingHere_) {
     // This thread's batch is read and formatted as it comes.
     writeLine(localBatch_, trade, localStrayed_);
-    if (++localLines_ == kLocalBatchLines) formattingHere_ = false;
+    ++localLines_;
+    // Until the helper is done with its batch: then the next one is
+    // gathered for it at once, so that neither thread waits for the other.
+    if (localLines_ == kBatchLines ||
+        (localLines_ % kHelperLookLines == 0 && localLines_ >= kLeastLocalLines && !helperBusy())) {
+      formattingHere_ = false;
+    }
     return;
   }
   gathering_.push_back(trade);
@@ -89,6 +95,11 @@ bool LineWriter::startHelper() {
     return false;
   }
   return true;
+}
+
+bool LineWriter::helperBusy() {
+  platform::MutexLock lock(mutex_);
+  return helperBusy_;
 }
 
 int LineWriter::waitForHelper() {
