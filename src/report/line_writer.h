@@ -64,7 +64,7 @@ class LineWriter {
   const StraySeparators& strayed() const { return strayed_; }
 
  private:
-  static constexpr size_t kBatchLines = 2048;
+  static constexpr size_t kBatchLines = 3072;
   // This thread's batch, formatted while the helper formats its own, ends
   // once the helper is done, looked at every kHelperLookLines lines, and
   // holds at least kLeastLocalLines and at most kBatchLines.
