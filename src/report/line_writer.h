@@ -26,12 +26,14 @@
 //
 // What it writes: each line added, through writeTradeLine, after the ones
 // before it, to `file`. Batches alternate: one is the helper's, the next is
-// formatted here as it comes, for as long as the helper formats its own. Once the following batch
-// for the helper is gathered, the helper takes it at once, and the two batches before it reach the
-// file while the helper formats; the helper's text so alternates between two buffers. The lines of
-// the last, unfinished batch reach the file at finish(). When no thread can be started, every line
-// is formatted on the writer's thread. Whichever thread formats a line also looks it through for
-// texts that hold the delimiter or a line feed (strayed()).
+// formatted here as it comes, for as long as the helper formats its own.
+// Once the following batch for the helper is gathered, the helper takes it
+// at once, and the two batches before it reach the file while the helper
+// formats; the helper's text so alternates between two buffers. The lines
+// of the last, unfinished batch reach the file at finish(). When no thread
+// can be started, every line is formatted on the writer's thread. Whichever
+// thread formats a line also looks it through for texts that hold the
+// delimiter or a line feed (strayed()).
 //
 // Failures: a write to the file that fails is the file's to tell
 // (ReportFile::close). Running out of memory, on either thread, throws
