@@ -30,6 +30,9 @@
 class TradeStore {
  public:
   TradeStore();
+  // For tests: a store whose index packs its places only while it has at
+  // most `packedBlocks` blocks (at most the most that fit the packed form).
+  explicit TradeStore(size_t packedBlocks);
   TradeStore(const TradeStore&) = delete;
   TradeStore& operator=(const TradeStore&) = delete;
 
@@ -82,8 +85,14 @@ class TradeStore {
   // changes the records or their repeated texts meanwhile.
   void read(const StoredTrade& trade, KeptTrade* line) const NO_THREAD_SAFETY_ANALYSIS;
 
+  // Asks the processor to start loading the record of a trade that
+  // walkStored() visited, for a read() soon after on the same thread.
+  static void prefetch(const StoredTrade& trade);
+
  private:
-  // Where a trade's record lies, and its key, for ordering.
+  // Where a trade's record lies, and its key, for ordering. A store of at
+  // most kNarrowBlocks blocks packs the three in one number of 8 bytes
+  // instead (trade_store.cpp): its index takes two thirds of the memory.
   struct Place {
     uint32_t key;
     uint32_t block;   // index into blocks_
@@ -96,16 +105,21 @@ class TradeStore {
   struct PlaceIndex {
     platform::LargeBlock memory;
     size_t size = 0;
+    bool wide = false;  // its places are Places, else packed in 8 bytes
 
-    Place* begin() const { return reinterpret_cast<Place*>(memory.data()); }
-    Place* end() const { return begin() + size; }
-    // Room for `count` places in all, the places held kept.
+    template <typename P>
+    P* begin() const {
+      return reinterpret_cast<P*>(memory.data());
+    }
+    // Room for `count` places of `P` in all, the places held kept.
+    template <typename P>
     void reserve(size_t count);
   };
 
   struct Block {
     platform::LargeBlock memory;
     size_t used = 0;
+    size_t records = 0;
   };
 
   bool pack(uint32_t key, const KeptTrade& line) REQUIRES(mutex_);
@@ -115,11 +129,19 @@ class TradeStore {
   // Brings places_ up to date: the places of every record, ordered by key,
   // the first added of each key only.
   void index() REQUIRES(mutex_);
-  const char* recordAt(const Place& place) const REQUIRES(mutex_) {
-    return blocks_[place.block].memory.data() + place.offset;
+  template <typename P>
+  void indexAs() REQUIRES(mutex_);
+  // The index's places become Places: the store has outgrown the packed
+  // form.
+  void widen() REQUIRES(mutex_);
+  template <typename P>
+  void walkPlaces(const std::function<void(const StoredTrade& trade)>& visit) REQUIRES(mutex_);
+  const char* recordAt(uint32_t block, uint32_t offset) const REQUIRES(mutex_) {
+    return blocks_[block].memory.data() + offset;
   }
 
   platform::Mutex mutex_;
+  const size_t packedBlocks_;
   BlockSupply supply_ GUARDED_BY(mutex_);
   // The records, one after the other in the order they were added.
   std::vector<Block> blocks_ GUARDED_BY(mutex_);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -184,6 +185,95 @@ TEST(TradeStoreTest, TextsOfAnyLengthAreKeptWhole) {
 
 // Records fill several blocks, one larger than a block: walked in order
 // while the keys ascend, and through the index once one comes out of order.
+// Keys a few places from their own, as revisions usually come, and keys far
+// out of order (each sorted its own way), both with repeated keys: the walk
+// is in key order, with the first trade added under each key.
+TEST(TradeStoreTest, KeysNearlyAndFarOutOfOrder) {
+  constexpr uint32_t kCount = 5000;
+  std::vector<uint32_t> nearly(kCount);
+  std::vector<uint32_t> far(kCount);
+  for (uint32_t i = 0; i < kCount; ++i) {
+    nearly[i] = i / 2;                                             // every key twice
+    far[i] = i < 4 * kCount / 5 ? kCount - i : kCount - i % 1000;  // the last fifth repeated
+  }
+  for (uint32_t i = 0; i + 7 < kCount; i += 3) std::swap(nearly[i], nearly[i + 1 + i % 7]);
+  for (const std::vector<uint32_t>& keys : {nearly, far}) {
+    TradeStore store;
+    Walked expected;
+    for (uint32_t i = 0; i < kCount; ++i) {
+      add(store, keys[i], tradeWith(static_cast<int32_t>(i)));
+      expected.emplace_back(keys[i], static_cast<int32_t>(i));
+    }
+    std::stable_sort(expected.begin(), expected.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    expected.erase(std::unique(expected.begin(), expected.end(),
+                               [](const auto& a, const auto& b) { return a.first == b.first; }),
+                   expected.end());
+    EXPECT_EQ(walked(store), expected);
+  }
+}
+
+// A large index, its places written by two threads, the later blocks'
+// counted from a key not yet known: keys nearly in order that run past the
+// largest key and start again from 0 in the later blocks, or not, with
+// keys repeated across the blocks.
+TEST(TradeStoreTest, LargeIndexOfManyBlocks) {
+  constexpr uint32_t kCount = 70000;
+  const std::string memo(100, 'm');
+  for (const uint32_t first : {uint32_t{1000}, uint32_t(0) - kCount / 2}) {
+    TradeStore store;
+    Walked added;
+    auto addOne = [&](uint32_t key, int32_t rowID) {
+      add(store, key, tradeWith(rowID, memo));
+      added.emplace_back(key, rowID);
+    };
+    auto expected = [&] {
+      Walked keys = added;
+      std::stable_sort(keys.begin(), keys.end(),
+                       [](const auto& a, const auto& b) { return a.first < b.first; });
+      keys.erase(std::unique(keys.begin(), keys.end(),
+                             [](const auto& a, const auto& b) { return a.first == b.first; }),
+                 keys.end());
+      return keys;
+    };
+    for (uint32_t i = 0; i < kCount; ++i) {
+      uint32_t key = first + (i % 4 == 0 && i + 5 < kCount ? i + 5 : i);
+      if (i % 1000 == 999) key = first + i - 60000 * (i > 60000);  // an earlier key, or its own
+      addOne(key, static_cast<int32_t>(i));
+    }
+    EXPECT_EQ(walked(store), expected()) << first;
+    // Trades added after the walk follow on from the last record's key.
+    addOne(first + kCount + 10, -1);
+    addOne(first + 3, -2);
+    addOne(first + kCount + 5, -3);
+    EXPECT_EQ(walked(store), expected()) << first;
+  }
+}
+
+// A store that outgrows the packed form of its index's places, between two
+// walks, walks on in order; records after a block of one large record lie
+// in a block of their own.
+TEST(TradeStoreTest, IndexOutgrowsItsPackedForm) {
+  TradeStore store(3);
+  const std::string memo(1u << 20, 'm');
+  const std::string large(5u << 20, 'L');
+  Walked expected;
+  auto addBoth = [&](uint32_t key, int32_t rowID, const std::string& text) {
+    add(store, key, tradeWith(rowID, text));
+    expected.emplace_back(key, rowID);
+  };
+  addBoth(100, 1, memo);
+  addBoth(50, 2, memo);
+  addBoth(60, 3, large);
+  addBoth(55, 4, "after the large one");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(walked(store), expected);
+  for (int32_t i = 0; i < 12; ++i) addBoth(static_cast<uint32_t>(200 - i), 10 + i, memo);
+  add(store, 50, tradeWith(99));  // a key walked before keeps its first trade
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(walked(store), expected);
+}
+
 TEST(TradeStoreTest, RecordsAcrossBlocksInAndOutOfOrder) {
   TradeStore store;
   const std::string large(20u << 20, 'x');

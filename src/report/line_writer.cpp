@@ -25,7 +25,13 @@ void LineWriter::add(const TradeStore::StoredTrade& trade) {
   if (formattingHere_) {
     // This thread's batch is read and formatted as it comes.
     writeLine(localBatch_, trade, localStrayed_);
-    if (++localLines_ == kBatchLines) formattingHere_ = false;
+    ++localLines_;
+    // Until the helper is done with its batch: then the next one is
+    // gathered for it at once, so that neither thread waits for the other.
+    if (localLines_ == kBatchLines ||
+        (localLines_ % kHelperLookLines == 0 && localLines_ >= kLeastLocalLines && !helperBusy())) {
+      formattingHere_ = false;
+    }
     return;
   }
   gathering_.push_back(trade);
@@ -43,13 +49,18 @@ void LineWriter::writeLine(ReportFile& file, const TradeStore::StoredTrade& trad
                            StraySeparators& strayed) {
   KeptTrade line;
   store_.read(trade, &line);
-  writeTradeLine(file, line, delimiter_, dateFormat_);
-  strayed.count(line, delimiter_);
+  writeCountedTradeLine(file, line, delimiter_, dateFormat_, &strayed);
 }
 
 void LineWriter::writeLines(ReportFile& file, const std::vector<TradeStore::StoredTrade>& trades,
                             StraySeparators& strayed) {
-  for (const TradeStore::StoredTrade& trade : trades) writeLine(file, trade, strayed);
+  // A batch's records were asked for by the walk, on the writer's thread:
+  // the helper asks again, for its own caches.
+  constexpr size_t kAhead = 8;
+  for (size_t i = 0; i < trades.size(); ++i) {
+    if (i + kAhead < trades.size()) TradeStore::prefetch(trades[i + kAhead]);
+    writeLine(file, trades[i], strayed);
+  }
 }
 
 void LineWriter::passFullBatch() {
@@ -84,6 +95,11 @@ bool LineWriter::startHelper() {
     return false;
   }
   return true;
+}
+
+bool LineWriter::helperBusy() {
+  platform::MutexLock lock(mutex_);
+  return helperBusy_;
 }
 
 int LineWriter::waitForHelper() {

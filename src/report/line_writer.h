@@ -26,13 +26,14 @@
 //
 // What it writes: each line added, through writeTradeLine, after the ones
 // before it, to `file`. Batches alternate: one is the helper's, the next is
-// formatted here as it comes. Once the following batch for the helper is
-// gathered, the helper takes it at once, and the two batches before it reach
-// the file while the helper formats; the helper's text so alternates
-// between two buffers. The lines of the last, unfinished batch reach the
-// file at finish(). When no thread can be started, every line is formatted
-// on the writer's thread. Whichever thread formats a line also looks it
-// through for texts that hold the delimiter or a line feed (strayed()).
+// formatted here as it comes, for as long as the helper formats its own.
+// Once the following batch for the helper is gathered, the helper takes it
+// at once, and the two batches before it reach the file while the helper
+// formats; the helper's text so alternates between two buffers. The lines
+// of the last, unfinished batch reach the file at finish(). When no thread
+// can be started, every line is formatted on the writer's thread. Whichever
+// thread formats a line also looks it through for texts that hold the
+// delimiter or a line feed (strayed()).
 //
 // Failures: a write to the file that fails is the file's to tell
 // (ReportFile::close). Running out of memory, on either thread, throws
@@ -65,7 +66,12 @@ class LineWriter {
   const StraySeparators& strayed() const { return strayed_; }
 
  private:
-  static constexpr size_t kBatchLines = 2048;
+  static constexpr size_t kBatchLines = 3072;
+  // This thread's batch, formatted while the helper formats its own, ends
+  // once the helper is done, looked at every kHelperLookLines lines, and
+  // holds at least kLeastLocalLines and at most kBatchLines.
+  static constexpr size_t kHelperLookLines = 16;
+  static constexpr size_t kLeastLocalLines = 64;
 
   // Reads, formats and looks through the line of `trade`.
   void writeLine(ReportFile& file, const TradeStore::StoredTrade& trade, StraySeparators& strayed);
@@ -76,6 +82,8 @@ class LineWriter {
   // written here.
   void passFullBatch();
   bool startHelper();
+  // Whether the helper still formats a batch.
+  bool helperBusy() EXCLUDES(mutex_);
   // Waits for the helper's batch not yet written, if any: the buffer that
   // holds its text, or -1. std::bad_alloc when the helper found no memory.
   int waitForHelper();

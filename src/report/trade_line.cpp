@@ -20,6 +20,16 @@ constexpr StatusName kStatusNames[] = {
     {23, "BAY"}, {24, "NEO"}, {25, "EOM"}, {26, "EOA"},
 };
 
+// Every mnemonic, the unknown status's too, has three letters: a line
+// writes them without measuring them.
+constexpr size_t kMnemonicBytes = 3;
+static_assert([] {
+  for (const StatusName& name : kStatusNames) {
+    if (std::char_traits<char>::length(name.mnemonic) != kMnemonicBytes) return false;
+  }
+  return true;
+}());
+
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -79,7 +89,7 @@ namespace {
 constexpr size_t mostFixedBytes(ColumnFill fill) {
   switch (fill) {
     case ColumnFill::Status:
-      return 3;
+      return kMnemonicBytes;
     case ColumnFill::Settle:
     case ColumnFill::TradeDate:
     case ColumnFill::TradeTime:
@@ -131,7 +141,7 @@ void layOutColumn(Out& out, const KeptTrade& line, int32_t dateFormat) {
   if constexpr (kColumn.fill == ColumnFill::Text) {
     out.text(line.texts[kColumn.text]);
   } else if constexpr (kColumn.fill == ColumnFill::Status) {
-    out.text(statusMnemonic(line.status));
+    out.text(std::string_view(statusMnemonic(line.status), kMnemonicBytes));
   } else if constexpr (kColumn.fill == ColumnFill::Settle) {
     out.formatted([&](char* at) { return formatDate(at, line.deliveryDate, dateFormat); });
   } else if constexpr (kColumn.fill == ColumnFill::Trans) {
@@ -202,22 +212,82 @@ void writeTime(ReportFile& file, const DateTimeValue& value) {
   file.append(std::string_view(text, static_cast<size_t>(formatTime(text, value) - text)));
 }
 
-void writeTradeLine(ReportFile& file, const KeptTrade& line, std::string_view delimiter,
-                    int32_t dateFormat) {
+namespace {
+
+// What one pass over a line laid out in memory found: how many of its bytes
+// are the one-byte delimiter, and whether one is a line feed.
+struct LineBytes {
+  size_t delimiters = 0;
+  bool lineFeed = false;
+};
+
+constexpr size_t kChunkBytes = 16;
+
+// 1 from byte kChunkBytes on: kFromByte + kChunkBytes - from is 1 at and
+// past `from`, 0 before it.
+constexpr unsigned char kFromByte[2 * kChunkBytes] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+
+// Counts the bytes of the chunk at `at` from its byte `from` on. A fixed
+// number of bytes with no branch, which compilers turn into a few vector
+// instructions.
+inline void countChunk(const char* at, size_t from, char delimiter, LineBytes* found) {
+  const unsigned char* const counted = kFromByte + kChunkBytes - from;
+  unsigned char delimiters = 0;
+  unsigned char lineFeeds = 0;
+  for (size_t i = 0; i < kChunkBytes; ++i) {
+    delimiters += counted[i] & (at[i] == delimiter);
+    lineFeeds |= counted[i] & (at[i] == '\n');
+  }
+  found->delimiters += delimiters;
+  found->lineFeed = found->lineFeed || lineFeeds != 0;
+}
+
+LineBytes countLineBytes(const char* at, size_t size, char delimiter) {
+  LineBytes found;
+  if (size < kChunkBytes) {
+    for (size_t i = 0; i < size; ++i) {
+      found.delimiters += at[i] == delimiter;
+      found.lineFeed = found.lineFeed || at[i] == '\n';
+    }
+    return found;
+  }
+  size_t done = 0;
+  for (; done + kChunkBytes <= size; done += kChunkBytes)
+    countChunk(at + done, 0, delimiter, &found);
+  // The rest as the last whole chunk, its bytes already counted skipped.
+  if (done != size) {
+    countChunk(at + size - kChunkBytes, kChunkBytes - (size - done), delimiter, &found);
+  }
+  return found;
+}
+
+// Writes the line. When `counting`, what a pass over the line as laid out
+// found of the delimiter's first byte (a line feed's for the empty one) in
+// *found; false when the line went the translating way, not looked through.
+bool writeLine(ReportFile& file, const KeptTrade& line, std::string_view delimiter,
+               int32_t dateFormat, bool counting, LineBytes* found) {
   size_t most = kMostFixedBytes + kReportDelimiters * delimiter.size();
   for (std::string_view text : line.texts) most += text.size();
   // The common case is written in one go, without a check per field: texts
   // are copied whole into the buffer, then the line is looked through once
-  // for a line feed.
+  // for a line feed (and, when counting, its delimiters).
   if (char* const start = file.reserve(most)) {
     IntoReservedRoom room{start};
     layOutLine(room, line, delimiter, dateFormat);
     const auto length = static_cast<size_t>(room.end - start);
-    if (std::memchr(start, '\n', length) == nullptr) {
+    bool lineFeed = false;
+    if (counting) {
+      *found = countLineBytes(start, length, delimiter.empty() ? '\n' : delimiter[0]);
+      lineFeed = found->lineFeed;
+    } else {
+      lineFeed = std::memchr(start, '\n', length) != nullptr;
+    }
+    if (!lineFeed) {
       room.end[0] = '\r';
       room.end[1] = '\n';
       file.commit(length + 2);
-      return;
+      return true;
     }
   }
   // The rare line that holds a line feed, or is larger than the buffer (a
@@ -225,6 +295,30 @@ void writeTradeLine(ReportFile& file, const KeptTrade& line, std::string_view de
   ThroughAppend translated{file};
   layOutLine(translated, line, delimiter, dateFormat);
   file.endLine();
+  return false;
+}
+
+}  // namespace
+
+void writeTradeLine(ReportFile& file, const KeptTrade& line, std::string_view delimiter,
+                    int32_t dateFormat) {
+  LineBytes ignored;
+  writeLine(file, line, delimiter, dateFormat, false, &ignored);
+}
+
+void writeCountedTradeLine(ReportFile& file, const KeptTrade& line, std::string_view delimiter,
+                           int32_t dateFormat, StraySeparators* strayed) {
+  // The line's own delimiters hold their first byte a known number of
+  // times; the fixed columns and the texts can only add to that. When
+  // nothing adds and there is no line feed, no text holds a separator, and
+  // the texts need no look of their own: almost every line.
+  const char first = delimiter.empty() ? '\n' : delimiter[0];
+  size_t own = 0;
+  for (const char c : delimiter) own += c == first ? kReportDelimiters : 0;
+  LineBytes found;
+  const bool looked = writeLine(file, line, delimiter, dateFormat, true, &found);
+  if (looked && !found.lineFeed && found.delimiters == own) return;
+  strayed->count(line, delimiter);
 }
 
 namespace {

@@ -38,6 +38,15 @@ struct StraySeparator {
 // The first such text of `line`, in column order.
 StraySeparator findStraySeparator(const KeptTrade& line, std::string_view delimiter);
 
+struct StraySeparators;
+
+// writeTradeLine, then strayed->count(line, delimiter), for less: the line
+// as laid out is looked through once, for its line feeds and its
+// delimiters, and its texts one by one only when that finds more than the
+// line's own.
+void writeCountedTradeLine(ReportFile& file, const KeptTrade& line, std::string_view delimiter,
+                           int32_t dateFormat, StraySeparators* strayed);
+
 // The kept trades that hold a stray separator, counted in the order of the
 // report's lines, with the first of them.
 struct StraySeparators {

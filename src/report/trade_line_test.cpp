@@ -215,6 +215,38 @@ TEST_F(TradeLineTest, StraySeparatorsInTexts) {
   EXPECT_EQ(first.firstRowID, 1);
 }
 
+// The line written with its look for stray separators: the same bytes as
+// writeTradeLine, the same count as StraySeparators::count, whatever the
+// delimiter (one a fixed column writes too, several bytes, none) and
+// wherever in the line a text's separator falls.
+TEST_F(TradeLineTest, CountedLinesMatchTheirTextsLook) {
+  TradeRecord r = sampleTrade();
+  std::string joined;
+  for (const char* delimiter : {";", "", "5", "0", "-", ":", "C", "?", "; ", "\n"}) {
+    for (size_t length = 0; length <= 40; ++length) {
+      for (size_t at = 0; at <= length; ++at) {
+        for (char separator : {'\n', delimiter[0], 'x'}) {
+          std::string memo(length, 'm');
+          if (at < length && separator != '\0') memo[at] = separator;
+          r.init_memo = memo;
+          const KeptTrade kept = keepTrade(r, FirmSide::Initiator, &joined);
+          ReportFile plain(ReportFile::InMemory{});
+          ReportFile counted(ReportFile::InMemory{});
+          StraySeparators expected;
+          StraySeparators found;
+          writeTradeLine(plain, kept, delimiter, 0);
+          expected.count(kept, delimiter);
+          writeCountedTradeLine(counted, kept, delimiter, 0, &found);
+          ASSERT_EQ(counted.text(), plain.text()) << delimiter << " " << length << " " << at;
+          ASSERT_EQ(found.trades, expected.trades) << delimiter << " " << length << " " << at;
+          ASSERT_EQ(found.first.text, expected.first.text);
+          ASSERT_EQ(found.first.lineFeed, expected.first.lineFeed);
+        }
+      }
+    }
+  }
+}
+
 // Lines written to a file: a line larger than the write buffer, with line
 // feeds, between ordinary ones, and enough ordinary ones that lines straddle
 // the buffer's end.
