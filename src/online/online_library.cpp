@@ -72,15 +72,15 @@ uint32_t callMeasuring(const MeasuredCall& call, uint32_t* removedBytes) {
   return result;
 }
 
-// Calls operation `index` measuring the stack while the convention is not
-// known, and settles it from the first call that takes arguments.
+// Calls operation `index` measuring the stack, and while the convention is
+// not known settles it from the first call that takes arguments.
 template <typename... A>
 int measuredCall(size_t index, A... arguments) {
   const uint32_t words[] = {(uint32_t)(uintptr_t)arguments..., 0};
   const uint32_t count = sizeof...(A);
   uint32_t removed = 0;
   const int result = static_cast<int>(callMeasuring({operations[index], words, count}, &removed));
-  if (count > 0 && (removed == 0 || removed == count * 4)) {
+  if (library.calls == Calls::Unknown && count > 0 && (removed == 0 || removed == count * 4)) {
     library.calls = removed == 0 ? Calls::Cdecl : Calls::Stdcall;
     library.callsFoundBy = std::string("told by the first call, ") + kOperations[index].name +
                            (removed == 0 ? ", which left its arguments on the stack"
@@ -93,12 +93,16 @@ int measuredCall(size_t index, A... arguments) {
 template <typename... A>
 int call(size_t index, A... arguments) {
 #if defined(_WIN32) && defined(__i386__)
-  if (library.calls == Calls::Unknown) return measuredCall(index, arguments...);
-  if (library.calls == Calls::Stdcall) {
-    return reinterpret_cast<int(ZUQ_STDCALL*)(A...)>(operations[index])(arguments...);
-  }
-#endif
+  // Every call of the 32-bit program pushes its arguments and puts the stack
+  // pointer back itself, whichever convention the operation has. Two calls
+  // through one pointer that differ only in their convention are one call to
+  // GCC 12, which then jumps to a __stdcall operation as to a cdecl one: the
+  // operation takes its arguments off the stack, and its caller goes on with
+  // a stack pointer that many bytes off, until it returns into its own stack.
+  return measuredCall(index, arguments...);
+#else
   return reinterpret_cast<int (*)(A...)>(operations[index])(arguments...);
+#endif
 }
 
 // A problem is one line: the system's words may hold line ends.
