@@ -137,8 +137,8 @@ for ((run = 1; run <= runs; ++run)); do
   done
 done
 for name in "${cases[@]}"; do report_summary "$name"; done
-log_lines="log lines $(wc -l <embedded.out 2>/dev/null || echo none)"
-[ "$log_to" = null ] && log_lines="log sent to /dev/null"
+log_lines="log sent to /dev/null"
+[ "$log_to" = null ] || log_lines="log lines $(wc -l <embedded.out || echo none)"
 echo "embedded: report lines $(wc -l <report.txt 2>/dev/null || echo none), $log_lines"
 if [ -f report.txt ]; then cp report.txt embedded-report.txt; fi
 for name in "${cases[@]:1}"; do
