@@ -28,6 +28,22 @@ else()
   set_target_properties(ZUQTradeReport PROPERTIES INSTALL_RPATH "\$ORIGIN/${zuq_lib_from_bin}")
   # RUNPATH rather than RPATH: LD_LIBRARY_PATH comes first.
   target_link_options(ZUQTradeReport PRIVATE LINKER:--enable-new-dtags)
+  # The program in the build tree has the installed RUNPATH too, and finds
+  # the stand-in through a link laid out as the installation lays it out. A
+  # RUNPATH edited at installation instead is padded in the build tree with
+  # empty entries, which the loader takes for the folder the program is
+  # started from: it would load a libstdc++.so.6 it found there.
+  get_target_property(zuq_program_dir ZUQTradeReport BINARY_DIR)
+  get_target_property(zuq_stand_in_dir zuqonl BINARY_DIR)
+  if(zuq_lib_from_bin MATCHES "^\\.\\./[^.]" AND NOT CMAKE_RUNTIME_OUTPUT_DIRECTORY
+     AND NOT CMAKE_LIBRARY_OUTPUT_DIRECTORY)
+    cmake_path(ABSOLUTE_PATH zuq_lib_from_bin BASE_DIRECTORY ${zuq_program_dir} NORMALIZE
+               OUTPUT_VARIABLE zuq_build_lib_dir)
+    cmake_path(GET zuq_build_lib_dir PARENT_PATH zuq_build_lib_parent)
+    file(MAKE_DIRECTORY ${zuq_build_lib_parent})
+    file(CREATE_LINK ${zuq_stand_in_dir} ${zuq_build_lib_dir} SYMBOLIC)
+    set_target_properties(ZUQTradeReport PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
+  endif()
 endif()
 
 install(TARGETS ZUQTradeReport RUNTIME DESTINATION ${zuq_bin_dir})

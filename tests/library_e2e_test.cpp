@@ -82,6 +82,21 @@ RunResult runWithLibraryPath(const TempDir& box, const std::string& folder,
   return runProgram("/usr/bin/env", line, box.dir(), 30);
 }
 
+// The folder a run starts in is the operator's, and may hold anything: the
+// program takes none of its libraries from there, neither the ones it is
+// linked against nor the online library.
+TEST(LibraryE2eTest, NoLibraryIsTakenFromTheFolderTheRunStartsIn) {
+  TempDir box;
+  box.write("data/Trade.csv", exampleFile("data/Trade.csv"));
+  box.write("sample.ini", exampleFile("sample.ini"));
+  for (const char* name : {"libstdc++.so.6", "libc.so.6", "libzuqonl.so"}) {
+    box.write(name, "not a library\n");
+  }
+  const RunResult run = runReport(box, "sample.ini");
+  EXPECT_EQ(run.exitStatus, 0) << run.log;
+  expectGolden("sample-report.txt", maskHeaderStamp(box.read("sample-report.txt")));
+}
+
 TEST(LibraryE2eTest, LibraryFoundFirstThatCannotBeUsed) {
   TempDir box;
   box.write("test.ini", iniFile("sync_timeout=1\r\n"));
