@@ -2,10 +2,10 @@
 // pages, taken from the system directly rather than from the heap.
 //
 // A page is costly the first time it is written (the system maps it then,
-// and on a virtual machine the hypervisor too); a store of a million trades
-// writes some thirty thousand such pages. Where the system can back a block
-// with large pages, one first write maps 2 MiB at once, so the block asks
-// for them; where it can't, the block is ordinary memory.
+// and on a virtual machine the hypervisor may too); a store of a million
+// trades writes some twenty thousand such pages. The block is of ordinary
+// pages, which the system takes first from memory freed last and still
+// mapped.
 #pragma once
 
 #include <cstddef>
