@@ -30,6 +30,10 @@ class LargeBlock {
   LargeBlock(const LargeBlock&) = delete;
   LargeBlock& operator=(const LargeBlock&) = delete;
 
+  // Maps every page of the block now, as its first writes would one by one:
+  // for a block made ready ahead of its use, on a thread of its own.
+  void mapEveryPage();
+
   char* data() const { return data_; }
   // The usable size: `bytes` rounded up to whole pages.
   size_t size() const { return size_; }

@@ -21,6 +21,13 @@ LargeBlock::LargeBlock(size_t bytes) {
   mappingSize_ = size_;
 }
 
+void LargeBlock::mapEveryPage() {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  volatile char* const bytes = data_;
+  for (size_t at = 0; at < size_; at += system.dwPageSize) bytes[at] = 0;
+}
+
 LargeBlock::~LargeBlock() { release(); }
 
 void LargeBlock::release() {

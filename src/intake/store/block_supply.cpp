@@ -4,19 +4,6 @@
 #include <system_error>
 #include <utility>
 
-namespace {
-
-// The smallest page size of the platforms served; writing once per such
-// stretch reaches every page, large or small.
-constexpr size_t kPageBytes = 4096;
-
-void touchEveryPage(const platform::LargeBlock& block) {
-  volatile char* const bytes = block.data();
-  for (size_t at = 0; at < block.size(); at += kPageBytes) bytes[at] = 0;
-}
-
-}  // namespace
-
 BlockSupply::~BlockSupply() { waitForNext(); }
 
 void BlockSupply::waitForNext() {
@@ -52,7 +39,7 @@ void BlockSupply::startPreparing() {
     preparing_ = std::thread([this] {
       try {
         platform::LargeBlock ready(blockBytes_);
-        touchEveryPage(ready);
+        ready.mapEveryPage();
         next_ = std::move(ready);
       } catch (const std::bad_alloc&) {
         // Left empty: take() asks again, and fails there if need be.

@@ -10,8 +10,8 @@
 // The first write to each page of a fresh block makes the system map and zero
 // that page, which costs more than the store's own copying; the notification
 // thread, which fills the store, would wait for it row after row. So once the
-// store's block is half full, the next one is written to once, page by page,
-// on a thread of its own. A store that never fills half a block never starts
+// store's block is half full, every page of the next one is mapped on a
+// thread of its own. A store that never fills half a block never starts
 // one. Owned by one store and used under its lock.
 class BlockSupply {
  public:
