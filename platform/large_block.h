@@ -44,14 +44,17 @@ class LargeBlock {
   void take(LargeBlock& other) {
     data_ = std::exchange(other.data_, nullptr);
     size_ = std::exchange(other.size_, 0);
-    mapping_ = std::exchange(other.mapping_, nullptr);
-    mappingSize_ = std::exchange(other.mappingSize_, 0);
+  }
+  // The system's page size.
+  static size_t pageBytes();
+  // A write to each page, for a system that cannot map them all at once.
+  void writeEveryPage() {
+    volatile char* const bytes = data_;
+    for (size_t at = 0; at < size_; at += pageBytes()) bytes[at] = 0;
   }
 
-  char* data_ = nullptr;
+  char* data_ = nullptr;  // as the system gave it
   size_t size_ = 0;
-  void* mapping_ = nullptr;  // what was asked of the system: may begin before data_
-  size_t mappingSize_ = 0;
 };
 
 }  // namespace platform

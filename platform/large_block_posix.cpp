@@ -10,8 +10,13 @@
 
 namespace platform {
 
-LargeBlock::LargeBlock(size_t bytes) {
+size_t LargeBlock::pageBytes() {
   static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return page;
+}
+
+LargeBlock::LargeBlock(size_t bytes) {
+  const size_t page = pageBytes();
   const size_t wanted = bytes == 0 ? 1 : bytes;
   if (wanted > SIZE_MAX - page) throw std::bad_alloc();
   const size_t size = (wanted + page - 1) / page * page;
@@ -29,8 +34,6 @@ LargeBlock::LargeBlock(size_t bytes) {
 #endif
   data_ = static_cast<char*>(mapping);
   size_ = size;
-  mapping_ = mapping;
-  mappingSize_ = size;
 }
 
 void LargeBlock::mapEveryPage() {
@@ -42,19 +45,15 @@ void LargeBlock::mapEveryPage() {
   // written, as writing them here would.
   if (size_ == 0 || madvise(data_, size_, MADV_POPULATE_WRITE) == 0 || errno != EINVAL) return;
 #endif
-  static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  volatile char* const bytes = data_;
-  for (size_t at = 0; at < size_; at += page) bytes[at] = 0;
+  writeEveryPage();
 }
 
 LargeBlock::~LargeBlock() { release(); }
 
 void LargeBlock::release() {
-  if (mapping_ != nullptr) munmap(mapping_, mappingSize_);
+  if (data_ != nullptr) munmap(data_, size_);
   data_ = nullptr;
   size_ = 0;
-  mapping_ = nullptr;
-  mappingSize_ = 0;
 }
 
 }  // namespace platform

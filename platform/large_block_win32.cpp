@@ -8,34 +8,32 @@
 
 namespace platform {
 
+size_t LargeBlock::pageBytes() {
+  static const size_t page = [] {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    return static_cast<size_t>(system.dwPageSize);
+  }();
+  return page;
+}
+
 LargeBlock::LargeBlock(size_t bytes) {
   void* mapping =
       VirtualAlloc(nullptr, bytes == 0 ? 1 : bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   if (mapping == nullptr) throw std::bad_alloc();
-  SYSTEM_INFO system;
-  GetSystemInfo(&system);
-  const size_t page = system.dwPageSize;
+  const size_t page = pageBytes();
   data_ = static_cast<char*>(mapping);
   size_ = ((bytes == 0 ? 1 : bytes) + page - 1) / page * page;
-  mapping_ = mapping;
-  mappingSize_ = size_;
 }
 
-void LargeBlock::mapEveryPage() {
-  SYSTEM_INFO system;
-  GetSystemInfo(&system);
-  volatile char* const bytes = data_;
-  for (size_t at = 0; at < size_; at += system.dwPageSize) bytes[at] = 0;
-}
+void LargeBlock::mapEveryPage() { writeEveryPage(); }
 
 LargeBlock::~LargeBlock() { release(); }
 
 void LargeBlock::release() {
-  if (mapping_ != nullptr) VirtualFree(mapping_, 0, MEM_RELEASE);
+  if (data_ != nullptr) VirtualFree(data_, 0, MEM_RELEASE);
   data_ = nullptr;
   size_ = 0;
-  mapping_ = nullptr;
-  mappingSize_ = 0;
 }
 
 }  // namespace platform
