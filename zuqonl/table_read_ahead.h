@@ -80,8 +80,8 @@ class TableReadAhead {
   // thread, and on a large table fewer meetings of the two threads are worth
   // more than the memory of larger batches (1.5 MB in all).
   static constexpr size_t kBatches = 3;
-  static constexpr size_t kBatchBytes = 512 * 1024;
-  static constexpr size_t kBatchEvents = 4096;
+  static constexpr size_t kBatchBytes = 2048 * 1024;
+  static constexpr size_t kBatchEvents = 16384;
 
  private:
   // What each thread writes for every event stands on cache lines of its

@@ -160,17 +160,20 @@ TEST_P(TableReadAheadTest, EveryEventInOrder) {
 // in a batch of its own, and the rows around it are neither lost nor
 // doubled.
 TEST_P(TableReadAheadTest, RowsAcrossBatchesAndARowLargerThanABatch) {
-  const std::string large(TableReadAhead::kBatchBytes + 1000, 'x');
-  std::string table = "v,w\n";
+  // Larger than a batch in three values, since one value is bounded.
+  const std::string large(TableReadAhead::kBatchBytes / 3 + 1000, 'x');
+  static_assert(TableReadAhead::kBatchBytes / 3 + 1000 <= dataserver::kMaxFieldBytes);
+  const auto rows = static_cast<int>(2 * TableReadAhead::kBatchEvents + 100);
+  std::string table = "u,v,w\n";
   Events expected;
-  for (int i = 1; i <= 5000; ++i) {
-    const std::string v = i == 2500 ? large : "v" + std::to_string(i);
-    table += v + ",w\n";
-    expected.push_back("add " + std::to_string(i) + " " + v + "|w");
+  for (int i = 1; i <= rows; ++i) {
+    const std::string v = i == rows / 2 ? large : "v" + std::to_string(i);
+    table += v + "," + v + "," + v + "\n";
+    expected.push_back("add " + std::to_string(i) + " " + v + "|" + v + "|" + v);
   }
   expected.insert(expected.end(), {"sync", "end"});
   write(table);
-  open("v,w");
+  open("u,v,w");
   EXPECT_EQ(all(), expected);
 }
 
