@@ -12,6 +12,9 @@ namespace {
 
 constexpr size_t kBlockBytes = 4u << 20;
 
+// The most room for writing a record aside that stays for the next one.
+constexpr size_t kAsideKeptBytes = 64u << 10;
+
 // How many places ahead of the walk a record is asked for: about as far as
 // a memory load's wait outlasts the visit of one.
 constexpr ptrdiff_t kRecordsAhead = 16;
@@ -141,18 +144,33 @@ void TradeStore::setLimit(uint64_t bytes) {
 }
 
 bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
+  // Written where it will stay when the last block has room for the most it
+  // can take; else first aside, so that a record too large for the limit
+  // never reaches the blocks and none is taken for it.
+  const size_t most = recordBytesAtMost(line);
+  char* start = roomAtEnd(most);
+  const bool inPlace = start != nullptr;
+  if (!inPlace) {
+    aside_.resize(most);
+    start = aside_.data();
+  }
   uint64_t entered = 0;
-  const RecordLayout layout = layOutRecord(key, lastKey_, line, repeated_, &entered);
+  const auto bytes =
+      static_cast<size_t>(packRecord(start, key, lastKey_, line, repeated_, &entered) - start);
   counted_ += entered;
-  // Counted before any memory is taken: a record too large for the limit
-  // never reaches the blocks.
-  const uint64_t counted = uint64_t{layout.bytes} + sizeof(Place);
-  if (counted > limit_ || counted_ > limit_ - counted) return false;
-  char* const start = reserve(layout.bytes);
+  // Counted before the record is kept: one over the limit is left where it
+  // was written, as room that the next record takes.
+  const uint64_t counted = uint64_t{bytes} + sizeof(Place);
+  const bool fits = counted <= limit_ && counted_ <= limit_ - counted;
+  if (!inPlace) {
+    if (fits) std::memcpy(reserve(bytes), start, bytes);
+    // The room of a large record is not kept for the records after it.
+    if (aside_.size() > kAsideKeptBytes) std::string().swap(aside_);
+  }
+  if (!fits) return false;
   counted_ += counted;
-  char* const at = writeRecord(start, line, layout);
   Block& block = blocks_.back();
-  block.used += static_cast<size_t>(at - start);
+  block.used += bytes;
   ++block.records;
   if (block.used > supply_.blockBytes() / 2) supply_.prepareNext();
   if (count_ != 0 && key <= lastKey_) ascending_ = false;
@@ -161,16 +179,21 @@ bool TradeStore::pack(uint32_t key, const KeptTrade& line) {
   return true;
 }
 
-char* TradeStore::reserve(size_t bytes) {
+char* TradeStore::roomAtEnd(size_t bytes) {
   // A block larger than the usual size holds its one large record only,
   // so that every record of a usual block lies within its usual size.
   if (blocks_.empty() || blocks_.back().memory.size() > supply_.blockBytes() ||
       blocks_.back().memory.size() - blocks_.back().used < bytes) {
-    Block& block = blocks_.emplace_back();
-    block.memory = supply_.take(bytes);
+    return nullptr;
   }
-  Block& block = blocks_.back();
-  return block.memory.data() + block.used;
+  return blocks_.back().memory.data() + blocks_.back().used;
+}
+
+char* TradeStore::reserve(size_t bytes) {
+  if (char* const room = roomAtEnd(bytes)) return room;
+  Block& block = blocks_.emplace_back();
+  block.memory = supply_.take(bytes);
+  return block.memory.data();
 }
 
 void TradeStore::clear() {

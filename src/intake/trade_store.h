@@ -123,6 +123,9 @@ class TradeStore {
   };
 
   bool pack(uint32_t key, const KeptTrade& line) REQUIRES(mutex_);
+  // Room for `bytes` at the end of the last block, or null where they don't
+  // fit there.
+  char* roomAtEnd(size_t bytes) REQUIRES(mutex_);
   // Room for `bytes` at the end of the last block (a new block when they
   // don't fit).
   char* reserve(size_t bytes) REQUIRES(mutex_);
@@ -162,6 +165,7 @@ class TradeStore {
   uint32_t unindexedKey_ GUARDED_BY(mutex_) = 0;
   size_t indexedCount_ GUARDED_BY(mutex_) = 0;  // records the index has taken in
   std::string joined_ GUARDED_BY(mutex_);       // the joined texts of the line being added
+  std::string aside_ GUARDED_BY(mutex_);        // a record written before it has a block
   // Per text column, the texts that repeat, which records name by code.
   RepeatedTexts repeated_[kKeptTextCount] GUARDED_BY(mutex_);
 };

@@ -4,7 +4,10 @@
 
 namespace {
 
-constexpr size_t kHeaderNumbers = RecordLayout::kHeaderNumbers;
+// The numbers before the texts: the key and the row's ID as differences,
+// the status, the trade moment's six printed fields and the delivery date's
+// three.
+constexpr size_t kHeaderNumbers = 12;
 
 // Copies `bytes` of `value` to `at`; returns the end of the copy.
 char* storeBytes(char* at, const void* value, size_t bytes) {
@@ -54,9 +57,21 @@ uint16_t field(size_t number) { return static_cast<uint16_t>(number); }
 
 }  // namespace
 
-RecordLayout layOutRecord(uint32_t key, uint32_t previousKey, const KeptTrade& line,
-                          RepeatedTexts* repeated, uint64_t* entered) {
-  RecordLayout layout;
+size_t recordBytesAtMost(const KeptTrade& line) {
+  // A number or tag of 64 bits takes at most 10 groups of 7.
+  constexpr size_t kMostTagBytes = 10;
+  size_t body = (kHeaderNumbers + kKeptTextCount) * kMostTagBytes;
+  for (const std::string_view text : line.texts) body += text.size();
+  return tagBytes(body) + body;
+}
+
+char* packRecord(char* at, uint32_t key, uint32_t previousKey, const KeptTrade& line,
+                 RepeatedTexts* repeated, uint64_t* entered) {
+  // The record's length is known only once it is written: the rest is
+  // written after room for a length of one byte, which most records have,
+  // and moved along for a longer one.
+  char* const body = at + 1;
+  char* out = body;
   const DateTimeValue& m = line.tradeMoment;
   const DateTimeValue& d = line.deliveryDate;
   const size_t numbers[kHeaderNumbers] = {foldedDifference(key, previousKey),
@@ -71,30 +86,22 @@ RecordLayout layOutRecord(uint32_t key, uint32_t previousKey, const KeptTrade& l
                                           static_cast<uint16_t>(d.year ^ m.year),
                                           d.month,
                                           d.day};
-  for (size_t i = 0; i < kHeaderNumbers; ++i) {
-    layout.numbers[i] = numbers[i];
-    layout.length += tagBytes(numbers[i]);
-  }
+  for (const size_t number : numbers) out = storeTag(out, number);
   for (int column = 0; column < kKeptTextCount; ++column) {
     const std::string_view text = line.texts[column];
     const int code = repeated[column].codeOf(text, entered);
-    layout.tags[column] = code >= 0 ? size_t(code) * 2 + 1 : text.size() * 2;
-    layout.length += tagBytes(layout.tags[column]) + (code >= 0 ? 0 : text.size());
-  }
-  layout.bytes = tagBytes(layout.length) + layout.length;
-  return layout;
-}
-
-char* writeRecord(char* at, const KeptTrade& line, const RecordLayout& layout) {
-  at = storeTag(at, layout.length);
-  for (const size_t number : layout.numbers) at = storeTag(at, number);
-  for (int column = 0; column < kKeptTextCount; ++column) {
-    at = storeTag(at, layout.tags[column]);
-    if ((layout.tags[column] & 1) == 0 && !line.texts[column].empty()) {
-      at = storeBytes(at, line.texts[column].data(), line.texts[column].size());
+    if (code >= 0) {
+      out = storeTag(out, size_t(code) * 2 + 1);
+    } else {
+      out = storeTag(out, text.size() * 2);
+      if (!text.empty()) out = storeBytes(out, text.data(), text.size());
     }
   }
-  return at;
+  const auto length = static_cast<size_t>(out - body);
+  const size_t lengthBytes = tagBytes(length);
+  if (lengthBytes > 1) std::memmove(body + lengthBytes - 1, body, length);
+  storeTag(at, length);
+  return at + lengthBytes + length;
 }
 
 uint32_t recordKey(const char* record, uint32_t previousKey) {

@@ -19,24 +19,17 @@
 // its bytes. The length lets the index step from record to record without
 // reading their numbers and tags; the key's difference is usually one byte
 // where the key itself took four.
-struct RecordLayout {
-  static constexpr size_t kHeaderNumbers = 12;
-  size_t numbers[kHeaderNumbers];
-  size_t tags[kKeptTextCount];
-  size_t length = 0;  // of the record after its length
-  size_t bytes = 0;   // the whole record's
-};
+// The most bytes the record of `line` can take, whatever codes its texts
+// get.
+size_t recordBytesAtMost(const KeptTrade& line);
 
-// The numbers, tags and size of the record of `line` under `key`, coming
-// after a record under `previousKey` (0 for the first record), whose texts
-// are looked up in (and, when new, entered into) `repeated`, one per text
-// column; *entered grows by the bytes the newly entered texts take.
-RecordLayout layOutRecord(uint32_t key, uint32_t previousKey, const KeptTrade& line,
-                          RepeatedTexts* repeated, uint64_t* entered);
-
-// Writes the record of `line` as laid out, at `at` (room for layout.bytes);
-// returns its end.
-char* writeRecord(char* at, const KeptTrade& line, const RecordLayout& layout);
+// Writes the record of `line` under `key`, coming after a record under
+// `previousKey` (0 for the first record), at `at`, which has room for
+// recordBytesAtMost(line); returns its end. Its texts are looked up in
+// (and, when new, entered into) `repeated`, one per text column; *entered
+// grows by the bytes the newly entered texts take.
+char* packRecord(char* at, uint32_t key, uint32_t previousKey, const KeptTrade& line,
+                 RepeatedTexts* repeated, uint64_t* entered);
 
 // The key of the record at `record`, which comes after a record under
 // `previousKey` (0 for the first record).
