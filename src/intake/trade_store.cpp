@@ -298,7 +298,8 @@ void TradeStore::index() {
 // A large index is written by two threads: the later half of the blocks'
 // places, with their keys counted from 0, on a thread of its own, sorted
 // there, then moved to their keys once the earlier half's last key is
-// known. The sort of the whole that follows finds two sorted halves.
+// known; the earlier half is written and sorted here meanwhile. The sort of
+// the whole that follows finds two sorted halves.
 template <typename P>
 void TradeStore::indexAs() {
   const size_t indexed = places_.size;
@@ -331,6 +332,8 @@ void TradeStore::indexAs() {
   uint32_t key = writePlaces(blocks, unindexed_.block, unindexed_.offset, earlierEnd, unindexedKey_,
                              places + indexed);
   if (laterHalf.joinable()) {
+    // The earlier half is sorted meanwhile, as the later one is there.
+    sortByInsertion(places + indexed, later, ordered, sortCost(adding - laterPlaces));
     laterHalf.join();
     addToKeys(later, end, key);
     key += laterKey;
